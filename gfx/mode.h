@@ -1,0 +1,95 @@
+// The open graphics mode (ScreenMode) and the drawing state (DrawContext).
+#pragma once
+#include <cstdint>
+
+#include "gfx/pixel.h"
+
+namespace pel {
+
+struct DisplayDriver;
+struct FontRecord;
+struct PaletteRecord;
+struct EventRecord;
+
+// Mode flags of a mode set.
+namespace modeflag {
+constexpr int32_t fullScreen = 0x01;
+constexpr int32_t openGl = 0x02;
+constexpr int32_t noSwitching = 0x04;
+constexpr int32_t noFrame = 0x08;
+constexpr int32_t shaped = 0x10;
+constexpr int32_t alwaysOnTop = 0x20;
+constexpr int32_t alphaPrimitives = 0x40;
+constexpr int32_t highPriority = 0x80;
+constexpr int32_t nullBackend = -1;
+constexpr int32_t atExit = INT32_MIN;  // 0x80000000: the close done at program exit
+}  // namespace modeflag
+
+// Internal ScreenMode::flags bits.
+namespace screenflag {
+constexpr uint32_t pendingNewline = 0x04;
+constexpr uint32_t alphaPrimitives = 0x08;
+constexpr uint32_t highPriority = 0x20;
+constexpr uint32_t vector = 0x1000000;  // the processor has the vector routines
+constexpr uint32_t openGl = 0x20000000;
+}  // namespace screenflag
+
+struct ScreenMode {
+  uint32_t id;
+  int32_t modeNumber;
+  uint8_t** pages;
+  uint32_t pageCount;
+  uint32_t visiblePage;
+  uint8_t* visibleBuffer;
+  int32_t width, height;
+  int32_t depth;
+  int32_t bytesPerPixel;
+  int32_t pitch;
+  uint32_t* deviceColors;  // 256 entries, 0x00BBGGRR
+  uint32_t* palette;       // 256 entries, 0x00BBGGRR
+  uint8_t* colorMap;       // 16 entries
+  uint8_t* dirty;          // height * scanlineRepeat entries
+  const DisplayDriver* driver;
+  uint32_t colorMask;
+  const PaletteRecord* defaultPalette;
+  int32_t scanlineRepeat;
+  int32_t cursorColumn, cursorRow;
+  const FontRecord* font;
+  int32_t textColumns, textRows;
+  float aspect;
+  uint8_t* keyState;  // 128 entries
+  int32_t refreshRate;
+  uint8_t** textPages;
+  EventRecord* eventQueue;
+  uint32_t eventRead, eventWrite;
+  void* eventLock;
+  uint32_t flags;
+  int32_t lockCount;
+};
+
+namespace contextflag {
+constexpr uint32_t rebuildScreen = 0x01;
+constexpr uint32_t imageTarget = 0x02;
+}  // namespace contextflag
+
+struct DrawContext {
+  uint32_t modeId;
+  int32_t workPage;
+  uint8_t** rows;
+  int32_t rowCapacity;
+  int32_t targetBytesPerPixel, targetPitch;
+  const void* target;
+  float lastX, lastY;
+  int32_t viewX, viewY, viewWidth, viewHeight;
+  int32_t screenViewX, screenViewY, screenViewWidth, screenViewHeight;
+  uint32_t foreground, background;
+  PutPixelFn putPixel;
+  GetPixelFn getPixel;
+  FillSpanFn fillSpan;
+  uint32_t flags;
+};
+
+// The open mode, or null while none is open.
+ScreenMode* currentMode();
+
+}  // namespace pel

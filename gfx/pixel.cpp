@@ -1,0 +1,148 @@
+#include "pixel.h"
+
+#include <cstring>
+
+#include "cpu.h"
+#include "mode.h"
+#include "simd_kernels.h"
+
+namespace pel {
+
+PixelRoutines pixelRoutines = {putPixel32, putPixel32, getPixel32, fillSpan32, fillSpan32, copyPixels32};
+CopyBytesFn copyBytes = std::memcpy;
+FillBytesFn fillBytes = std::memset;
+
+namespace {
+
+template <typename T>
+T* pixelAt(DrawContext* context, int32_t x, int32_t y) {
+  return reinterpret_cast<T*>(context->rows[y]) + x;
+}
+
+}  // namespace
+
+void putPixel8(DrawContext* c, int32_t x, int32_t y, uint32_t colour) { *pixelAt<uint8_t>(c, x, y) = static_cast<uint8_t>(colour); }
+void putPixel16(DrawContext* c, int32_t x, int32_t y, uint32_t colour) { *pixelAt<uint16_t>(c, x, y) = static_cast<uint16_t>(colour); }
+void putPixel32(DrawContext* c, int32_t x, int32_t y, uint32_t colour) { *pixelAt<uint32_t>(c, x, y) = colour; }
+uint32_t getPixel8(DrawContext* c, int32_t x, int32_t y) { return *pixelAt<uint8_t>(c, x, y); }
+uint32_t getPixel16(DrawContext* c, int32_t x, int32_t y) { return *pixelAt<uint16_t>(c, x, y); }
+uint32_t getPixel32(DrawContext* c, int32_t x, int32_t y) { return *pixelAt<uint32_t>(c, x, y); }
+
+void fillSpan8(void* first, uint32_t colour, int32_t count) {
+  if (count > 0) fillBytes(first, static_cast<int>(colour & 0xFF), static_cast<std::size_t>(count));
+}
+
+void fillSpan16(void* first, uint32_t colour, int32_t count) {
+  auto* p = static_cast<uint16_t*>(first);
+  for (int32_t i = 0; i < count; ++i) p[i] = static_cast<uint16_t>(colour);
+}
+
+void fillSpan32(void* first, uint32_t colour, int32_t count) {
+  auto* p = static_cast<uint32_t*>(first);
+  for (int32_t i = 0; i < count; ++i) p[i] = colour;
+}
+
+namespace {
+
+// Red and blue share one word: each 16-bit lane holds (256 - a) * d + a * s,
+// at most 256 * 255, so the lanes never carry into each other.
+inline uint32_t blendPortable(uint32_t pixel, uint32_t colour) {
+  const uint32_t a = colour >> 24, na = 256 - a;
+  const uint32_t rb = ((pixel & 0xFF00FFu) * na + (colour & 0xFF00FFu) * a) >> 8 & 0xFF00FFu;
+  const uint32_t g = ((pixel & 0xFF00u) * na + (colour & 0xFF00u) * a) >> 8 & 0xFF00u;
+  return a << 24 | rb | g;
+}
+
+}  // namespace
+
+void blendPixel32(DrawContext* c, int32_t x, int32_t y, uint32_t colour) {
+  uint32_t* p = pixelAt<uint32_t>(c, x, y);
+  *p = blendPortable(*p, colour);
+}
+
+void blendSpan32(void* first, uint32_t colour, int32_t count) {
+  auto* p = static_cast<uint32_t*>(first);
+  for (int32_t i = 0; i < count; ++i) p[i] = blendPortable(p[i], colour);
+}
+
+void blendPixel32Vector(DrawContext* c, int32_t x, int32_t y, uint32_t colour) {
+  uint32_t* p = pixelAt<uint32_t>(c, x, y);
+  *p = simd::blendVectorPixel(*p, colour);
+}
+
+void copyPixels8(void* d, const void* s, int32_t count) {
+  if (count > 0) copyBytes(d, s, static_cast<std::size_t>(count));
+}
+void copyPixels16(void* d, const void* s, int32_t count) {
+  if (count > 0) copyBytes(d, s, static_cast<std::size_t>(count) * 2);
+}
+void copyPixels32(void* d, const void* s, int32_t count) {
+  if (count > 0) copyBytes(d, s, static_cast<std::size_t>(count) * 4);
+}
+
+const VectorRoutines* sse2Table();
+const VectorRoutines* avx2Table();
+
+const VectorRoutines* sse2Routines() { return (detectCpu() & cpubit::sse2) ? sse2Table() : nullptr; }
+const VectorRoutines* avx2Routines() { return cpuHasAvx2() ? avx2Table() : nullptr; }
+
+const VectorRoutines* vectorRoutines() {
+  static const VectorRoutines* best = avx2Routines() ? avx2Routines() : sse2Routines();
+  return best;
+}
+
+uint32_t convertColour(int32_t bytesPerPixel, uint32_t colour) {
+  switch (bytesPerPixel) {
+    case 1: return colour & 0xFF;
+    case 2: return ((colour >> 8) & 0xF800) | ((colour >> 5) & 0x07E0) | ((colour & 0xFF) >> 3);
+    default: return colour;
+  }
+}
+
+uint32_t rgbForDepth(int32_t bytesPerPixel, uint32_t value, uint32_t red, uint32_t green, uint32_t blue) {
+  if (bytesPerPixel != 2) return value;
+  return ((red << 8) & 0xF800) | ((green << 3) & 0x07E0) | (blue >> 3);
+}
+
+void selectPixelRoutines(int32_t bytesPerPixel) {
+  ScreenMode* mode = currentMode();
+  const VectorRoutines* vector = vectorRoutines();
+  if (vector) {
+    copyBytes = vector->blockCopy;
+    fillBytes = vector->blockFill;
+    if (mode) mode->flags |= screenflag::vector;
+  } else {
+    copyBytes = std::memcpy;
+    fillBytes = std::memset;
+  }
+  const bool alpha = mode && (mode->flags & screenflag::alphaPrimitives);
+  switch (bytesPerPixel) {
+    case 1:
+      pixelRoutines = {putPixel8, putPixel8, getPixel8, fillSpan8, fillSpan8, copyPixels8};
+      break;
+    case 2: {
+      const FillSpanFn fill = vector ? vector->fillSpan16 : fillSpan16;
+      pixelRoutines = {putPixel16, putPixel16, getPixel16, fill, fill, copyPixels16};
+      break;
+    }
+    default: {
+      const FillSpanFn fill = vector ? vector->fillSpan32 : fillSpan32;
+      const PutPixelFn blendPut = vector ? vector->blendPixel32 : blendPixel32;
+      const FillSpanFn blendFill = vector ? vector->blendSpan32 : blendSpan32;
+      pixelRoutines = {putPixel32, alpha ? blendPut : putPixel32, getPixel32, fill,
+                       alpha ? blendFill : fill, copyPixels32};
+      break;
+    }
+  }
+}
+
+void chooseDrawRoutines(DrawContext* context, uint32_t colour) {
+  const ScreenMode* mode = currentMode();
+  const bool blend = mode && (mode->flags & screenflag::alphaPrimitives) && context->targetBytesPerPixel == 4 &&
+                     (colour >> 24) != 0xFF;
+  context->putPixel = blend ? pixelRoutines.blendPut : pixelRoutines.put;
+  context->fillSpan = blend ? pixelRoutines.blendFill : pixelRoutines.fill;
+  context->getPixel = pixelRoutines.get;
+}
+
+}  // namespace pel
