@@ -92,4 +92,42 @@ struct DrawContext {
 // The open mode, or null while none is open.
 ScreenMode* currentMode();
 
+// Front ends. Each returns an error number (0 success, 1 invalid call or
+// nothing could be opened), also stored as the runtime's last error.
+int32_t openScreenBySize(int32_t width, int32_t height, int32_t depth, int32_t pages, int32_t flags,
+                         int32_t refreshRate);
+// Screen 1 to 21 from the screen table; screen 0 closes the graphics mode.
+int32_t openScreenByNumber(int32_t screen, int32_t depth, int32_t pages, int32_t flags, int32_t refreshRate);
+int32_t openScreenWithPages(int32_t screen, int32_t workPage, int32_t visiblePage);
+// Closes an open mode as at program exit: hooks emptied, console untouched.
+void closeScreen();
+int32_t setMode(int32_t screen, int32_t width, int32_t height, int32_t depth, int32_t scanlineRepeat,
+                int32_t pages, int32_t refreshRate, int32_t paletteIndex, int32_t fontIndex, int32_t flags,
+                float aspect, int32_t textColumns, int32_t textRows);
+
+// The drawing context, rebuilt first when it belongs to an older mode.
+DrawContext* getContext();
+// Makes an image (either header form) or, with null, the screen's work page
+// the target. Returns false, changing nothing, for an image whose header
+// describes no drawable pixels.
+bool selectTarget(DrawContext* context, const void* image);
+// selectTarget (null) and chooseDrawRoutines (0xFF000000).
+void resetScreenTarget(DrawContext* context);
+
+// The blitters' 2,048-byte scratch table of the open mode (null without one).
+uint32_t* blitterScratch();
+
+// Long image header: words 7, bytes per pixel, width, height, pitch; the
+// pixels start 32 bytes after the header.
+struct ImageHeader {
+  int32_t tag;  // 7
+  int32_t bytesPerPixel;
+  int32_t width;
+  int32_t height;
+  int32_t pitch;
+  int32_t reserved[3];
+};
+static_assert(sizeof(ImageHeader) == 32);
+constexpr int32_t longImageTag = 7;
+
 }  // namespace pel

@@ -67,6 +67,8 @@ void consoleSetView(int32_t top, int32_t bottom) {
   }
 }
 
+void resetConsoleViewLimits() { con.viewTop = con.viewBottom = -1; }
+
 void consoleRefreshSize() {
   int32_t columns = 0, rows = 0;
   if (platform::stdoutIsTerminal() && platform::terminalSize(columns, rows)) {

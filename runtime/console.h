@@ -10,6 +10,7 @@ namespace pel {
 // Operations that mode setting relies on.
 void consoleReset80x25();                             // size 80 x 25 and clear
 void consoleSetView(int32_t top, int32_t bottom);     // scroll region, 1-based; -1 unsets
+void resetConsoleViewLimits();                        // both limits unset, nothing else
 void consoleRefreshSize();                            // re-read the terminal's size
 void setConsoleTextRow(int32_t row);                  // record of the current text row
 int32_t consoleTextRow();

@@ -14,6 +14,10 @@ uint32_t tickCount();
 
 void sleepMilliseconds(uint32_t ms);
 
+// The running program's file path, zero-terminated and cut to the buffer;
+// an empty string when it cannot be had.
+void modulePath(char* buffer, std::size_t size);
+
 // Four bytes from the system's cryptographic source; false on failure.
 bool cryptoRandom(uint32_t& value);
 

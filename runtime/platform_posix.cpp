@@ -60,6 +60,12 @@ void sleepMilliseconds(uint32_t ms) {
   }
 }
 
+void modulePath(char* buffer, std::size_t size) {
+  if (size == 0) return;
+  const ssize_t n = readlink("/proc/self/exe", buffer, size - 1);
+  buffer[n > 0 ? n : 0] = '\0';
+}
+
 bool cryptoRandom(uint32_t& value) {
   return getrandom(&value, sizeof value, 0) == static_cast<ssize_t>(sizeof value);
 }

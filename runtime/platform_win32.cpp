@@ -41,6 +41,12 @@ uint32_t tickCount() { return GetTickCount(); }
 
 void sleepMilliseconds(uint32_t ms) { Sleep(ms); }
 
+void modulePath(char* buffer, std::size_t size) {
+  if (size == 0) return;
+  const DWORD n = GetModuleFileNameA(nullptr, buffer, static_cast<DWORD>(size));
+  buffer[n < size ? n : size - 1] = '\0';
+}
+
 bool cryptoRandom(uint32_t& value) {
   HCRYPTPROV provider = 0;
   if (!CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return false;

@@ -1,0 +1,75 @@
+// The disc loop written once over a span writer S, so that each instruction
+// set's file (disc.cpp, disc_avx2.cpp) gets its own copy with the stores
+// inlined. S::fill(pixels, value, count) stores count >= 1 pixels.
+#pragma once
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+
+#include "demo/disc.h"
+
+namespace pel::disc {
+namespace {
+
+inline float estimateRoot(float x) {
+  const float g = std::bit_cast<float>((std::bit_cast<uint32_t>(x) >> 1) + 532217856u);
+  return static_cast<float>((static_cast<double>(x) / g + g) / 2.0);
+}
+
+// Half-width of the span at height i: estimateRoot(v) + 0.5 rounded to
+// nearest even, the sum taken without loss of s: floor(s) + 1, or s itself
+// where s is an even integer. v >= 0 here (radii up to 181).
+inline int32_t halfWidth(int32_t v) {
+  const float s = estimateRoot(static_cast<float>(v));
+  const auto whole = static_cast<int32_t>(s);
+  const bool evenWhole = static_cast<float>(whole) == s && (whole & 1) == 0;
+  return whole + 1 - static_cast<int32_t>(evenWhole);
+}
+
+// For radii beyond 181 the 16-bit square wraps and v can be negative, where
+// the estimate is no width: -1 then.
+inline int64_t checkedHalfWidth(int32_t v) {
+  const float s = estimateRoot(static_cast<float>(v));
+  if (!(s >= 0.0f)) return -1;
+  if (s >= static_cast<float>(discPagePixels)) return discPagePixels;
+  return halfWidth(v);
+}
+
+// Fills the part of the disc whose pixel indices lie in [low, high), a window
+// of the page. Each pixel gets the same stores in the same order as with the
+// whole page as the window, so a frame can be drawn window by window.
+template <typename S>
+inline void fillDiscWindowWith(int32_t cx, int32_t cy, int32_t r, uint32_t value, int32_t low, int32_t high) {
+  const auto x0 = static_cast<int16_t>(cx), y0 = static_cast<int16_t>(cy), radius = static_cast<int16_t>(r);
+  const auto r2 = static_cast<int16_t>(radius * radius);
+  // Rows whose span can reach the window; a span reaches at most one row
+  // beyond its own on either side.
+  const int32_t fromRow = low / discPagePitch - 1, toRow = (high - 1) / discPagePitch + 1;
+  const int32_t iStart = std::max<int32_t>(-radius, fromRow - y0), iEnd = std::min<int32_t>(radius, toRow - y0);
+  if (iStart > iEnd) return;
+  // Rows i and -i have the same width: one estimate serves both.
+  constexpr int32_t tableRadius = 181;
+  int32_t widths[tableRadius + 4];  // whole groups of four
+  const bool tabled = radius <= tableRadius;
+  if (tabled) S::halfWidths(r2, std::max(-iStart, iEnd) + 1, widths);
+  for (int32_t i = iStart; i <= iEnd; ++i) {
+    const int64_t h = tabled ? widths[i < 0 ? -i : i] : checkedHalfWidth(r2 - i * i);
+    if (h < 0) continue;
+    const int64_t base = static_cast<int64_t>(i + y0) * discPagePitch + x0;
+    if (base - h < 0) continue;  // a span starting before the page writes nothing
+    const int64_t first = std::max<int64_t>(base - h, low);
+    const int64_t last = std::min<int64_t>(base + h, high - 1);
+    if (first > last) continue;
+    S::fill(screenBase + first, value, static_cast<int32_t>(last - first + 1));
+  }
+}
+
+// The plain forms of a span writer's two routines.
+struct PlainRows {
+  static void halfWidths(int32_t r2, int32_t count, int32_t* out) {
+    for (int32_t k = 0; k < count; ++k) out[k] = halfWidth(r2 - k * k);
+  }
+};
+
+}  // namespace
+}  // namespace pel::disc
