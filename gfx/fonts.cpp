@@ -1,7 +1,9 @@
 #include "fonts.h"
 
-#include <cstring>
+#include <cstdlib>
 
+#include "gfx/builtin_data.h"
+#include "gfx/lzw.h"
 #include "gfx/memory.h"
 
 namespace pel {
@@ -9,9 +11,6 @@ namespace {
 
 constexpr int32_t fontHeights[3] = {8, 14, 16};
 constexpr int32_t paletteCounts[4] = {2, 16, 64, 256};
-constexpr int glyphBytes = 256 * (8 + 14 + 16);
-constexpr int unpackedBytes = glyphBytes + defaultPaletteBytes;
-static_assert(unpackedBytes == 10742);
 
 uint8_t* unpacked = nullptr;
 FontRecord fonts[3];
@@ -21,10 +20,14 @@ PaletteRecord palettes[4];
 
 bool unpackBuiltinData() {
   if (unpacked) return true;
-  auto* data = static_cast<uint8_t*>(allocateZeroed(unpackedBytes, 1));
+  auto* data = static_cast<uint8_t*>(allocate(builtinUnpackedSize));
   if (!data) return false;
-  const auto generated = generateDefaultPalettes();
-  std::memcpy(data + glyphBytes, generated.data(), generated.size());
+  std::size_t length = builtinUnpackedSize;
+  if (lzwDecode(builtinPacked, static_cast<std::size_t>(builtinPackedSize()), data, length) != 0 ||
+      length != builtinUnpackedSize) {
+    std::free(data);
+    return false;
+  }
   const uint8_t* at = data;
   for (int i = 0; i < 3; ++i) {
     fonts[i] = {8, fontHeights[i], at};
@@ -40,5 +43,14 @@ bool unpackBuiltinData() {
 
 const FontRecord* builtinFont(int32_t index) { return index >= 0 && index < 3 ? &fonts[index] : nullptr; }
 const PaletteRecord* builtinPalette(int32_t index) { return index >= 0 && index < 4 ? &palettes[index] : nullptr; }
+
+const FontRecord* fontsByHeight(int32_t height) {
+  switch (height) {
+    case 8: return &fonts[0];
+    case 14: return &fonts[1];
+    case 16: return &fonts[2];
+    default: return nullptr;
+  }
+}
 
 }  // namespace pel

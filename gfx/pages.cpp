@@ -5,7 +5,7 @@
 
 #include "gfx/driver.h"
 #include "gfx/mode.h"
-#include "gfx/palettes.h"
+#include "gfx/fonts.h"
 #include "gfx/text_cells.h"
 #include "runtime/runtime.h"
 

@@ -1,4 +1,4 @@
-#include "palettes.h"
+#include "default_palettes.h"
 
 namespace pel {
 namespace {
