@@ -1,0 +1,3 @@
+#include "demo/pellucet.h"
+
+int main(int argc, char** argv) { pel::pellucetMain(argc, argv); }
