@@ -8,6 +8,7 @@
 #include "gfx/driver.h"
 #include "gfx/events.h"
 #include "gfx/fonts.h"
+#include "gfx/input.h"
 #include "gfx/memory.h"
 #include "gfx/pages.h"
 #include "gfx/text_cells.h"
@@ -71,6 +72,15 @@ bool equalsIgnoringCase(const char* a, const char* b) {
 void installHooks() {
   HookSlots& h = hooks();
   h = {};
+  h.readKey = readKeyHook;
+  h.waitKey = waitKeyHook;
+  h.keyWaiting = keyWaitingHook;
+  h.keyHeld = keyHeldHook;
+  h.getMouse = getMouseHook;
+  h.setMouse = setMouseHook;
+  h.portIn = portInHook;
+  h.portOut = portOutHook;
+  h.sleep = sleepHook;
   h.viewUpdate = [] {};
   h.query = [] { return int32_t{0}; };
   h.copyPage = copyPage;

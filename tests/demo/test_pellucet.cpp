@@ -5,6 +5,7 @@
 #include "../gfx/fake_drivers.h"
 #include "demo/disc.h"
 #include "demo/pellucet.h"
+#include "gfx/input.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"
 #include "runtime/keys.h"
@@ -129,7 +130,7 @@ TEST(DemoProgram, AKeyEndsTheLoop) {
   for (int32_t key : {int32_t{'x'}, 0x48FF, 0x6BFF}) {
     EXPECT_EXIT(
         {
-          postConsoleKey(key);
+          postKey(key);
           runDemo();
         },
         ::testing::ExitedWithCode(0), "")

@@ -1,0 +1,82 @@
+// Keyboard and mouse input: the process-wide key ring, the mode's event
+// queue, key translation, and the handlers that key polling, sleeping, the
+// mouse and the VGA port emulation reach through the hook slots.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "gfx/events.h"
+
+namespace pel {
+
+constexpr int32_t closeKeyCode = 0x6BFF;  // Alt+F4 and the close request
+
+enum EventType : int32_t {
+  KeyPress = 1,
+  KeyRelease = 2,
+  KeyRepeat = 3,
+  MouseMove = 4,
+  MouseButtonPress = 5,
+  MouseButtonRelease = 6,
+  MouseDoubleClick = 7,
+  MouseWheel = 8,
+  MouseEnter = 9,
+  MouseExit = 10,
+  WindowGotFocus = 11,
+  WindowLostFocus = 12,
+  WindowClose = 13,
+  MouseHWheel = 14,
+};
+
+// Modifier word of a key message.
+namespace keymod {
+constexpr int32_t rightAlt = 0x01;
+constexpr int32_t leftAlt = 0x02;
+constexpr int32_t rightCtrl = 0x04;
+constexpr int32_t leftCtrl = 0x08;
+constexpr int32_t shift = 0x10;
+constexpr int32_t enhanced = 0x100;
+}  // namespace keymod
+
+// Key ring: 16 slots, at most 15 codes; a full ring drops its oldest code.
+// postKey takes no lock: its caller holds the back end's lock.
+void postKey(int32_t code);
+int32_t takeKey();      // oldest code or 0, under the runtime lock
+int32_t takeKeyFlag();  // the key-hit flag, cleared, under the runtime lock
+
+// Event queue of the open mode (127 records at most; a full queue drops its
+// oldest record). Both take the queue's lock.
+void postEvent(const EventRecord& event);
+// Takes the oldest record; false when the queue is empty or no mode is open.
+bool pollEvent(EventRecord& event);
+// Waits for a record, polling every `stepMs`; false when the mode goes away
+// or `timeoutMs` (>= 0) passes first. A negative timeout waits without limit.
+bool waitEvent(EventRecord& event, int32_t timeoutMs, int32_t stepMs = 10);
+
+// The key code of a key message, or -1 for none.
+int32_t translateKey(int32_t character, int32_t scanCode, int32_t virtualKey, int32_t modifiers,
+                     int32_t extendedOnly);
+int32_t scancodeFromVirtualKey(int32_t virtualKey);
+// The unshifted character of a virtual key (the platform's keyboard layout
+// on Windows, a US layout elsewhere), or 0.
+int32_t unshiftedCharacter(int32_t virtualKey);
+
+// Hook handlers.
+std::string readKeyHook();
+int32_t waitKeyHook();
+int32_t keyWaitingHook();
+int32_t sleepHook(int32_t ms);
+int32_t keyHeldHook(int32_t scanCode);
+int32_t getMouseHook(int32_t* x, int32_t* y, int32_t* wheel, int32_t* buttons, int32_t* clip);
+int32_t setMouseHook(int32_t x, int32_t y, int32_t cursor, int32_t clip);
+int32_t portInHook(int32_t port);
+int32_t portOutHook(int32_t port, int32_t value);
+
+// The scan-code table: rows of (scan code, primary virtual key, alternative
+// virtual key or 0), ended by a row with scan code 0.
+struct ScanCodeRow {
+  uint8_t scanCode, primary, alternative;
+};
+extern const ScanCodeRow ScanCodeTable[87];
+
+}  // namespace pel
