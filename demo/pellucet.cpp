@@ -86,7 +86,10 @@ void demoFrame(DemoState& s) {
   drawString(nullptr, 1, 1, 4, &text, 0xFFFFFFFF, nullptr, 0, nullptr, nullptr, nullptr);
 
   copyPage(-1, -1);
+  countFrame(s);
+}
 
+void countFrame(DemoState& s) {
   ++s.framesThisWindow;
   ++s.framesTotal;
   // After 65,535 frames the count wraps to 0; that frame leaves the average

@@ -36,6 +36,9 @@ void demoEnd(DemoState& state);
 // One frame: text area, rings, move and bounce, frame-rate text, page copy,
 // the running average and the measuring window.
 void demoFrame(DemoState& state);
+// The end of a frame: the counters, the running average and the measuring
+// window (demoFrame calls it).
+void countFrame(DemoState& state);
 
 // The frame-rate line of the current state.
 std::string frameRateText(const DemoState& state);

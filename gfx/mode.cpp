@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "gfx/console.h"
 #include "gfx/driver.h"
 #include "gfx/events.h"
 #include "gfx/fonts.h"
@@ -67,8 +68,6 @@ bool equalsIgnoringCase(const char* a, const char* b) {
   return *a == *b;
 }
 
-// Slots whose handlers have not landed yet stay empty, so their operations
-// keep the language runtime's own forms.
 void installHooks() {
   HookSlots& h = hooks();
   h = {};
@@ -81,6 +80,20 @@ void installHooks() {
   h.portIn = portInHook;
   h.portOut = portOutHook;
   h.sleep = sleepHook;
+  h.clear = clearHook;
+  h.color = colorHook;
+  h.cursor = cursorHook;
+  h.textSize = textSizeHook;
+  h.getX = getXHook;
+  h.getY = getYHook;
+  h.getXY = getXYHook;
+  h.getSize = getSizeHook;
+  h.print = printHook;
+  h.printWide = printWideHook;
+  h.readString = readStringHook;
+  h.readLine = readLineHook;
+  h.readLineWide = readLineWideHook;
+  h.readCell = readCellHook;
   h.viewUpdate = [] {};
   h.query = [] { return int32_t{0}; };
   h.copyPage = copyPage;

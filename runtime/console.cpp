@@ -1,8 +1,10 @@
 #include "console.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
+#include "console_engine.h"
 #include "hooks.h"
 #include "platform.h"
 #include "runtime.h"
@@ -71,10 +73,13 @@ void resetConsoleViewLimits() { con.viewTop = con.viewBottom = -1; }
 
 void consoleRefreshSize() {
   int32_t columns = 0, rows = 0;
-  if (platform::stdoutIsTerminal() && platform::terminalSize(columns, rows)) {
-    con.columns = columns;
-    con.rows = rows;
+  if (auto hook = hooks().getSize) {
+    hook(&columns, &rows);
+  } else if (!platform::stdoutIsTerminal() || !platform::terminalSize(columns, rows)) {
+    return;
   }
+  con.columns = columns;
+  con.rows = rows;
 }
 
 void setConsoleTextRow(int32_t row) { con.textRow = row; }
@@ -151,13 +156,20 @@ void consoleSize(int32_t* columns, int32_t* rows) {
 
 void consolePrint(const char* bytes, int32_t length, int32_t flags) {
   if (auto hook = hooks().print) return hook(bytes, length, flags);
-  if (bytes && length > 0) writeOut(bytes, static_cast<std::size_t>(length));
+  if (!bytes || length <= 0) return;
+  writeOut(bytes, static_cast<std::size_t>(length));
+  // The terminal draws; the engine only keeps the cursor in step with it.
+  ConsoleWindow window{0, consoleViewTop(), std::max(con.columns - 1, 0), consoleViewBottom(), con.column, con.row,
+                       [](ConsoleWindow&, const char*, int32_t) { return int32_t{1}; },
+                       [](ConsoleWindow&, int32_t, int32_t, int32_t, int32_t, int32_t) {}, nullptr};
+  consoleWrite(window, bytes, length);
+  con.column = window.column;
+  con.row = std::min(window.row, consoleViewBottom());
 }
 
 void consolePrintWide(const char16_t* text, int32_t length, int32_t flags) {
   if (auto hook = hooks().printWide) return hook(text, length, flags);
-  std::string bytes;
-  for (int32_t i = 0; text && i < length; ++i) bytes.push_back(text[i] < 256 ? static_cast<char>(text[i]) : '?');
+  const std::string bytes = wideToBytes(text, length);
   consolePrint(bytes.data(), static_cast<int32_t>(bytes.size()), flags);
 }
 
@@ -206,29 +218,13 @@ void consoleViewUpdate() {
 int32_t consoleReadLine(const char* prompt, char* destination, int32_t size,
                         int32_t destinationType, int32_t question, int32_t newline) {
   if (auto hook = hooks().readLine) return hook(prompt, destination, size, destinationType, question, newline);
-  if (prompt) consolePrint(prompt, static_cast<int32_t>(std::char_traits<char>::length(prompt)), 0);
-  if (question) consolePrint("? ", 2, 0);
-  std::string line;
-  if (!destination || size < 1 || !readInputLine(line)) return setLastError(4);
-  const std::size_t kept = std::min(line.size(), static_cast<std::size_t>(size - 1));
-  line.copy(destination, kept);
-  destination[kept] = '\0';
-  if (newline && !platform::stdinIsTerminal()) consolePrint("\n", 1, 0);
-  return setLastError(0);
+  return lineInput(prompt, destination, size, question, newline);
 }
 
 int32_t consoleReadLineWide(const char16_t* prompt, char16_t* destination, int32_t size,
                             int32_t question, int32_t newline) {
   if (auto hook = hooks().readLineWide) return hook(prompt, destination, size, question, newline);
-  if (prompt) consolePrintWide(prompt, static_cast<int32_t>(std::char_traits<char16_t>::length(prompt)), 0);
-  if (question) consolePrint("? ", 2, 0);
-  std::string line;
-  if (!destination || size < 1 || !readInputLine(line)) return setLastError(4);
-  const std::size_t kept = std::min(line.size(), static_cast<std::size_t>(size - 1));
-  for (std::size_t i = 0; i < kept; ++i) destination[i] = static_cast<unsigned char>(line[i]);
-  destination[kept] = u'\0';
-  if (newline && !platform::stdinIsTerminal()) consolePrint("\n", 1, 0);
-  return setLastError(0);
+  return lineInputWide(prompt, destination, size, question, newline);
 }
 
 int32_t consoleReadCell(int32_t column, int32_t row, int32_t colourFlag) {

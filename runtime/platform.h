@@ -13,6 +13,8 @@ int64_t counterValue();
 uint32_t tickCount();
 
 void sleepMilliseconds(uint32_t ms);
+// A tone of `hertz` for `ms` (the terminal bell where there is no speaker).
+void beep(uint32_t hertz, uint32_t ms);
 
 // The running program's file path, zero-terminated and cut to the buffer;
 // an empty string when it cannot be had.

@@ -66,6 +66,10 @@ void modulePath(char* buffer, std::size_t size) {
   buffer[n > 0 ? n : 0] = '\0';
 }
 
+void beep(uint32_t, uint32_t) {
+  if (isatty(STDOUT_FILENO)) terminalWrite("\a", 1);
+}
+
 bool cryptoRandom(uint32_t& value) {
   return getrandom(&value, sizeof value, 0) == static_cast<ssize_t>(sizeof value);
 }

@@ -47,6 +47,8 @@ void modulePath(char* buffer, std::size_t size) {
   buffer[n < size ? n : size - 1] = '\0';
 }
 
+void beep(uint32_t hertz, uint32_t ms) { Beep(hertz, ms); }
+
 bool cryptoRandom(uint32_t& value) {
   HCRYPTPROV provider = 0;
   if (!CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return false;

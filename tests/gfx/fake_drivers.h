@@ -2,6 +2,7 @@
 // passes and the locking protocol without a display.
 #pragma once
 #include <cstdlib>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,34 @@ using A = Driver<'A'>;
 using B = Driver<'B'>;
 
 inline const pel::DisplayDriver* const list[] = {&A::table, &B::table, nullptr};
+
+// A back end whose lock is a real mutex, as a window thread's would be, and
+// whose mouse and retrace operations are recorded.
+struct Locking {
+  static inline std::mutex presentation;
+  static inline int vsyncs = 0;
+  static int32_t getMouse(int32_t* x, int32_t* y, int32_t* wheel, int32_t* buttons, int32_t* clip) {
+    *x = 10;
+    *y = 20;
+    *wheel = 3;
+    *buttons = 5;
+    *clip = 0;
+    return 0;
+  }
+  static inline const pel::DisplayDriver table = {
+      .name = "Locking",
+      .init = [](const char*, int32_t, int32_t, int32_t, int32_t, int32_t) { return int32_t{0}; },
+      .lock = [] { presentation.lock(); },
+      .unlock = [] { presentation.unlock(); },
+      .waitVsync = [] { ++vsyncs; },
+      .getMouse = getMouse,
+  };
+  static inline const pel::DisplayDriver* const list[] = {&table, nullptr};
+  static void install() {
+    unsetenv("KELGFX");
+    pel::setBackendList(list);
+  }
+};
 
 // Installs the fake list with A accepting any call, clears KELGFX and the log.
 inline void install() {

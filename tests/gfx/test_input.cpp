@@ -18,33 +18,13 @@ using namespace pel;
 
 namespace {
 
-// A back end whose lock is a real mutex, as a window thread's would be, and
-// whose mouse and retrace operations are recorded.
-std::mutex presentation;
-int vsyncs = 0;
-int32_t fakeMouse(int32_t* x, int32_t* y, int32_t* wheel, int32_t* buttons, int32_t* clip) {
-  *x = 10;
-  *y = 20;
-  *wheel = 3;
-  *buttons = 5;
-  *clip = 0;
-  return 0;
-}
-const DisplayDriver lockingDriver = {
-    .name = "Locking",
-    .init = [](const char*, int32_t, int32_t, int32_t, int32_t, int32_t) { return int32_t{0}; },
-    .lock = [] { presentation.lock(); },
-    .unlock = [] { presentation.unlock(); },
-    .waitVsync = [] { ++vsyncs; },
-    .getMouse = fakeMouse,
-};
-const DisplayDriver* const lockingList[] = {&lockingDriver, nullptr};
+std::mutex& presentation = fake::Locking::presentation;
+const int& vsyncs = fake::Locking::vsyncs;
 
 class Input : public ::testing::Test {
  protected:
   void SetUp() override {
-    unsetenv("KELGFX");
-    setBackendList(lockingList);
+    fake::Locking::install();
     ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
     while (takeKey() != 0) {
     }
