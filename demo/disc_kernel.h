@@ -2,17 +2,32 @@
 // set's file (disc.cpp, disc_avx2.cpp) gets its own copy with the stores
 // inlined. S::fill(pixels, value, count) stores count >= 1 pixels.
 #pragma once
-#include <algorithm>
-#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "demo/disc.h"
 
 namespace pel::disc {
+// Unnamed, and free of library templates: a copy compiled for AVX2 must not
+// be what the linker picks for the plain file, as it would for a shared
+// out-of-line std::min in an unoptimised build.
 namespace {
 
+inline int64_t lesser(int64_t a, int64_t b) { return a < b ? a : b; }
+inline int64_t greater(int64_t a, int64_t b) { return a < b ? b : a; }
+inline uint32_t bitsOf(float f) {
+  uint32_t u;
+  std::memcpy(&u, &f, sizeof u);
+  return u;
+}
+inline float floatOf(uint32_t u) {
+  float f;
+  std::memcpy(&f, &u, sizeof f);
+  return f;
+}
+
 inline float estimateRoot(float x) {
-  const float g = std::bit_cast<float>((std::bit_cast<uint32_t>(x) >> 1) + 532217856u);
+  const float g = floatOf((bitsOf(x) >> 1) + 532217856u);
   return static_cast<float>((static_cast<double>(x) / g + g) / 2.0);
 }
 
@@ -45,20 +60,20 @@ inline void fillDiscWindowWith(int32_t cx, int32_t cy, int32_t r, uint32_t value
   // Rows whose span can reach the window; a span reaches at most one row
   // beyond its own on either side.
   const int32_t fromRow = low / discPagePitch - 1, toRow = (high - 1) / discPagePitch + 1;
-  const int32_t iStart = std::max<int32_t>(-radius, fromRow - y0), iEnd = std::min<int32_t>(radius, toRow - y0);
+  const int32_t iStart = static_cast<int32_t>(greater(-radius, fromRow - y0)), iEnd = static_cast<int32_t>(lesser(radius, toRow - y0));
   if (iStart > iEnd) return;
   // Rows i and -i have the same width: one estimate serves both.
   constexpr int32_t tableRadius = 181;
   int32_t widths[tableRadius + 4];  // whole groups of four
   const bool tabled = radius <= tableRadius;
-  if (tabled) S::halfWidths(r2, std::max(-iStart, iEnd) + 1, widths);
+  if (tabled) S::halfWidths(r2, static_cast<int32_t>(greater(-iStart, iEnd)) + 1, widths);
   for (int32_t i = iStart; i <= iEnd; ++i) {
     const int64_t h = tabled ? widths[i < 0 ? -i : i] : checkedHalfWidth(r2 - i * i);
     if (h < 0) continue;
     const int64_t base = static_cast<int64_t>(i + y0) * discPagePitch + x0;
     if (base - h < 0) continue;  // a span starting before the page writes nothing
-    const int64_t first = std::max<int64_t>(base - h, low);
-    const int64_t last = std::min<int64_t>(base + h, high - 1);
+    const int64_t first = greater(base - h, low);
+    const int64_t last = lesser(base + h, high - 1);
     if (first > last) continue;
     S::fill(screenBase + first, value, static_cast<int32_t>(last - first + 1));
   }

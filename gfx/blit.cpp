@@ -13,37 +13,21 @@ namespace {
 using namespace blit;
 
 template <Source S, typename F, int Bytes>
-void plainMember(uint8_t* destination, int32_t pitch) {
-  const ScreenMode* m = currentMode();
-  const uint32_t* palette = m->palette;
-  const uint32_t* lookup = rgb565Lookup();
-  const int32_t width = m->width;
-  walkRows(destination, pitch, [&](const uint8_t* source, uint8_t* row) {
-    convertRowPlain<S, F, Bytes>(source, row, 0, width, palette, lookup);
-  });
-}
-
-constexpr Blitter plainOrder1[12] = {
-    plainMember<Source::Indexed, Index15Rgb, 2>,   plainMember<Source::Indexed, Index16Rgb, 2>,
-    plainMember<Source::Indexed, Low24, 3>,        plainMember<Source::Indexed, Identity, 4>,
-    plainMember<Source::Rgb16, Rgb16To15Rgb, 2>,   plainMember<Source::Rgb16, Rgb16To16Rgb, 2>,
-    plainMember<Source::Lookup16, Identity, 3>,    plainMember<Source::Lookup16, Identity, 4>,
-    plainMember<Source::Rgb32, Rgb32To15Rgb, 2>,   plainMember<Source::Rgb32, Rgb32To16Rgb, 2>,
-    plainMember<Source::Rgb32, SwapRedBlue24, 3>,  plainMember<Source::Rgb32, Rgb32To32Rgb, 4>,
-};
-constexpr Blitter plainOrder0[12] = {
-    plainMember<Source::Indexed, Index15, 2>,      plainMember<Source::Indexed, Index16, 2>,
-    plainMember<Source::Indexed, SwapRedBlue24, 3>, plainMember<Source::Indexed, Index32, 4>,
-    plainMember<Source::Rgb16, Rgb16To15, 2>,      blitCopy,
-    plainMember<Source::Lookup16, Identity, 3>,    plainMember<Source::Lookup16, Identity, 4>,
-    plainMember<Source::Rgb32, Rgb32To15, 2>,      plainMember<Source::Rgb32, Rgb32To16, 2>,
-    plainMember<Source::Rgb32, Low24, 3>,          blitCopy,
+struct PlainMember {
+  static void run(uint8_t* destination, int32_t pitch) {
+    const ScreenMode* m = currentMode();
+    const uint32_t* palette = m->palette;
+    const uint32_t* lookup = rgb565Lookup();
+    const int32_t width = m->width;
+    walkRows(destination, pitch, [&](const uint8_t* source, uint8_t* row) {
+      convertRowPlain<S, F, Bytes>(source, row, 0, width, palette, lookup);
+    });
+  }
 };
 
-Blitter vectorMember(int order, int index) {
+const Blitter* vectorMembers() {
   const Blitter* vector = avx2Blitters();
-  const Blitter* plain = order ? plainOrder1 : plainOrder0;
-  return vector ? vector[(order ? 0 : 12) + index] : plain[index];
+  return vector ? vector : memberGroups<PlainMember>;
 }
 
 }  // namespace
@@ -54,15 +38,19 @@ void blitCopy(uint8_t* destination, int32_t pitch) {
 }
 
 const Blitter BlitterTable[48] = {
-    plainOrder1[0], plainOrder1[1], plainOrder1[2], plainOrder1[3], plainOrder1[4], plainOrder1[5],
-    plainOrder1[6], plainOrder1[7], plainOrder1[8], plainOrder1[9], plainOrder1[10], plainOrder1[11],
-    plainOrder0[0], plainOrder0[1], plainOrder0[2], plainOrder0[3], plainOrder0[4], plainOrder0[5],
-    plainOrder0[6], plainOrder0[7], plainOrder0[8], plainOrder0[9], plainOrder0[10], plainOrder0[11],
-    vectorMember(1, 0), vectorMember(1, 1), vectorMember(1, 2), vectorMember(1, 3), vectorMember(1, 4),
-    vectorMember(1, 5), vectorMember(1, 6), vectorMember(1, 7), vectorMember(1, 8), vectorMember(1, 9),
-    vectorMember(1, 10), vectorMember(1, 11), vectorMember(0, 0), vectorMember(0, 1), vectorMember(0, 2),
-    vectorMember(0, 3), vectorMember(0, 4), vectorMember(0, 5), vectorMember(0, 6), vectorMember(0, 7),
-    vectorMember(0, 8), vectorMember(0, 9), vectorMember(0, 10), vectorMember(0, 11),
+    memberGroups<PlainMember>[0],  memberGroups<PlainMember>[1],  memberGroups<PlainMember>[2],
+    memberGroups<PlainMember>[3],  memberGroups<PlainMember>[4],  memberGroups<PlainMember>[5],
+    memberGroups<PlainMember>[6],  memberGroups<PlainMember>[7],  memberGroups<PlainMember>[8],
+    memberGroups<PlainMember>[9],  memberGroups<PlainMember>[10], memberGroups<PlainMember>[11],
+    memberGroups<PlainMember>[12], memberGroups<PlainMember>[13], memberGroups<PlainMember>[14],
+    memberGroups<PlainMember>[15], memberGroups<PlainMember>[16], memberGroups<PlainMember>[17],
+    memberGroups<PlainMember>[18], memberGroups<PlainMember>[19], memberGroups<PlainMember>[20],
+    memberGroups<PlainMember>[21], memberGroups<PlainMember>[22], memberGroups<PlainMember>[23],
+    vectorMembers()[0],  vectorMembers()[1],  vectorMembers()[2],  vectorMembers()[3],  vectorMembers()[4],
+    vectorMembers()[5],  vectorMembers()[6],  vectorMembers()[7],  vectorMembers()[8],  vectorMembers()[9],
+    vectorMembers()[10], vectorMembers()[11], vectorMembers()[12], vectorMembers()[13], vectorMembers()[14],
+    vectorMembers()[15], vectorMembers()[16], vectorMembers()[17], vectorMembers()[18], vectorMembers()[19],
+    vectorMembers()[20], vectorMembers()[21], vectorMembers()[22], vectorMembers()[23],
 };
 
 namespace {

@@ -107,40 +107,25 @@ void indexedRows(uint8_t* destination, int32_t pitch) {
 }
 
 template <Source S, typename F, int Bytes>
-void vectorMember(uint8_t* destination, int32_t pitch) {
-  if constexpr (S == Source::Indexed) {
-    indexedRows<F, Bytes>(destination, pitch);
-  } else if constexpr (S == Source::Lookup16) {
-    // The lookup's values for its current order, computed.
-    if (rgb565LookupOrder() == 0) {
-      convertRows<Source::Rgb16, Rgb16Lookup0, Bytes>(destination, pitch);
+struct VectorMember {
+  static void run(uint8_t* destination, int32_t pitch) {
+    if constexpr (S == Source::Indexed) {
+      indexedRows<F, Bytes>(destination, pitch);
+    } else if constexpr (S == Source::Lookup16) {
+      // The lookup's values for its current order, computed.
+      if (rgb565LookupOrder() == 0) {
+        convertRows<Source::Rgb16, Rgb16Lookup0, Bytes>(destination, pitch);
+      } else {
+        convertRows<Source::Rgb16, Rgb16Lookup1, Bytes>(destination, pitch);
+      }
     } else {
-      convertRows<Source::Rgb16, Rgb16Lookup1, Bytes>(destination, pitch);
+      convertRows<S, F, Bytes>(destination, pitch);
     }
-  } else {
-    convertRows<S, F, Bytes>(destination, pitch);
   }
-}
-
-constexpr Blitter members[24] = {
-    // rgbOrder 1
-    vectorMember<Source::Indexed, Index15Rgb, 2>,  vectorMember<Source::Indexed, Index16Rgb, 2>,
-    vectorMember<Source::Indexed, Low24, 3>,       vectorMember<Source::Indexed, Identity, 4>,
-    vectorMember<Source::Rgb16, Rgb16To15Rgb, 2>,  vectorMember<Source::Rgb16, Rgb16To16Rgb, 2>,
-    vectorMember<Source::Lookup16, Identity, 3>,   vectorMember<Source::Lookup16, Identity, 4>,
-    vectorMember<Source::Rgb32, Rgb32To15Rgb, 2>,  vectorMember<Source::Rgb32, Rgb32To16Rgb, 2>,
-    vectorMember<Source::Rgb32, SwapRedBlue24, 3>, vectorMember<Source::Rgb32, Rgb32To32Rgb, 4>,
-    // rgbOrder 0
-    vectorMember<Source::Indexed, Index15, 2>,     vectorMember<Source::Indexed, Index16, 2>,
-    vectorMember<Source::Indexed, SwapRedBlue24, 3>, vectorMember<Source::Indexed, Index32, 4>,
-    vectorMember<Source::Rgb16, Rgb16To15, 2>,     blitCopy,
-    vectorMember<Source::Lookup16, Identity, 3>,   vectorMember<Source::Lookup16, Identity, 4>,
-    vectorMember<Source::Rgb32, Rgb32To15, 2>,     vectorMember<Source::Rgb32, Rgb32To16, 2>,
-    vectorMember<Source::Rgb32, Low24, 3>,         blitCopy,
 };
 
 }  // namespace
 
-const Blitter* avx2Blitters() { return cpuHasAvx2() ? members : nullptr; }
+const Blitter* avx2Blitters() { return cpuHasAvx2() ? memberGroups<VectorMember> : nullptr; }
 
 }  // namespace pel

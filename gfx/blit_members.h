@@ -4,7 +4,11 @@
 #pragma once
 #include <cstdint>
 
+#include "gfx/blit.h"
+
 namespace pel::blit {
+// Unnamed: each file built for its own instruction set gets its own copy.
+namespace {
 
 enum class Source { Indexed, Rgb16, Lookup16, Rgb32 };
 
@@ -70,4 +74,26 @@ struct Rgb32To32Rgb {
   }
 };
 
+// The 24 members of one form, order 1 then order 0, each group: indexed,
+// 16-bit and 32-bit sources to 15, 16, 24 and 32 bits; M<S, F, Bytes>::run
+// is a member. Where source and destination formats agree, every form uses
+// the plain copy.
+template <template <Source, typename, int> class M>
+constexpr Blitter memberGroups[24] = {
+    M<Source::Indexed, Index15Rgb, 2>::run,  M<Source::Indexed, Index16Rgb, 2>::run,
+    M<Source::Indexed, Low24, 3>::run,       M<Source::Indexed, Identity, 4>::run,
+    M<Source::Rgb16, Rgb16To15Rgb, 2>::run,  M<Source::Rgb16, Rgb16To16Rgb, 2>::run,
+    M<Source::Lookup16, Identity, 3>::run,   M<Source::Lookup16, Identity, 4>::run,
+    M<Source::Rgb32, Rgb32To15Rgb, 2>::run,  M<Source::Rgb32, Rgb32To16Rgb, 2>::run,
+    M<Source::Rgb32, SwapRedBlue24, 3>::run, M<Source::Rgb32, Rgb32To32Rgb, 4>::run,
+
+    M<Source::Indexed, Index15, 2>::run,     M<Source::Indexed, Index16, 2>::run,
+    M<Source::Indexed, SwapRedBlue24, 3>::run, M<Source::Indexed, Index32, 4>::run,
+    M<Source::Rgb16, Rgb16To15, 2>::run,     blitCopy,
+    M<Source::Lookup16, Identity, 3>::run,   M<Source::Lookup16, Identity, 4>::run,
+    M<Source::Rgb32, Rgb32To15, 2>::run,     M<Source::Rgb32, Rgb32To16, 2>::run,
+    M<Source::Rgb32, Low24, 3>::run,         blitCopy,
+};
+
+}  // namespace
 }  // namespace pel::blit
