@@ -1,0 +1,70 @@
+// The window layer's rules that do not depend on the platform: the key path
+// from a key message to key codes and events, characters, the close
+// request, the pointer's first-move, enter and leave steps, buttons, wheels,
+// activation, and the clamping of the mouse setter. A platform's window
+// layer (Win32, X11) keeps one WindowRules record, calls these from its
+// message handling with the platform's values, and supplies the few
+// platform calls the rules need through WindowPlatform.
+#pragma once
+#include <cstdint>
+
+namespace pel {
+
+struct WindowPlatform {
+  void (*trackLeave)(void* window);           // arm the pointer-leave report
+  void (*clipToClient)(void* window);         // confine the pointer to the client area
+  void (*releaseClip)(void* window);          // free the pointer
+  void (*capture)(void* window, bool take);   // pointer capture for held buttons
+  void (*warpPointer)(void* window, int32_t x, int32_t y);  // client coordinates
+  void (*updateCursor)(void* window);         // show or hide the pointer per cursorVisible
+  void* window;
+};
+
+struct WindowRules {
+  WindowPlatform platform;
+  int32_t width, height;  // client size
+  bool active;            // focused and not minimised
+  bool pointerInClient;   // recomputed by the layer before each message
+  bool mouseInside;       // enter reported, leave not yet
+  bool clip;
+  bool cursorVisible;
+  int32_t mouseX, mouseY;            // client coordinates
+  int32_t lastScreenX, lastScreenY;  // lastScreenX 0xFFFF: no move seen yet
+  int32_t wheel, horizontalWheel;
+  int32_t buttons;  // 1 left, 2 right, 4 middle, 8 and 16 the extra buttons
+};
+
+// A fresh record for a window of the given client size.
+WindowRules windowRules(const WindowPlatform& platform, int32_t width, int32_t height);
+
+enum class KeyMessage { Down, Up, SystemDown };
+
+// The key path. `character` is the key's character (0 for none), `modifiers`
+// the modifier word of Part "input" (keymod). Posts the key codes and the
+// event; returns true when the message is consumed (Alt, F10 and the close
+// key), which the platform must not pass on.
+bool keyMessage(WindowRules& w, KeyMessage kind, int32_t virtualKey, int32_t scanCode, int32_t modifiers,
+                int32_t character, int32_t repeatCount, bool alreadyDown);
+// A character in code page 437, posted repeat-count times as a signed byte.
+void characterMessage(WindowRules& w, uint8_t character, int32_t repeatCount);
+// The window manager's close request: the close key and a WindowClose event.
+void closeRequest(WindowRules& w);
+
+// Pointer moves with the position in client and in screen coordinates.
+void pointerMove(WindowRules& w, int32_t clientX, int32_t clientY, int32_t screenX, int32_t screenY);
+void pointerLeave(WindowRules& w);
+// Buttons by bit (1 left, 2 right, 4 middle).
+void buttonDown(WindowRules& w, int32_t bit, bool doubleClick);
+void buttonUp(WindowRules& w, int32_t bit);
+// The extra buttons by the state of both after the message.
+void extraButtons(WindowRules& w, bool first, bool second, bool down, bool doubleClick);
+// One wheel step; the direction is all that counts.
+void wheelStep(WindowRules& w, bool horizontal, bool forward);
+// Focus gained or lost; clears the key state and marks every row.
+void activation(WindowRules& w, bool active);
+
+// The common getMouse and setMouse.
+int32_t rulesGetMouse(const WindowRules& w, int32_t* x, int32_t* y, int32_t* wheel, int32_t* buttons, int32_t* clip);
+void rulesSetMouse(WindowRules& w, int32_t x, int32_t y, int32_t cursor, int32_t clip);
+
+}  // namespace pel

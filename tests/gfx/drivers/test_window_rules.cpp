@@ -1,0 +1,188 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "gfx/driver.h"
+#include "gfx/drivers/window_rules.h"
+#include "gfx/input.h"
+#include "gfx/mode.h"
+
+using namespace pel;
+
+namespace {
+
+std::vector<std::string> platformCalls;
+
+const WindowPlatform recordingPlatform = {
+    .trackLeave = [](void*) { platformCalls.push_back("track"); },
+    .clipToClient = [](void*) { platformCalls.push_back("clip"); },
+    .releaseClip = [](void*) { platformCalls.push_back("unclip"); },
+    .capture = [](void*, bool take) { platformCalls.push_back(take ? "capture" : "release"); },
+    .warpPointer = [](void*, int32_t x, int32_t y) { platformCalls.push_back("warp " + std::to_string(x) + "," + std::to_string(y)); },
+    .updateCursor = [](void*) { platformCalls.push_back("cursor"); },
+    .window = nullptr,
+};
+
+class Rules : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("KELGFX", "null", 1);
+    ASSERT_EQ(openScreenBySize(800, 600, 32, 1, 0, 0), 0);
+    while (takeKey() != 0) {
+    }
+    w = windowRules(recordingPlatform, 800, 600);
+    w.active = true;
+    platformCalls.clear();
+  }
+  void TearDown() override { closeScreen(); }
+  static std::vector<EventRecord> events() {
+    std::vector<EventRecord> out;
+    EventRecord e;
+    while (pollEvent(e)) out.push_back(e);
+    return out;
+  }
+  WindowRules w;
+};
+
+}  // namespace
+
+TEST_F(Rules, KeyPath) {
+  // F1 pressed: the ring gets its extended code, a KeyPress its scan code.
+  EXPECT_FALSE(keyMessage(w, KeyMessage::Down, 0x70, 0x3B, 0, 0, 1, false));
+  EXPECT_EQ(takeKey(), 0x3BFF);
+  auto e = events();
+  ASSERT_EQ(e.size(), 1u);
+  EXPECT_EQ(e[0].type, KeyPress);
+  EXPECT_EQ(e[0].a, 0x3B);
+  EXPECT_EQ(e[0].b, 0);
+  // Auto-repeat with a count of 3: three codes, one KeyRepeat.
+  keyMessage(w, KeyMessage::Down, 0x26, 0x48, keymod::enhanced, 0, 3, true);
+  EXPECT_EQ(takeKey(), 0x48FF);
+  EXPECT_EQ(takeKey(), 0x48FF);
+  EXPECT_EQ(takeKey(), 0x48FF);
+  EXPECT_EQ(takeKey(), 0);
+  EXPECT_EQ(events()[0].type, KeyRepeat);
+  // Escape: no code from the key message (the character message brings 27), b = 27.
+  keyMessage(w, KeyMessage::Down, 0x1B, 0x01, 0, 27, 1, false);
+  EXPECT_EQ(takeKey(), 0);
+  e = events();
+  EXPECT_EQ(e[0].a, 1);
+  EXPECT_EQ(e[0].b, 27);
+  // A system key-down posts KeyRelease and queues nothing; Alt+F4 posts nothing.
+  keyMessage(w, KeyMessage::SystemDown, 0x41, 0x1E, keymod::leftAlt, 'a', 1, false);
+  EXPECT_EQ(takeKey(), 0);
+  EXPECT_EQ(events()[0].type, KeyRelease);
+  EXPECT_TRUE(keyMessage(w, KeyMessage::SystemDown, 0x73, 0x3E, keymod::leftAlt, 0, 1, false));
+  EXPECT_TRUE(keyMessage(w, KeyMessage::Down, 0x73, 0x3E, keymod::leftAlt, 0, 1, false));
+  EXPECT_EQ(takeKey(), closeKeyCode);
+  EXPECT_TRUE(events().empty());
+  // Alt and F10 post no event and are consumed.
+  EXPECT_TRUE(keyMessage(w, KeyMessage::Down, 0x12, 0x38, keymod::leftAlt, 0, 1, false));
+  EXPECT_TRUE(keyMessage(w, KeyMessage::Up, 0x79, 0x44, 0, 0, 1, false));
+  EXPECT_TRUE(events().empty());
+}
+
+TEST_F(Rules, CharactersAndClose) {
+  characterMessage(w, 130, 2);  // e-acute in code page 437
+  EXPECT_EQ(takeKey(), -126);
+  EXPECT_EQ(readKeyHook(), "\x82");
+  closeRequest(w);
+  EXPECT_EQ(readKeyHook(), "\xffk");
+  const auto e = events();
+  ASSERT_EQ(e.size(), 1u);
+  EXPECT_EQ(e[0].type, WindowClose);
+}
+
+TEST_F(Rules, FirstMoveEnterAndLeave) {
+  pointerMove(w, 10, 20, 110, 220);  // first move: position only, but the enter fires
+  auto e = events();
+  ASSERT_EQ(e.size(), 1u);
+  EXPECT_EQ(e[0].type, MouseEnter);
+  EXPECT_EQ(e[0].a, 10);
+  EXPECT_EQ(e[0].c, 0);
+  EXPECT_EQ(platformCalls, std::vector<std::string>{"track"});
+  pointerMove(w, 10, 20, 110, 220);  // no movement: nothing
+  EXPECT_TRUE(events().empty());
+  pointerMove(w, -1, 25, 99, 225);  // captured and dragged left: a reads 65535
+  e = events();
+  ASSERT_EQ(e.size(), 1u);
+  EXPECT_EQ(e[0].type, MouseMove);
+  EXPECT_EQ(e[0].a, 65535);
+  EXPECT_EQ(e[0].c, -11);
+  EXPECT_EQ(e[0].d, 5);
+  pointerLeave(w);
+  EXPECT_EQ(events()[0].type, MouseExit);
+  EXPECT_FALSE(w.mouseInside);
+  w.active = false;
+  pointerMove(w, 30, 30, 130, 230);  // inactive: no event
+  EXPECT_TRUE(events().empty());
+}
+
+TEST_F(Rules, ButtonsAndWheels) {
+  buttonDown(w, 1, false);
+  buttonDown(w, 4, true);
+  buttonUp(w, 1);
+  buttonUp(w, 4);
+  auto e = events();
+  ASSERT_EQ(e.size(), 4u);
+  EXPECT_EQ(e[0].type, MouseButtonPress);
+  EXPECT_EQ(e[1].type, MouseDoubleClick);
+  EXPECT_EQ(e[1].a, 4);
+  EXPECT_EQ(e[3].type, MouseButtonRelease);
+  EXPECT_EQ(platformCalls.back(), "release");
+  extraButtons(w, true, true, true, false);
+  extraButtons(w, false, true, false, false);
+  e = events();
+  EXPECT_EQ(e[0].a, 24);
+  EXPECT_EQ(e[1].a, 8);
+  EXPECT_EQ(w.buttons, 16);
+  wheelStep(w, false, true);
+  wheelStep(w, false, true);
+  wheelStep(w, false, false);
+  wheelStep(w, true, false);
+  e = events();
+  EXPECT_EQ(e[1].a, 2);
+  EXPECT_EQ(e[2].a, 1);
+  EXPECT_EQ(e[3].type, MouseHWheel);
+  EXPECT_EQ(e[3].a, -1);
+}
+
+TEST_F(Rules, ActivationClearsKeysAndReportsFocus) {
+  currentMode()->keyState[30] = 1;
+  w.pointerInClient = true;
+  w.mouseX = 5;
+  activation(w, true);
+  EXPECT_EQ(currentMode()->keyState[30], 0);
+  EXPECT_EQ(currentMode()->dirty[599], 1);
+  auto e = events();
+  ASSERT_EQ(e.size(), 2u);
+  EXPECT_EQ(e[0].type, WindowGotFocus);
+  EXPECT_EQ(e[1].type, MouseEnter);
+  EXPECT_EQ(e[1].a, 5);
+  activation(w, false);
+  e = events();
+  ASSERT_EQ(e.size(), 2u);
+  EXPECT_EQ(e[0].type, MouseExit);
+  EXPECT_EQ(e[1].type, WindowLostFocus);
+}
+
+TEST_F(Rules, MouseQueryAndSetter) {
+  int32_t v[5] = {7, 7, 7, 7, 7};
+  EXPECT_EQ(rulesGetMouse(w, &v[0], &v[1], &v[2], &v[3], &v[4]), -1);  // pointer outside
+  EXPECT_EQ(v[0], 7);
+  rulesSetMouse(w, keepCoordinate, keepCoordinate, -1, -1);
+  EXPECT_TRUE(platformCalls.empty());
+  rulesSetMouse(w, -5, 10000, -1, -1);
+  EXPECT_EQ(platformCalls, std::vector<std::string>{"warp 0,599"});
+  EXPECT_EQ(rulesGetMouse(w, &v[0], &v[1], &v[2], &v[3], &v[4]), 0);
+  EXPECT_EQ(v[0], 0);
+  EXPECT_EQ(v[1], 599);
+  platformCalls.clear();
+  rulesSetMouse(w, keepCoordinate, keepCoordinate, 0, 1);
+  EXPECT_EQ(platformCalls, (std::vector<std::string>{"cursor", "clip"}));
+  EXPECT_FALSE(w.cursorVisible);
+  EXPECT_TRUE(w.clip);
+  w.active = false;
+  EXPECT_EQ(rulesGetMouse(w, &v[0], &v[1], &v[2], &v[3], &v[4]), -1);
+}
