@@ -1,10 +1,19 @@
 #include "driver.h"
 
+#if defined(PEL_HAVE_X11)
+#include "gfx/drivers/x11/x11_driver.h"
+#endif
+
 namespace pel {
 namespace {
 
 // Back ends of this platform, in the order tried; entries join as they land.
-constexpr const DisplayDriver* platformBackends[] = {nullptr};
+constexpr const DisplayDriver* platformBackends[] = {
+#if defined(PEL_HAVE_X11)
+    &x11Driver,
+#endif
+    nullptr,
+};
 
 const DisplayDriver* const* activeList = platformBackends;
 

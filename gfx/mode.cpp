@@ -285,12 +285,19 @@ int32_t setMode(int32_t screen, int32_t width, int32_t height, int32_t depth, in
     m->textColumns = textColumns;
     m->textRows = textRows;
 
+    // The back end's window thread may already be presenting: the pages are
+    // cleared under the lock.
+    lockScreen();
     DrawContext* context = getContext();
-    if (!context || !context->rows || !allocateTextPages(m)) return closeAndFail();
-    fillCells(0, 0, m->textColumns, m->textRows, 0, 32, context->foreground, context->background);
-    for (uint32_t page = 0; page < m->pageCount; ++page) {
-      for (int32_t y = 0; y < m->height; ++y) context->fillSpan(m->pages[page] + y * pitch, context->background, m->width);
+    const bool built = context && context->rows && allocateTextPages(m);
+    if (built) {
+      fillCells(0, 0, m->textColumns, m->textRows, 0, 32, context->foreground, context->background);
+      for (uint32_t page = 0; page < m->pageCount; ++page) {
+        for (int32_t y = 0; y < m->height; ++y) context->fillSpan(m->pages[page] + y * pitch, context->background, m->width);
+      }
     }
+    unlockScreen(1, 0);
+    if (!built) return closeAndFail();
     consoleRefreshSize();
     if (!exitRoutineRegistered) {
       setExitRoutine(closeScreen);

@@ -107,14 +107,13 @@ uint32_t rgbForDepth(int32_t bytesPerPixel, uint32_t value, uint32_t red, uint32
 void selectPixelRoutines(int32_t bytesPerPixel) {
   ScreenMode* mode = currentMode();
   const VectorRoutines* vector = vectorRoutines();
-  if (vector) {
-    copyBytes = vector->blockCopy;
-    fillBytes = vector->blockFill;
-    if (mode) mode->flags |= screenflag::vector;
-  } else {
-    copyBytes = std::memcpy;
-    fillBytes = std::memset;
-  }
+  // The hooks depend on the processor only: they are written once, so a
+  // window thread copying through them never sees them change.
+  const CopyBytesFn copy = vector ? vector->blockCopy : std::memcpy;
+  const FillBytesFn fill = vector ? vector->blockFill : std::memset;
+  if (copyBytes != copy) copyBytes = copy;
+  if (fillBytes != fill) fillBytes = fill;
+  if (vector && mode) mode->flags |= screenflag::vector;
   const bool alpha = mode && (mode->flags & screenflag::alphaPrimitives);
   switch (bytesPerPixel) {
     case 1:

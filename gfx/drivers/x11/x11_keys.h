@@ -1,0 +1,19 @@
+// X11 key codes and key symbols in the terms of the PC keyboard: scan codes
+// (set 1, with the enhanced flag for the extended keys) and virtual keys.
+#pragma once
+#include <cstdint>
+
+namespace pel::x11 {
+
+struct PcKey {
+  int32_t scanCode;  // 0 when the key has none
+  bool enhanced;
+};
+
+// From an X key code of the evdev layout (Linux key code + 8).
+PcKey pcKeyFromKeycode(uint32_t keycode);
+// The virtual key of a key symbol (letters and digits are their upper-case
+// characters), or 0.
+int32_t virtualKeyFromKeysym(unsigned long keysym);
+
+}  // namespace pel::x11

@@ -1,0 +1,187 @@
+// The X11 back end against a real X server: a private Xvfb per test.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "gfx/blit.h"
+#include "gfx/driver.h"
+#include "gfx/input.h"
+#include "gfx/mode.h"
+#include "gfx/pages.h"
+#include "runtime/keys.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+using namespace pel;
+
+namespace {
+
+class X11 : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (int n = 90 + static_cast<int>(getpid() % 50);; ++n) {
+      const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+      struct stat st;
+      if (stat(socket.c_str(), &st) == 0) continue;
+      display = ":" + std::to_string(n);
+      server = fork();
+      if (server == 0) {
+        execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp", nullptr);
+        _exit(127);
+      }
+      for (int i = 0; i < 100 && stat(socket.c_str(), &st) != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      break;
+    }
+    setenv("DISPLAY", display.c_str(), 1);
+    unsetenv("KELGFX");
+    probe = XOpenDisplay(display.c_str());
+    ASSERT_NE(probe, nullptr) << "Xvfb did not start on " << display;
+  }
+  void TearDown() override {
+    closeScreen();
+    if (probe) XCloseDisplay(probe);
+    if (server > 0) {
+      kill(server, SIGTERM);
+      waitpid(server, nullptr, 0);
+    }
+  }
+  // The runtime's window: the one top-level child of the root window.
+  Window findWindow() {
+    for (int tries = 0; tries < 50; ++tries) {
+      Window root, parent, *children = nullptr;
+      unsigned count = 0;
+      XQueryTree(probe, DefaultRootWindow(probe), &root, &parent, &children, &count);
+      const Window found = count ? children[count - 1] : 0;
+      if (children) XFree(children);
+      if (found) return found;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return 0;
+  }
+  int windowCount() {
+    Window root, parent, *children = nullptr;
+    unsigned count = 0;
+    XQueryTree(probe, DefaultRootWindow(probe), &root, &parent, &children, &count);
+    if (children) XFree(children);
+    return static_cast<int>(count);
+  }
+  static void settle() { std::this_thread::sleep_for(std::chrono::milliseconds(120)); }
+  std::string display;
+  pid_t server = -1;
+  Display* probe = nullptr;
+};
+
+uint32_t shownAs(const ScreenMode* m, int x, int y) {
+  const uint8_t* row = m->visibleBuffer + y * m->pitch;
+  if (m->bytesPerPixel == 4) return reinterpret_cast<const uint32_t*>(row)[x] & 0xFFFFFF;
+  if (m->bytesPerPixel == 2) {
+    const uint32_t p = reinterpret_cast<const uint16_t*>(row)[x];
+    return ((p & 0xF800) << 8) | ((p & 0x7E0) << 5) | ((p & 0x1F) << 3);
+  }
+  const uint32_t e = m->palette[row[x]];
+  return ((e & 0xFF) << 16) | (e & 0xFF00) | (e >> 16);
+}
+
+}  // namespace
+
+TEST_F(X11, WindowHasTheTitleAndSize) {
+  setTitle("Pellucet test");
+  ASSERT_EQ(openScreenBySize(320, 200, 32, 1, 0, 0), 0);
+  EXPECT_STREQ(currentMode()->driver->name, "X11");
+  const Window w = findWindow();
+  ASSERT_NE(w, 0u);
+  char* name = nullptr;
+  XFetchName(probe, w, &name);
+  ASSERT_NE(name, nullptr);
+  EXPECT_STREQ(name, "Pellucet test");
+  XFree(name);
+  XWindowAttributes a;
+  XGetWindowAttributes(probe, w, &a);
+  EXPECT_EQ(a.width, 320);
+  EXPECT_EQ(a.height, 200);
+}
+
+TEST_F(X11, PagesReachTheWindowExactlyAtEachDepth) {
+  std::mt19937 random(4);
+  for (int depth : {8, 16, 32}) {
+    ASSERT_EQ(openScreenBySize(64, 48, depth, 1, 0, 0), 0);
+    ScreenMode* m = currentMode();
+    lockScreen();
+    for (int i = 0; i < m->pitch * m->height; ++i) m->visibleBuffer[i] = static_cast<uint8_t>(random());
+    unlockScreen(-1, -1);
+    settle();
+    const Window w = findWindow();
+    XImage* image = XGetImage(probe, w, 0, 0, 64, 48, AllPlanes, ZPixmap);
+    ASSERT_NE(image, nullptr);
+    for (int y = 0; y < 48; ++y) {
+      for (int x = 0; x < 64; ++x) {
+        ASSERT_EQ(XGetPixel(image, x, y) & 0xFFFFFF, shownAs(m, x, y)) << "depth " << depth << " at " << x << "," << y;
+      }
+    }
+    XDestroyImage(image);
+    closeScreen();
+  }
+}
+
+TEST_F(X11, KeysAndTheCloseRequest) {
+  ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
+  const Window w = findWindow();
+  XSetInputFocus(probe, w, RevertToParent, CurrentTime);
+  XSync(probe, False);
+  settle();
+  auto press = [&](KeySym sym, KeySym modifier = 0) {
+    if (modifier) XTestFakeKeyEvent(probe, XKeysymToKeycode(probe, modifier), True, 0);
+    XTestFakeKeyEvent(probe, XKeysymToKeycode(probe, sym), True, 0);
+    XTestFakeKeyEvent(probe, XKeysymToKeycode(probe, sym), False, 0);
+    if (modifier) XTestFakeKeyEvent(probe, XKeysymToKeycode(probe, modifier), False, 0);
+    XSync(probe, False);
+    settle();
+  };
+  press(XK_Escape);
+  EXPECT_EQ(readKey(), "\x1b");
+  press(XK_F1);
+  EXPECT_EQ(readKey(), "\xff;");
+  press(XK_Up, XK_Control_L);
+  EXPECT_EQ(readKey(), "\xff\x8d");
+  press(XK_a);
+  EXPECT_EQ(readKey(), "a");
+  EventRecord e;
+  bool sawPress = false;
+  while (pollEvent(e)) sawPress |= e.type == KeyPress && e.a == 0x1E;
+  EXPECT_TRUE(sawPress);
+  // The window manager's close request.
+  XEvent close{};
+  close.xclient.type = ClientMessage;
+  close.xclient.window = w;
+  close.xclient.message_type = XInternAtom(probe, "WM_PROTOCOLS", False);
+  close.xclient.format = 32;
+  close.xclient.data.l[0] = static_cast<long>(XInternAtom(probe, "WM_DELETE_WINDOW", False));
+  XSendEvent(probe, w, False, NoEventMask, &close);
+  XSync(probe, False);
+  settle();
+  EXPECT_EQ(waitKey(), closeKeyCode);
+  bool sawClose = false;
+  while (pollEvent(e)) sawClose |= e.type == WindowClose;
+  EXPECT_TRUE(sawClose);
+  EXPECT_EQ(windowCount(), 1);  // still open
+}
+
+TEST_F(X11, RepeatedModeSetsLeaveNoWindows) {
+  for (int i = 0; i < 100; ++i) {
+    ASSERT_EQ(openScreenBySize(80, 60, i % 2 ? 32 : 16, 1, 0, 0), 0);
+    closeScreen();
+  }
+  EXPECT_EQ(windowCount(), 0);
+}
