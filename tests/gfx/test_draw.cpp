@@ -135,7 +135,7 @@ TEST_F(Draw, HugeLinesAreClippedNotWalked) {
 }
 
 TEST_F(Draw, LinesOutsideTheViewTakeNoLock) {
-  fake::A::locks = 0;
+  fake::A::locks = fake::A::unlocks = 0;
   EXPECT_TRUE(line(-10, -5, -1, 50).empty());
   EXPECT_TRUE(line(0, 61, 79, 70).empty());
   EXPECT_EQ(fake::A::locks, 0);

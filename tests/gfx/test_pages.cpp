@@ -39,6 +39,7 @@ uint32_t rgb(const ScreenMode* m, int i) { return m->palette[i]; }
 
 TEST_F(Pages, SetPagesChoosesWorkAndVisiblePages) {
   ASSERT_EQ(openScreenBySize(800, 600, 32, 2, 36, 0), 0);
+  A::locks = A::unlocks = 0;  // the mode set cleared its pages under the lock
   ScreenMode* m = currentMode();
   EXPECT_EQ(setPages(1, 0), 0);
   EXPECT_EQ(workPagePointer(), m->pages[1]);
@@ -102,7 +103,7 @@ TEST_F(Pages, CopyPageWithoutModeIsErrorOne) {
 
 TEST_F(Pages, LockNestsAndUnlockMarksRows) {
   ASSERT_EQ(openScreenBySize(64, 40, 8, 1, 0, 0), 0);
-  A::locks = A::unlocks = 0;  // the palette reset locked once
+  A::locks = A::unlocks = 0;  // the mode set locked for the palette and the pages
   clearDirty();
   lockScreen();
   lockScreen();
@@ -135,6 +136,7 @@ TEST_F(Pages, TitleKeepsAtMost127Characters) {
 
 TEST_F(Pages, PaletteDoesNothingAboveDepthEight) {
   ASSERT_EQ(openScreenBySize(8, 8, 16, 1, 0, 0), 0);
+  A::locks = 0;
   clearDirty();
   paletteSet(1, 255, 0, 0);
   paletteSet(-1, 0, 0, 0);
