@@ -6,11 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "gfx/blit.h"
 #include "gfx/driver.h"
@@ -178,10 +181,76 @@ TEST_F(X11, KeysAndTheCloseRequest) {
   EXPECT_EQ(windowCount(), 1);  // still open
 }
 
-TEST_F(X11, RepeatedModeSetsLeaveNoWindows) {
+TEST_F(X11, TypedAccentAndTheMouse) {
+  ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
+  const Window w = findWindow();
+  XSetInputFocus(probe, w, RevertToParent, CurrentTime);
+  // A spare key code typing e-acute (the server's default map has none).
+  int low = 0, high = 0;
+  XDisplayKeycodes(probe, &low, &high);
+  KeySym accent[] = {XK_eacute};
+  XChangeKeyboardMapping(probe, high, 1, accent, 1);
+  XSync(probe, False);
+  settle();
+  XTestFakeKeyEvent(probe, static_cast<unsigned>(high), True, 0);
+  XTestFakeKeyEvent(probe, static_cast<unsigned>(high), False, 0);
+  XSync(probe, False);
+  settle();
+  EXPECT_EQ(readKey(), "\x82");  // code page 437
+  EventRecord e;
+  while (pollEvent(e)) {
+  }
+  // Into the window, a click, a wheel step.
+  XTestFakeMotionEvent(probe, 0, 10, 12, 0);
+  XSync(probe, False);
+  settle();
+  XTestFakeMotionEvent(probe, 0, 20, 15, 0);
+  XTestFakeButtonEvent(probe, 1, True, 0);
+  XTestFakeButtonEvent(probe, 1, False, 0);
+  XTestFakeButtonEvent(probe, 4, True, 0);
+  XTestFakeButtonEvent(probe, 4, False, 0);
+  XSync(probe, False);
+  settle();
+  std::vector<int32_t> types;
+  int32_t moveX = -1, wheel = 0;
+  while (pollEvent(e)) {
+    types.push_back(e.type);
+    if (e.type == MouseMove) moveX = e.a;
+    if (e.type == MouseWheel) wheel = e.a;
+  }
+  auto has = [&](int32_t type) { return std::find(types.begin(), types.end(), type) != types.end(); };
+  EXPECT_TRUE(has(MouseEnter));
+  EXPECT_TRUE(has(MouseButtonPress));
+  EXPECT_TRUE(has(MouseButtonRelease));
+  EXPECT_EQ(moveX, 20);
+  EXPECT_EQ(wheel, 1);
+  int32_t x = 0, y = 0, buttons = -1;
+  EXPECT_EQ(getMouseHook(&x, &y, &wheel, &buttons, nullptr), 0);
+  EXPECT_EQ(x, 20);
+  EXPECT_EQ(y, 15);
+  EXPECT_EQ(buttons, 0);
+}
+
+// Shared-memory segments of the system, from /proc (Linux).
+int sharedSegments() {
+  FILE* f = std::fopen("/proc/sysvipc/shm", "r");
+  if (!f) return 0;
+  int lines = 0;
+  for (int c; (c = std::fgetc(f)) != EOF;) lines += c == '\n';
+  std::fclose(f);
+  return lines;
+}
+
+TEST_F(X11, RepeatedModeSetsLeaveNoWindowsOrSegments) {
+  const int segments = sharedSegments();
+  ASSERT_EQ(openScreenBySize(80, 60, 32, 1, 0, 0), 0);
+  EXPECT_EQ(sharedSegments(), segments + 1);  // the window's image is in shared memory
+  closeScreen();
   for (int i = 0; i < 100; ++i) {
     ASSERT_EQ(openScreenBySize(80, 60, i % 2 ? 32 : 16, 1, 0, 0), 0);
     closeScreen();
   }
   EXPECT_EQ(windowCount(), 0);
+  XSync(probe, False);
+  EXPECT_EQ(sharedSegments(), segments);
 }
