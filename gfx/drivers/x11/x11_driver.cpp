@@ -60,6 +60,7 @@ struct X11Window {
 };
 
 X11Window* win = nullptr;
+std::atomic<int64_t> rowsPresented{0};
 
 // Platform calls of the window rules; the caller holds the presentation lock.
 const WindowPlatform platformCalls = {
@@ -212,6 +213,7 @@ void present() {
               static_cast<unsigned>(rows));
   }
   std::memset(m->dirty, 0, static_cast<std::size_t>(m->height));
+  rowsPresented += rows;
 }
 
 void refreshKeyState() {
@@ -415,6 +417,8 @@ void x11WaitVsync() {
 }
 
 }  // namespace
+
+int64_t x11RowsPresented() { return rowsPresented; }
 
 const DisplayDriver x11Driver = {
     .name = "X11",

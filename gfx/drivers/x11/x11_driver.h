@@ -3,10 +3,16 @@
 // plain XPutImage otherwise) and turns X events into key codes and events.
 #pragma once
 
+#include <cstdint>
+
 #include "gfx/driver.h"
 
 namespace pel {
 
 extern const DisplayDriver x11Driver;
+
+// Surface rows put on the window since the process started (for tests and
+// benchmarks of the dirty band).
+int64_t x11RowsPresented();
 
 }  // namespace pel

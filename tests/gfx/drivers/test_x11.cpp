@@ -17,6 +17,7 @@
 
 #include "gfx/blit.h"
 #include "gfx/driver.h"
+#include "gfx/drivers/x11/x11_driver.h"
 #include "gfx/input.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"
@@ -138,6 +139,19 @@ TEST_F(X11, PagesReachTheWindowExactlyAtEachDepth) {
   }
 }
 
+TEST_F(X11, OnlyTheDirtyBandIsSent) {
+  ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
+  findWindow();
+  settle();
+  const int64_t before = x11RowsPresented();
+  lockScreen();
+  unlockScreen(5, 14);
+  settle();
+  EXPECT_EQ(x11RowsPresented() - before, 10);
+  settle();
+  EXPECT_EQ(x11RowsPresented() - before, 10);  // nothing new, nothing sent
+}
+
 TEST_F(X11, KeysAndTheCloseRequest) {
   ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
   const Window w = findWindow();
@@ -253,4 +267,58 @@ TEST_F(X11, RepeatedModeSetsLeaveNoWindowsOrSegments) {
   EXPECT_EQ(windowCount(), 0);
   XSync(probe, False);
   EXPECT_EQ(sharedSegments(), segments);
+}
+
+TEST_F(X11, TheDemoShowsItsDiscsAndEndsOnAKey) {
+  const pid_t demo = fork();
+  if (demo == 0) {
+    execl(PEL_DEMO_BINARY, "pellucet", nullptr);
+    _exit(127);
+  }
+  Window w = 0;
+  for (int tries = 0; tries < 100 && !w; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const Window candidate = findWindow();
+    char* name = nullptr;
+    if (candidate && XFetchName(probe, candidate, &name) && name) {
+      if (std::string(name) == "Pellucet v0.50 by Ixo") w = candidate;
+      XFree(name);
+    }
+  }
+  ASSERT_NE(w, 0u) << "the demo's window did not appear";
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  XImage* image = XGetImage(probe, w, 0, 0, 800, 600, AllPlanes, ZPixmap);
+  ASSERT_NE(image, nullptr);
+  int green = 0, white = 0;
+  for (int y = 0; y < 600; y += 2) {
+    for (int x = 0; x < 800; x += 2) {
+      const unsigned long p = XGetPixel(image, x, y) & 0xFFFFFF;
+      green += (p & 0xFF00FF) == 0 && (p & 0xFF00) != 0;
+      white += y <= 9 && x <= 200 && p == 0xFFFFFF;
+    }
+  }
+  XDestroyImage(image);
+  EXPECT_GT(green, 50000);  // most of the window is lit by discs
+  EXPECT_GT(white, 20);     // the frame-rate line
+  XSetInputFocus(probe, w, RevertToParent, CurrentTime);
+  XSync(probe, False);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const auto pressed = std::chrono::steady_clock::now();
+  XTestFakeKeyEvent(probe, XKeysymToKeycode(probe, XK_q), True, 0);
+  XTestFakeKeyEvent(probe, XKeysymToKeycode(probe, XK_q), False, 0);
+  XSync(probe, False);
+  int status = -1;
+  pid_t ended = 0;
+  while (!ended && std::chrono::steady_clock::now() - pressed < std::chrono::seconds(3)) {
+    ended = waitpid(demo, &status, WNOHANG);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  const auto took = std::chrono::steady_clock::now() - pressed;
+  if (!ended) {
+    kill(demo, SIGKILL);
+    waitpid(demo, &status, 0);
+  }
+  ASSERT_NE(ended, 0) << "the demo did not end on a key";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_LT(took, std::chrono::seconds(1));
 }
