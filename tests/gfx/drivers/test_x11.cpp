@@ -245,14 +245,20 @@ TEST_F(X11, TypedAccentAndTheMouse) {
   EXPECT_EQ(buttons, 0);
 }
 
-// Shared-memory segments of the system, from /proc (Linux).
+// Shared-memory segments this process created, from /proc (Linux); other
+// tests may be running their own servers meanwhile.
 int sharedSegments() {
   FILE* f = std::fopen("/proc/sysvipc/shm", "r");
   if (!f) return 0;
-  int lines = 0;
-  for (int c; (c = std::fgetc(f)) != EOF;) lines += c == '\n';
+  char line[512];
+  int mine = 0;
+  std::fgets(line, sizeof line, f);  // the heading
+  while (std::fgets(line, sizeof line, f)) {
+    long key, id, perms, size, creator;
+    if (std::sscanf(line, "%ld %ld %lo %ld %ld", &key, &id, &perms, &size, &creator) == 5 && creator == getpid()) ++mine;
+  }
   std::fclose(f);
-  return lines;
+  return mine;
 }
 
 TEST_F(X11, RepeatedModeSetsLeaveNoWindowsOrSegments) {
