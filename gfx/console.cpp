@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "gfx/draw.h"
 #include "gfx/fonts.h"
 #include "gfx/memory.h"
 #include "gfx/mode.h"
@@ -47,11 +48,10 @@ DrawContext* screenContext(uint32_t colour) {
   return c;
 }
 
+// The console's rows, kept on the page (its cursor may stand off the grid),
+// marked by the primitives' rule for the shown page.
 void markIfShown(const DrawContext* c, int32_t first, int32_t last) {
-  const ScreenMode* m = currentMode();
-  first = std::max(first, 0);
-  last = std::min(last, m->height - 1);
-  if (static_cast<uint32_t>(c->workPage) == m->visiblePage && first <= last) markDirty(first, last);
+  markTargetRows(c, std::max(first, 0), std::min(last, currentMode()->height - 1));
 }
 
 void cursorBack() {
