@@ -33,9 +33,10 @@ void markAllRows() {
 
 }  // namespace
 
-WindowRules windowRules(const WindowPlatform& platform, int32_t width, int32_t height) {
+WindowRules windowRules(const WindowPlatform& platform, int32_t width, int32_t height, int32_t modeFlags) {
   WindowRules w{};
   w.platform = platform;
+  w.modeFlags = modeFlags;
   w.width = width;
   w.height = height;
   w.cursorVisible = true;
@@ -125,6 +126,9 @@ void wheelStep(WindowRules& w, bool horizontal, bool forward) {
 
 void activation(WindowRules& w, bool active) {
   w.active = active;
+  if ((w.modeFlags & modeflag::highPriority) && w.platform.setHighPriority) {
+    w.platform.setHighPriority(w.platform.window, active);
+  }
   if (ScreenMode* m = currentMode()) std::memset(m->keyState, 0, 128);
   w.buttons = 0;
   markAllRows();
@@ -146,6 +150,25 @@ void activation(WindowRules& w, bool active) {
   }
   post(WindowLostFocus);
   if (w.clip && w.platform.releaseClip) w.platform.releaseClip(w.platform.window);
+}
+
+bool toggleFullScreen(WindowRules& w) {
+  if (w.modeFlags & modeflag::noSwitching) return false;
+  if (w.mouseInside) post(MouseExit);
+  if (w.clip && w.platform.releaseClip) w.platform.releaseClip(w.platform.window);
+  w.platform.exitWindow(w.platform.window);
+  w.modeFlags ^= modeflag::fullScreen;
+  bool switched = w.platform.initWindow(w.platform.window);
+  if (!switched) {
+    w.platform.exitWindow(w.platform.window);
+    w.modeFlags ^= modeflag::fullScreen;
+    w.platform.initWindow(w.platform.window);
+  }
+  resendPalette();
+  markAllRows();
+  w.active = true;
+  w.mouseInside = false;
+  return switched;
 }
 
 int32_t rulesGetMouse(const WindowRules& w, int32_t* x, int32_t* y, int32_t* wheel, int32_t* buttons, int32_t* clip) {

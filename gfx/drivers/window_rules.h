@@ -17,11 +17,17 @@ struct WindowPlatform {
   void (*capture)(void* window, bool take);   // pointer capture for held buttons
   void (*warpPointer)(void* window, int32_t x, int32_t y);  // client coordinates
   void (*updateCursor)(void* window);         // show or hide the pointer per cursorVisible
+  // The back end's window and surfaces, rebuilt by the full-screen toggle
+  // for the mode flags in the rules record.
+  bool (*initWindow)(void* window);
+  void (*exitWindow)(void* window);
+  void (*setHighPriority)(void* window, bool high);  // the window thread's priority (mode flag 0x80)
   void* window;
 };
 
 struct WindowRules {
   WindowPlatform platform;
+  int32_t modeFlags;      // as passed to init; the toggle flips 0x01
   int32_t width, height;  // client size
   bool active;            // focused and not minimised
   bool pointerInClient;   // recomputed by the layer before each message
@@ -35,7 +41,7 @@ struct WindowRules {
 };
 
 // A fresh record for a window of the given client size.
-WindowRules windowRules(const WindowPlatform& platform, int32_t width, int32_t height);
+WindowRules windowRules(const WindowPlatform& platform, int32_t width, int32_t height, int32_t modeFlags = 0);
 
 enum class KeyMessage { Down, Up, SystemDown };
 
@@ -62,6 +68,10 @@ void extraButtons(WindowRules& w, bool first, bool second, bool down, bool doubl
 void wheelStep(WindowRules& w, bool horizontal, bool forward);
 // Focus gained or lost; clears the key state and marks every row.
 void activation(WindowRules& w, bool active);
+// Alt+Enter and maximise: window and full screen trade places by rebuilding
+// the window; a failed rebuild returns to the previous mode. Nothing happens
+// with mode flag 0x04 (no switching). Returns whether the mode changed.
+bool toggleFullScreen(WindowRules& w);
 
 // The common getMouse and setMouse.
 int32_t rulesGetMouse(const WindowRules& w, int32_t* x, int32_t* y, int32_t* wheel, int32_t* buttons, int32_t* clip);

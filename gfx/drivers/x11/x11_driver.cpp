@@ -9,12 +9,19 @@
 #include "gfx/mode.h"
 #include "runtime/console_engine.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/XKBlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/shape.h>
+#ifdef PEL_HAVE_XRANDR
+#include <X11/extensions/Xrandr.h>
+#endif
 #include <sys/ipc.h>
+#include <sys/resource.h>
 #include <sys/shm.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -24,25 +31,42 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace pel {
 namespace {
 
 constexpr auto presentPeriod = std::chrono::milliseconds(10);
 constexpr Time doubleClickMs = 400;
+constexpr int32_t vkReturn = 0x0D;
+constexpr int highPriorityNice = -5;  // granted only to privileged processes; refused quietly otherwise
+
+struct Atoms {
+  Atom deleteWindow, wmState, fullScreen, above, maximizedVert, maximizedHorz, motifHints, frameExtents;
+};
 
 struct X11Window {
+  // The display connection, its visual and the surface image live as long as
+  // the back end; the window itself is rebuilt by the full-screen toggle.
   Display* display = nullptr;
-  Window window = 0;
+  int screen = 0;
+  Visual* visual = nullptr;
+  int depth = 0;
+  Atoms atoms{};
+  bool hasShape = false;
   GC gc = nullptr;
-  Atom deleteWindow = 0;
   XImage* image = nullptr;
   XShmSegmentInfo shm{};
   bool shmAttached = false;
   Blitter blitter = nullptr;
   int32_t width = 0, height = 0;  // surface size (height includes the scan-line repeat)
 
+  Window window = 0;
+  int32_t originX = 0, originY = 0;  // the picture's place in the window (centred in full screen)
+  std::vector<uint8_t> shapeBits;    // shaped windows: one bit a pixel, set where opaque
+
   std::thread thread;
+  pid_t threadId = 0;
   std::mutex presentation;  // the driver's lock
   std::atomic<bool> running{false};
   std::mutex startLock;
@@ -62,6 +86,9 @@ struct X11Window {
 X11Window* win = nullptr;
 std::atomic<int64_t> rowsPresented{0};
 
+bool initWindow(void*);
+void exitWindow(void*);
+
 // Platform calls of the window rules; the caller holds the presentation lock.
 const WindowPlatform platformCalls = {
     .trackLeave = nullptr,  // X reports LeaveNotify by itself
@@ -71,7 +98,10 @@ const WindowPlatform platformCalls = {
         },
     .releaseClip = [](void*) { XUngrabPointer(win->display, CurrentTime); },
     .capture = nullptr,  // X keeps delivering to the window while a button is held
-    .warpPointer = [](void*, int32_t x, int32_t y) { XWarpPointer(win->display, None, win->window, 0, 0, 0, 0, x, y); },
+    .warpPointer =
+        [](void*, int32_t x, int32_t y) {
+          XWarpPointer(win->display, None, win->window, 0, 0, 0, 0, x + win->originX, y + win->originY);
+        },
     .updateCursor =
         [](void*) {
           if (win->rules.cursorVisible) {
@@ -86,8 +116,13 @@ const WindowPlatform platformCalls = {
           XFreeCursor(win->display, cursor);
           XFreePixmap(win->display, blank);
         },
+    .initWindow = initWindow,
+    .exitWindow = exitWindow,
+    .setHighPriority = [](void*, bool high) { setpriority(PRIO_PROCESS, static_cast<id_t>(win->threadId), high ? highPriorityNice : 0); },
     .window = nullptr,
 };
+
+// ---- Events ---------------------------------------------------------------
 
 int32_t modifierWord(unsigned state, bool enhanced) {
   int32_t m = enhanced ? keymod::enhanced : 0;
@@ -113,14 +148,19 @@ void keyEvent(XKeyEvent& e, bool press) {
   const int32_t vk = x11::virtualKeyFromKeysym(keysym);
   const int32_t modifiers = modifierWord(e.state, pc.enhanced);
   const bool alt = modifiers & (keymod::leftAlt | keymod::rightAlt);
+  bool& down = win->keyDown[e.keycode & 0xFF];
   if (!press) {
-    win->keyDown[e.keycode & 0xFF] = false;
-    keyMessage(win->rules, KeyMessage::Up, vk, pc.scanCode, modifiers, character, 1, false);
+    down = false;
+    // Keys let go while Alt is held are system keys, which pass unreported.
+    if (!alt) keyMessage(win->rules, KeyMessage::Up, vk, pc.scanCode, modifiers, character, 1, false);
     return;
   }
-  const bool repeat = win->keyDown[e.keycode & 0xFF];
-  win->keyDown[e.keycode & 0xFF] = true;
-  // Alt+Enter toggles full screen on Windows; without switching here it is just a key.
+  const bool repeat = down;
+  down = true;
+  if (alt && vk == vkReturn && win->rules.active) {
+    toggleFullScreen(win->rules);
+    return;
+  }
   const KeyMessage kind = alt ? KeyMessage::SystemDown : KeyMessage::Down;
   const bool consumed = keyMessage(win->rules, kind, vk, pc.scanCode, modifiers, character, 1, repeat);
   if (!consumed && !alt && character != 0) characterMessage(win->rules, character, 1);
@@ -154,24 +194,47 @@ void buttonEvent(XButtonEvent& e, bool press) {
   buttonDown(win->rules, bit, doubleClick);
 }
 
+void pointerAt(int x, int y, int rootX, int rootY) {
+  const int32_t cx = x - win->originX, cy = y - win->originY;
+  win->rules.pointerInClient = cx >= 0 && cy >= 0 && cx < win->width && cy < win->height;
+  pointerMove(win->rules, cx, cy, rootX, rootY);
+}
+
+// The window manager maximised the window: full screen takes its place.
+bool maximised() {
+  Atom type = 0;
+  int format = 0;
+  unsigned long count = 0, remaining = 0;
+  unsigned char* data = nullptr;
+  bool found = false;
+  if (XGetWindowProperty(win->display, win->window, win->atoms.wmState, 0, 64, False, XA_ATOM, &type, &format, &count,
+                         &remaining, &data) == Success && data) {
+    const Atom* states = reinterpret_cast<const Atom*>(data);
+    for (unsigned long i = 0; i < count; ++i) {
+      found |= states[i] == win->atoms.maximizedVert || states[i] == win->atoms.maximizedHorz;
+    }
+  }
+  if (data) XFree(data);
+  return found;
+}
+
+void markAllRows() {
+  if (ScreenMode* m = currentMode()) std::memset(m->dirty, 1, static_cast<std::size_t>(m->height));
+}
+
 void handleEvents() {
   while (XPending(win->display)) {
     XEvent e;
     XNextEvent(win->display, &e);
+    // Events still queued for a window the toggle replaced are dropped.
+    if (e.xany.window != win->window) continue;
     switch (e.type) {
       case KeyPress: keyEvent(e.xkey, true); break;
       case KeyRelease: keyEvent(e.xkey, false); break;
       case ButtonPress: buttonEvent(e.xbutton, true); break;
       case ButtonRelease: buttonEvent(e.xbutton, false); break;
-      case MotionNotify:
-        win->rules.pointerInClient = e.xmotion.x >= 0 && e.xmotion.y >= 0 && e.xmotion.x < win->width &&
-                                     e.xmotion.y < win->height;
-        pointerMove(win->rules, e.xmotion.x, e.xmotion.y, e.xmotion.x_root, e.xmotion.y_root);
-        break;
-      case EnterNotify:
-        win->rules.pointerInClient = true;
-        pointerMove(win->rules, e.xcrossing.x, e.xcrossing.y, e.xcrossing.x_root, e.xcrossing.y_root);
-        break;
+      case MotionNotify: pointerAt(e.xmotion.x, e.xmotion.y, e.xmotion.x_root, e.xmotion.y_root); break;
+      case EnterNotify: pointerAt(e.xcrossing.x, e.xcrossing.y, e.xcrossing.x_root, e.xcrossing.y_root); break;
       case LeaveNotify:
         win->rules.pointerInClient = false;
         if (win->rules.mouseInside) pointerLeave(win->rules);
@@ -180,23 +243,55 @@ void handleEvents() {
         if (!win->rules.active) activation(win->rules, true);
         break;
       case FocusOut:
-        if (win->rules.active) activation(win->rules, false);
+        if (win->rules.active && e.xfocus.mode != NotifyGrab) activation(win->rules, false);
         break;
-      case Expose:
-        if (ScreenMode* m = currentMode()) std::memset(m->dirty, 1, static_cast<std::size_t>(win->height));
+      case Expose: markAllRows(); break;
+      case PropertyNotify:
+        if (e.xproperty.atom == win->atoms.wmState && win->rules.active &&
+            !(win->rules.modeFlags & modeflag::fullScreen) && maximised()) {
+          toggleFullScreen(win->rules);
+        }
         break;
       case ClientMessage:
-        if (static_cast<Atom>(e.xclient.data.l[0]) == win->deleteWindow) closeRequest(win->rules);
+        if (static_cast<Atom>(e.xclient.data.l[0]) == win->atoms.deleteWindow) closeRequest(win->rules);
         break;
       default: break;
     }
   }
 }
 
+// ---- Presentation ---------------------------------------------------------
+
+// A shaped window shows only the pixels that are not the colour key:
+// magenta above 8 bits a pixel, index 0 at 8 bits and below.
+void reshape(const ScreenMode* m, int32_t top, int32_t rows) {
+  const int32_t stride = (win->width + 7) / 8;
+  for (int32_t r = top; r < top + rows; ++r) {
+    const uint8_t* source = m->visibleBuffer + static_cast<std::size_t>(r / m->scanlineRepeat) * m->pitch;
+    uint8_t* bits = win->shapeBits.data() + static_cast<std::size_t>(r) * stride;
+    std::memset(bits, 0, static_cast<std::size_t>(stride));
+    for (int32_t x = 0; x < win->width; ++x) {
+      bool opaque;
+      if (m->bytesPerPixel == 4) {
+        opaque = (reinterpret_cast<const uint32_t*>(source)[x] & 0xFFFFFF) != 0xFF00FF;
+      } else if (m->bytesPerPixel == 2) {
+        opaque = reinterpret_cast<const uint16_t*>(source)[x] != 0xF81F;
+      } else {
+        opaque = source[x] != 0;
+      }
+      bits[x >> 3] |= static_cast<uint8_t>(opaque << (x & 7));
+    }
+  }
+  Pixmap mask = XCreateBitmapFromData(win->display, win->window, reinterpret_cast<const char*>(win->shapeBits.data()),
+                                      static_cast<unsigned>(win->width), static_cast<unsigned>(win->height));
+  XShapeCombineMask(win->display, win->window, ShapeBounding, win->originX, win->originY, mask, ShapeSet);
+  XFreePixmap(win->display, mask);
+}
+
 // The rows that changed since the last pass, converted and put on the window.
 void present() {
   ScreenMode* m = currentMode();
-  if (!m || !win->image) return;
+  if (!m || !win->image || !win->window) return;
   // The band of page rows marked dirty, in surface rows.
   int32_t first = 0;
   while (first < m->height && !m->dirty[first]) ++first;
@@ -205,12 +300,13 @@ void present() {
   while (!m->dirty[last]) --last;
   win->blitter(reinterpret_cast<uint8_t*>(win->image->data), win->image->bytes_per_line);
   const int32_t top = first * m->scanlineRepeat, rows = (last - first + 1) * m->scanlineRepeat;
+  if (!win->shapeBits.empty()) reshape(m, top, rows);
   if (win->shmAttached) {
-    XShmPutImage(win->display, win->window, win->gc, win->image, 0, top, 0, top, static_cast<unsigned>(win->width),
-                 static_cast<unsigned>(rows), False);
+    XShmPutImage(win->display, win->window, win->gc, win->image, 0, top, win->originX, win->originY + top,
+                 static_cast<unsigned>(win->width), static_cast<unsigned>(rows), False);
   } else {
-    XPutImage(win->display, win->window, win->gc, win->image, 0, top, 0, top, static_cast<unsigned>(win->width),
-              static_cast<unsigned>(rows));
+    XPutImage(win->display, win->window, win->gc, win->image, 0, top, win->originX, win->originY + top,
+              static_cast<unsigned>(win->width), static_cast<unsigned>(rows));
   }
   std::memset(m->dirty, 0, static_cast<std::size_t>(m->height));
   rowsPresented += rows;
@@ -230,85 +326,91 @@ void refreshKeyState() {
   }
 }
 
+// ---- The display and its surface ------------------------------------------
+
+std::atomic<bool> requestFailed{false};
+int noteError(Display*, XErrorEvent*) {
+  requestFailed = true;
+  return 0;
+}
+
+// Attaching shared memory fails on a remote server with an X error, which
+// would otherwise end the process: it is caught for the attach alone.
+bool attachShared() {
+  XSync(win->display, False);
+  requestFailed = false;
+  auto previous = XSetErrorHandler(noteError);
+  const bool attached = XShmAttach(win->display, &win->shm);
+  XSync(win->display, False);
+  XSetErrorHandler(previous);
+  return attached && !requestFailed;
+}
+
 // The surface image: shared memory where the server offers it.
-bool createImage(Visual* visual, int depth) {
+bool createImage() {
+  const unsigned w = static_cast<unsigned>(win->width), h = static_cast<unsigned>(win->height);
   if (XShmQueryExtension(win->display)) {
-    win->image = XShmCreateImage(win->display, visual, static_cast<unsigned>(depth), ZPixmap, nullptr, &win->shm,
-                                 static_cast<unsigned>(win->width), static_cast<unsigned>(win->height));
+    win->image = XShmCreateImage(win->display, win->visual, static_cast<unsigned>(win->depth), ZPixmap, nullptr, &win->shm, w, h);
     if (win->image) {
-      win->shm.shmid = shmget(IPC_PRIVATE, static_cast<std::size_t>(win->image->bytes_per_line) * win->height, IPC_CREAT | 0600);
+      win->shm.shmid = shmget(IPC_PRIVATE, static_cast<std::size_t>(win->image->bytes_per_line) * h, IPC_CREAT | 0600);
       if (win->shm.shmid >= 0) {
         win->shm.shmaddr = win->image->data = static_cast<char*>(shmat(win->shm.shmid, nullptr, 0));
         win->shm.readOnly = False;
+        const bool mapped = win->shm.shmaddr != reinterpret_cast<char*>(-1);
+        const bool attached = mapped && attachShared();
         // Marked for removal now, so the segment goes away with the last detach.
-        const bool attached = win->shm.shmaddr != reinterpret_cast<char*>(-1) && XShmAttach(win->display, &win->shm);
-        XSync(win->display, False);
         shmctl(win->shm.shmid, IPC_RMID, nullptr);
         if (attached) {
           win->shmAttached = true;
           return true;
         }
-        if (win->shm.shmaddr != reinterpret_cast<char*>(-1)) shmdt(win->shm.shmaddr);
+        if (mapped) shmdt(win->shm.shmaddr);
       }
       win->image->data = nullptr;
       XDestroyImage(win->image);
       win->image = nullptr;
     }
   }
-  win->image = XCreateImage(win->display, visual, static_cast<unsigned>(depth), ZPixmap, 0, nullptr,
-                            static_cast<unsigned>(win->width), static_cast<unsigned>(win->height), 32, 0);
+  win->image = XCreateImage(win->display, win->visual, static_cast<unsigned>(win->depth), ZPixmap, 0, nullptr, w, h, 32, 0);
   if (!win->image) return false;
-  win->image->data = static_cast<char*>(std::calloc(static_cast<std::size_t>(win->image->bytes_per_line), static_cast<std::size_t>(win->height)));
+  win->image->data = static_cast<char*>(std::calloc(static_cast<std::size_t>(win->image->bytes_per_line), h));
   return win->image->data != nullptr;
 }
 
-bool openWindow() {
+bool openDisplay() {
   win->display = XOpenDisplay(nullptr);
   if (!win->display) return false;
   Display* d = win->display;
-  const int screen = DefaultScreen(d);
-  Visual* visual = DefaultVisual(d, screen);
-  const int depth = DefaultDepth(d, screen);
-  if (visual->c_class != TrueColor) return false;
+  win->screen = DefaultScreen(d);
+  win->visual = DefaultVisual(d, win->screen);
+  win->depth = DefaultDepth(d, win->screen);
+  if (win->visual->c_class != TrueColor) return false;
   // The blitter for the visual: its bits per pixel and channel order.
   int bitsPerPixel = 0, formats = 0;
   XPixmapFormatValues* list = XListPixmapFormats(d, &formats);
   for (int i = 0; i < formats; ++i) {
-    if (list[i].depth == depth) bitsPerPixel = list[i].bits_per_pixel;
+    if (list[i].depth == win->depth) bitsPerPixel = list[i].bits_per_pixel;
   }
-  XFree(list);
-  const int32_t blitDepth = bitsPerPixel == 32 ? 32 : bitsPerPixel == 24 ? 24 : depth == 15 ? 15 : 16;
-  win->blitter = selectBlitter(blitDepth, visual->red_mask == 0xFF || visual->red_mask == 0x1F ? 1 : 0);
+  if (list) XFree(list);
+  const int32_t blitDepth = bitsPerPixel == 32 ? 32 : bitsPerPixel == 24 ? 24 : win->depth == 15 ? 15 : 16;
+  const uint32_t redMask = static_cast<uint32_t>(win->visual->red_mask);
+  win->blitter = selectBlitter(blitDepth, redMask == 0xFF || redMask == 0x1F ? 1 : 0);
   if (!win->blitter) return false;
 
-  XSetWindowAttributes attributes{};
-  attributes.background_pixel = BlackPixel(d, screen);
-  attributes.event_mask = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
-                          EnterWindowMask | LeaveWindowMask | FocusChangeMask | ExposureMask | StructureNotifyMask;
-  win->window = XCreateWindow(d, RootWindow(d, screen), 0, 0, static_cast<unsigned>(win->width),
-                              static_cast<unsigned>(win->height), 0, depth, InputOutput, visual,
-                              CWBackPixel | CWEventMask, &attributes);
-  if (!win->window) return false;
-  XSizeHints* hints = XAllocSizeHints();
-  if (hints) {
-    hints->flags = PMinSize | PMaxSize;
-    hints->min_width = hints->max_width = win->width;
-    hints->min_height = hints->max_height = win->height;
-    XSetWMNormalHints(d, win->window, hints);
-    XFree(hints);
-  }
-  XStoreName(d, win->window, win->title.c_str());
-  win->deleteWindow = XInternAtom(d, "WM_DELETE_WINDOW", False);
-  XSetWMProtocols(d, win->window, &win->deleteWindow, 1);
+  const char* names[] = {"WM_DELETE_WINDOW", "_NET_WM_STATE", "_NET_WM_STATE_FULLSCREEN", "_NET_WM_STATE_ABOVE",
+                         "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ", "_MOTIF_WM_HINTS",
+                         "_NET_FRAME_EXTENTS"};
+  Atom atoms[std::size(names)];
+  XInternAtoms(d, const_cast<char**>(names), std::size(names), False, atoms);
+  win->atoms = {atoms[0], atoms[1], atoms[2], atoms[3], atoms[4], atoms[5], atoms[6], atoms[7]};
+  int shapeEvent = 0, shapeError = 0;
+  win->hasShape = XShapeQueryExtension(d, &shapeEvent, &shapeError);
   XkbSetDetectableAutoRepeat(d, True, nullptr);
-  win->gc = XCreateGC(d, win->window, 0, nullptr);
-  if (!createImage(visual, depth)) return false;
-  XMapWindow(d, win->window);
-  XSync(d, False);
-  return true;
+  win->gc = XCreateGC(d, RootWindow(d, win->screen), 0, nullptr);
+  return createImage();
 }
 
-void closeWindow() {
+void closeDisplay() {
   Display* d = win->display;
   if (!d) return;
   if (win->image) {
@@ -322,20 +424,103 @@ void closeWindow() {
     win->image = nullptr;
   }
   if (win->gc) XFreeGC(d, win->gc);
-  if (win->window) XDestroyWindow(d, win->window);
   XCloseDisplay(d);
   win->display = nullptr;
 }
 
+// The display's refresh rate, 0 when the server does not say.
+int32_t refreshRate() {
+#ifdef PEL_HAVE_XRANDR
+  int event = 0, error = 0;
+  if (!XRRQueryExtension(win->display, &event, &error)) return 0;
+  XRRScreenConfiguration* config = XRRGetScreenInfo(win->display, RootWindow(win->display, win->screen));
+  if (!config) return 0;
+  const int32_t rate = XRRConfigCurrentRate(config);
+  XRRFreeScreenConfigInfo(config);
+  return rate;
+#else
+  return 0;
+#endif
+}
+
+// ---- The window -----------------------------------------------------------
+
+// A window of the surface's size centred on the screen, or in full screen a
+// frameless window covering it with the picture in the middle.
+bool initWindow(void*) {
+  Display* d = win->display;
+  const int32_t flags = win->rules.modeFlags;
+  const bool full = flags & modeflag::fullScreen;
+  const int32_t screenW = DisplayWidth(d, win->screen), screenH = DisplayHeight(d, win->screen);
+  const int32_t outerW = full ? screenW : win->width, outerH = full ? screenH : win->height;
+  win->originX = full ? (screenW - win->width) / 2 : 0;
+  win->originY = full ? (screenH - win->height) / 2 : 0;
+  const int32_t x = full ? 0 : (screenW - outerW) / 2, y = full ? 0 : (screenH - outerH) / 2;
+  if ((flags & modeflag::shaped) && !win->hasShape) return false;
+
+  XSetWindowAttributes attributes{};
+  attributes.background_pixel = BlackPixel(d, win->screen);
+  attributes.event_mask = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
+                          EnterWindowMask | LeaveWindowMask | FocusChangeMask | ExposureMask | PropertyChangeMask;
+  win->window = XCreateWindow(d, RootWindow(d, win->screen), x, y, static_cast<unsigned>(outerW),
+                              static_cast<unsigned>(outerH), 0, win->depth, InputOutput, win->visual,
+                              CWBackPixel | CWEventMask, &attributes);
+  if (!win->window) return false;
+  // A fixed size; without switching the window manager offers no maximise.
+  if (XSizeHints* hints = XAllocSizeHints()) {
+    hints->flags = PPosition | PMinSize | (full || (flags & modeflag::noSwitching) ? PMaxSize : 0);
+    hints->x = x;
+    hints->y = y;
+    hints->min_width = hints->max_width = outerW;
+    hints->min_height = hints->max_height = outerH;
+    XSetWMNormalHints(d, win->window, hints);
+    XFree(hints);
+  }
+  Atom states[2];
+  int stateCount = 0;
+  if (full) states[stateCount++] = win->atoms.fullScreen;
+  if (flags & modeflag::alwaysOnTop) states[stateCount++] = win->atoms.above;
+  if (stateCount) {
+    XChangeProperty(d, win->window, win->atoms.wmState, XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(states), stateCount);
+  }
+  if (full || (flags & modeflag::noFrame)) {
+    const long motif[5] = {2, 0, 0, 0, 0};  // decorations given, and none
+    XChangeProperty(d, win->window, win->atoms.motifHints, win->atoms.motifHints, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(motif), 5);
+  }
+  XStoreName(d, win->window, win->title.c_str());
+  XSetWMProtocols(d, win->window, &win->atoms.deleteWindow, 1);
+  if (flags & modeflag::shaped) {
+    win->shapeBits.assign(static_cast<std::size_t>((win->width + 7) / 8) * static_cast<std::size_t>(win->height), 0);
+  }
+  XMapRaised(d, win->window);
+  XSync(d, False);
+  if (ScreenMode* m = currentMode()) m->refreshRate = refreshRate();
+  return true;
+}
+
+void exitWindow(void*) {
+  if (win->rules.clip) XUngrabPointer(win->display, CurrentTime);
+  if (win->window) XDestroyWindow(win->display, win->window);
+  win->window = 0;
+  win->shapeBits.clear();
+  std::memset(win->keyDown, 0, sizeof win->keyDown);
+}
+
+// ---- The window thread and the operations ---------------------------------
+
 void threadMain() {
-  const bool opened = openWindow();
+  win->threadId = gettid();
+  const bool opened = openDisplay() && initWindow(nullptr);
   {
     std::lock_guard guard(win->startLock);
     win->startResult = opened ? 0 : -1;
   }
   win->started.notify_all();
   if (!opened) {
-    closeWindow();
+    if (win->display) exitWindow(nullptr);
+    closeDisplay();
     return;
   }
   {
@@ -360,7 +545,8 @@ void threadMain() {
     std::this_thread::sleep_for(presentPeriod);
   }
   std::lock_guard guard(win->presentation);
-  closeWindow();
+  exitWindow(nullptr);
+  closeDisplay();
 }
 
 int32_t x11Init(const char* title, int32_t width, int32_t height, int32_t, int32_t, int32_t flags) {
@@ -370,7 +556,7 @@ int32_t x11Init(const char* title, int32_t width, int32_t height, int32_t, int32
   win->width = width;
   win->height = height;
   win->title = title ? title : "";
-  win->rules = windowRules(platformCalls, width, height);
+  win->rules = windowRules(platformCalls, width, height, flags);
   win->running = true;
   win->thread = std::thread(threadMain);
   std::unique_lock wait(win->startLock);
@@ -395,8 +581,9 @@ int32_t x11GetMouse(int32_t* x, int32_t* y, int32_t* wheel, int32_t* buttons, in
   return win ? rulesGetMouse(win->rules, x, y, wheel, buttons, clip) : -1;
 }
 
+// Called under the runtime's lock, which keeps the window thread away.
 int32_t x11SetMouse(int32_t x, int32_t y, int32_t cursor, int32_t clip) {
-  if (win) {
+  if (win && win->window) {
     rulesSetMouse(win->rules, x, y, cursor, clip);
     XFlush(win->display);
   }
@@ -416,6 +603,86 @@ void x11WaitVsync() {
   std::this_thread::sleep_for(std::chrono::milliseconds(rate > 0 ? 1000 / rate : 16));
 }
 
+// The outer window's top-left corner: the client's place less the frame the
+// window manager drew around it.
+int32_t windowPosition() {
+  Display* d = win->display;
+  int rootX = 0, rootY = 0;
+  Window child = 0;
+  if (!XTranslateCoordinates(d, win->window, RootWindow(d, win->screen), 0, 0, &rootX, &rootY, &child)) return 0;
+  Atom type = 0;
+  int format = 0;
+  unsigned long count = 0, remaining = 0;
+  unsigned char* data = nullptr;
+  if (XGetWindowProperty(d, win->window, win->atoms.frameExtents, 0, 4, False, XA_CARDINAL, &type, &format, &count,
+                         &remaining, &data) == Success && data && count == 4 && format == 32) {
+    const long* extents = reinterpret_cast<const long*>(data);  // left, right, top, bottom
+    rootX -= static_cast<int>(extents[0]);
+    rootY -= static_cast<int>(extents[2]);
+  }
+  if (data) XFree(data);
+  return static_cast<int32_t>(static_cast<uint32_t>(rootY) << 16 | (static_cast<uint32_t>(rootX) & 0xFFFF));
+}
+
+int32_t x11SetWindowPos(int32_t x, int32_t y) {
+  if (!win) return 0;
+  // The program may already hold the lock (the runtime counts its holds).
+  const ScreenMode* m = currentMode();
+  const bool held = m && m->lockCount != 0;
+  if (!held) win->presentation.lock();
+  int32_t result = 0;
+  if (win->window && !(win->rules.modeFlags & modeflag::fullScreen)) {
+    if (x == keepCoordinate && y == keepCoordinate) {
+      result = windowPosition();
+    } else {
+      XMoveWindow(win->display, win->window, x, y);
+      XFlush(win->display);
+    }
+  }
+  if (!held) win->presentation.unlock();
+  return result;
+}
+
+// The display's modes of the given depth as (width << 16) | height; the
+// depths 15 and 16, and 24 and 32, stand for each other.
+int32_t* x11FetchModes(int32_t depth, int32_t* count) {
+  if (count) *count = 0;
+  Display* d = XOpenDisplay(nullptr);
+  if (!d) return nullptr;
+  const int screen = DefaultScreen(d);
+  int bitsPerPixel = DefaultDepth(d, screen), formats = 0;
+  if (XPixmapFormatValues* list = XListPixmapFormats(d, &formats)) {
+    for (int i = 0; i < formats; ++i) {
+      if (list[i].depth == DefaultDepth(d, screen)) bitsPerPixel = list[i].bits_per_pixel;
+    }
+    XFree(list);
+  }
+  auto same = [](int32_t a, int32_t b) {
+    return a == b || (a == 15 && b == 16) || (a == 16 && b == 15) || (a == 24 && b == 32) || (a == 32 && b == 24);
+  };
+  std::vector<int32_t> sizes;
+  if (same(depth, bitsPerPixel) || depth == DefaultDepth(d, screen)) {
+    auto add = [&](uint32_t w, uint32_t h) { sizes.push_back(static_cast<int32_t>(w << 16 | (h & 0xFFFF))); };
+#ifdef PEL_HAVE_XRANDR
+    int event = 0, error = 0;
+    if (XRRQueryExtension(d, &event, &error)) {
+      if (XRRScreenResources* resources = XRRGetScreenResourcesCurrent(d, RootWindow(d, screen))) {
+        for (int i = 0; i < resources->nmode; ++i) add(resources->modes[i].width, resources->modes[i].height);
+        XRRFreeScreenResources(resources);
+      }
+    }
+#endif
+    if (sizes.empty()) add(static_cast<uint32_t>(DisplayWidth(d, screen)), static_cast<uint32_t>(DisplayHeight(d, screen)));
+  }
+  XCloseDisplay(d);
+  if (sizes.empty()) return nullptr;
+  auto* modes = static_cast<int32_t*>(std::malloc(sizes.size() * sizeof(int32_t)));
+  if (!modes) return nullptr;
+  std::memcpy(modes, sizes.data(), sizes.size() * sizeof(int32_t));
+  if (count) *count = static_cast<int32_t>(sizes.size());
+  return modes;
+}
+
 }  // namespace
 
 int64_t x11RowsPresented() { return rowsPresented; }
@@ -431,6 +698,8 @@ const DisplayDriver x11Driver = {
     .getMouse = x11GetMouse,
     .setMouse = x11SetMouse,
     .setWindowTitle = x11SetTitle,
+    .setWindowPos = x11SetWindowPos,
+    .fetchModes = x11FetchModes,
 };
 
 }  // namespace pel

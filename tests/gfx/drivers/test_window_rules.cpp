@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@ using namespace pel;
 namespace {
 
 std::vector<std::string> platformCalls;
+int failingInits = 0;  // the next rebuilds that fail
 
 const WindowPlatform recordingPlatform = {
     .trackLeave = [](void*) { platformCalls.push_back("track"); },
@@ -21,6 +23,13 @@ const WindowPlatform recordingPlatform = {
     .capture = [](void*, bool take) { platformCalls.push_back(take ? "capture" : "release"); },
     .warpPointer = [](void*, int32_t x, int32_t y) { platformCalls.push_back("warp " + std::to_string(x) + "," + std::to_string(y)); },
     .updateCursor = [](void*) { platformCalls.push_back("cursor"); },
+    .initWindow =
+        [](void*) {
+          platformCalls.push_back("init");
+          return failingInits-- <= 0;
+        },
+    .exitWindow = [](void*) { platformCalls.push_back("exit"); },
+    .setHighPriority = [](void*, bool high) { platformCalls.push_back(high ? "high" : "normal"); },
     .window = nullptr,
 };
 
@@ -34,6 +43,7 @@ class Rules : public ::testing::Test {
     w = windowRules(recordingPlatform, 800, 600);
     w.active = true;
     platformCalls.clear();
+    failingInits = 0;
   }
   void TearDown() override { closeScreen(); }
   static std::vector<EventRecord> events() {
@@ -185,4 +195,46 @@ TEST_F(Rules, MouseQueryAndSetter) {
   EXPECT_TRUE(w.clip);
   w.active = false;
   EXPECT_EQ(rulesGetMouse(w, &v[0], &v[1], &v[2], &v[3], &v[4]), -1);
+}
+
+TEST_F(Rules, HighPriorityFollowsTheFocus) {
+  activation(w, false);
+  activation(w, true);
+  EXPECT_TRUE(platformCalls.empty());
+  w.modeFlags = modeflag::highPriority;
+  activation(w, true);
+  activation(w, false);
+  EXPECT_EQ(platformCalls, (std::vector<std::string>{"high", "normal"}));
+}
+
+TEST_F(Rules, FullScreenToggle) {
+  pointerMove(w, 10, 20, 110, 220);
+  w.clip = true;
+  events();
+  std::memset(currentMode()->dirty, 0, 600);
+  platformCalls.clear();
+  EXPECT_TRUE(toggleFullScreen(w));
+  EXPECT_EQ(platformCalls, (std::vector<std::string>{"unclip", "exit", "init"}));
+  EXPECT_EQ(w.modeFlags, modeflag::fullScreen);
+  EXPECT_TRUE(w.active);
+  EXPECT_FALSE(w.mouseInside);
+  EXPECT_EQ(currentMode()->dirty[0], 1);
+  EXPECT_EQ(currentMode()->dirty[599], 1);
+  const auto e = events();
+  ASSERT_EQ(e.size(), 1u);
+  EXPECT_EQ(e[0].type, MouseExit);
+  // A rebuild that fails goes back to the previous mode.
+  failingInits = 1;
+  platformCalls.clear();
+  EXPECT_FALSE(toggleFullScreen(w));
+  EXPECT_EQ(platformCalls, (std::vector<std::string>{"unclip", "exit", "init", "exit", "init"}));
+  EXPECT_EQ(w.modeFlags, modeflag::fullScreen);
+  // No switching: nothing at all.
+  w.modeFlags = modeflag::noSwitching;
+  w.mouseInside = true;
+  platformCalls.clear();
+  EXPECT_FALSE(toggleFullScreen(w));
+  EXPECT_TRUE(platformCalls.empty());
+  EXPECT_TRUE(events().empty());
+  EXPECT_TRUE(w.mouseInside);
 }
