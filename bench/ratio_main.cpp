@@ -19,6 +19,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
       if (run.error_occurred) continue;
       const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
       std::string name = run.run_name.str();
+      // Wall-clock benchmarks carry a suffix that is no part of the name.
+      const std::string suffix = "/real_time";
+      if (name.size() > suffix.size() && name.ends_with(suffix)) name.resize(name.size() - suffix.size());
       if (median) {
         medians_[name] = run.GetAdjustedRealTime();
       } else if (run.run_type == Run::RT_Iteration) {

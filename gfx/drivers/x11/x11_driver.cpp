@@ -59,6 +59,7 @@ struct X11Window {
   XShmSegmentInfo shm{};
   bool shmAttached = false;
   Blitter blitter = nullptr;
+  bool sameFormat = false;        // a 32-bit visual in the pages' channel order
   int32_t width = 0, height = 0;  // surface size (height includes the scan-line repeat)
 
   Window window = 0;
@@ -288,6 +289,23 @@ void reshape(const ScreenMode* m, int32_t top, int32_t rows) {
   XFreePixmap(win->display, mask);
 }
 
+// A 32-bit page on a 32-bit visual of the same channel order needs no
+// conversion: the band is copied as it is. The C library's copy writes whole
+// cache lines without reading them first, which matters for memory the
+// server reads next.
+void copyBand(const ScreenMode* m, int32_t top, int32_t rows) {
+  auto* image = reinterpret_cast<uint8_t*>(win->image->data);
+  const auto stride = static_cast<std::size_t>(win->image->bytes_per_line);
+  const auto rowBytes = static_cast<std::size_t>(win->width) * 4;
+  if (m->scanlineRepeat == 1 && stride == static_cast<std::size_t>(m->pitch)) {
+    std::memcpy(image + top * stride, m->visibleBuffer + top * stride, rows * stride);
+    return;
+  }
+  for (int32_t r = top; r < top + rows; ++r) {
+    std::memcpy(image + r * stride, m->visibleBuffer + static_cast<std::size_t>(r / m->scanlineRepeat) * m->pitch, rowBytes);
+  }
+}
+
 // The rows that changed since the last pass, converted and put on the window.
 void present() {
   ScreenMode* m = currentMode();
@@ -298,8 +316,12 @@ void present() {
   if (first == m->height) return;
   int32_t last = m->height - 1;
   while (!m->dirty[last]) --last;
-  win->blitter(reinterpret_cast<uint8_t*>(win->image->data), win->image->bytes_per_line);
   const int32_t top = first * m->scanlineRepeat, rows = (last - first + 1) * m->scanlineRepeat;
+  if (win->sameFormat && m->bytesPerPixel == 4) {
+    copyBand(m, top, rows);
+  } else {
+    win->blitter(reinterpret_cast<uint8_t*>(win->image->data), win->image->bytes_per_line);
+  }
   if (!win->shapeBits.empty()) reshape(m, top, rows);
   if (win->shmAttached) {
     XShmPutImage(win->display, win->window, win->gc, win->image, 0, top, win->originX, win->originY + top,
@@ -394,8 +416,10 @@ bool openDisplay() {
   if (list) XFree(list);
   const int32_t blitDepth = bitsPerPixel == 32 ? 32 : bitsPerPixel == 24 ? 24 : win->depth == 15 ? 15 : 16;
   const uint32_t redMask = static_cast<uint32_t>(win->visual->red_mask);
-  win->blitter = selectBlitter(blitDepth, redMask == 0xFF || redMask == 0x1F ? 1 : 0);
+  const int32_t order = redMask == 0xFF || redMask == 0x1F ? 1 : 0;
+  win->blitter = selectBlitter(blitDepth, order);
   if (!win->blitter) return false;
+  win->sameFormat = blitDepth == 32 && order == 0;
 
   const char* names[] = {"WM_DELETE_WINDOW", "_NET_WM_STATE", "_NET_WM_STATE_FULLSCREEN", "_NET_WM_STATE_ABOVE",
                          "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ", "_MOTIF_WM_HINTS",
@@ -686,6 +710,15 @@ int32_t* x11FetchModes(int32_t depth, int32_t* count) {
 }  // namespace
 
 int64_t x11RowsPresented() { return rowsPresented; }
+
+void x11PresentNow(int32_t first, int32_t last) {
+  ScreenMode* m = currentMode();
+  if (!win || !win->display || !m || first < 0 || last >= m->height || first > last) return;
+  std::lock_guard guard(win->presentation);
+  std::memset(m->dirty + first, 1, static_cast<std::size_t>(last - first + 1));
+  present();
+  XSync(win->display, False);
+}
 
 const DisplayDriver x11Driver = {
     .name = "X11",

@@ -15,4 +15,8 @@ extern const DisplayDriver x11Driver;
 // benchmarks of the dirty band).
 int64_t x11RowsPresented();
 
+// Marks page rows first to last and presents them at once, waiting for the
+// server to finish: the cost of one pass (for benchmarks).
+void x11PresentNow(int32_t first, int32_t last);
+
 }  // namespace pel

@@ -202,6 +202,29 @@ TEST_F(X11, PagesReachTheWindowExactlyAtEachDepth) {
   }
 }
 
+// Double-scanned screens: each page row shows twice.
+TEST_F(X11, ScanLineRepeatShowsEachRowTwice) {
+  std::mt19937 random(5);
+  for (int depth : {32, 8}) {
+    ASSERT_EQ(openScreenByNumber(8, depth, 1, 0, 0), 0);
+    ScreenMode* m = currentMode();
+    ASSERT_EQ(m->scanlineRepeat, 2);
+    lockScreen();
+    for (int i = 0; i < m->pitch * m->height; ++i) m->visibleBuffer[i] = static_cast<uint8_t>(random());
+    unlockScreen(-1, -1);
+    settle();
+    XImage* image = XGetImage(probe, findWindow(), 0, 0, 640, 400, AllPlanes, ZPixmap);
+    ASSERT_NE(image, nullptr);
+    for (int y = 0; y < 400; ++y) {
+      for (int x = 0; x < 640; ++x) {
+        ASSERT_EQ(XGetPixel(image, x, y) & 0xFFFFFF, shownAs(m, x, y / 2)) << "depth " << depth << " at " << x << "," << y;
+      }
+    }
+    XDestroyImage(image);
+    closeScreen();
+  }
+}
+
 TEST_F(X11, OnlyTheDirtyBandIsSent) {
   ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
   findWindow();
