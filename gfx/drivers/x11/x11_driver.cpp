@@ -9,15 +9,9 @@
 #include "gfx/mode.h"
 #include "runtime/console_engine.h"
 
+#include "gfx/drivers/x11/x11_library.h"
+
 #include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/XKBlib.h>
-#include <X11/Xutil.h>
-#include <X11/extensions/XShm.h>
-#include <X11/extensions/shape.h>
-#ifdef PEL_HAVE_XRANDR
-#include <X11/extensions/Xrandr.h>
-#endif
 #include <sys/ipc.h>
 #include <sys/resource.h>
 #include <sys/shm.h>
@@ -85,6 +79,8 @@ struct X11Window {
 };
 
 X11Window* win = nullptr;
+// Set before the first window thread starts and never cleared.
+const x11::Library* xl = nullptr;
 std::atomic<int64_t> rowsPresented{0};
 
 bool initWindow(void*);
@@ -95,27 +91,27 @@ const WindowPlatform platformCalls = {
     .trackLeave = nullptr,  // X reports LeaveNotify by itself
     .clipToClient =
         [](void*) {
-          XGrabPointer(win->display, win->window, True, 0, GrabModeAsync, GrabModeAsync, win->window, None, CurrentTime);
+          xl->XGrabPointer(win->display, win->window, True, 0, GrabModeAsync, GrabModeAsync, win->window, None, CurrentTime);
         },
-    .releaseClip = [](void*) { XUngrabPointer(win->display, CurrentTime); },
+    .releaseClip = [](void*) { xl->XUngrabPointer(win->display, CurrentTime); },
     .capture = nullptr,  // X keeps delivering to the window while a button is held
     .warpPointer =
         [](void*, int32_t x, int32_t y) {
-          XWarpPointer(win->display, None, win->window, 0, 0, 0, 0, x + win->originX, y + win->originY);
+          xl->XWarpPointer(win->display, None, win->window, 0, 0, 0, 0, x + win->originX, y + win->originY);
         },
     .updateCursor =
         [](void*) {
           if (win->rules.cursorVisible) {
-            XUndefineCursor(win->display, win->window);
+            xl->XUndefineCursor(win->display, win->window);
             return;
           }
           static const char empty[1] = {0};
-          Pixmap blank = XCreateBitmapFromData(win->display, win->window, empty, 1, 1);
+          Pixmap blank = xl->XCreateBitmapFromData(win->display, win->window, empty, 1, 1);
           XColor black{};
-          Cursor cursor = XCreatePixmapCursor(win->display, blank, blank, &black, &black, 0, 0);
-          XDefineCursor(win->display, win->window, cursor);
-          XFreeCursor(win->display, cursor);
-          XFreePixmap(win->display, blank);
+          Cursor cursor = xl->XCreatePixmapCursor(win->display, blank, blank, &black, &black, 0, 0);
+          xl->XDefineCursor(win->display, win->window, cursor);
+          xl->XFreeCursor(win->display, cursor);
+          xl->XFreePixmap(win->display, blank);
         },
     .initWindow = initWindow,
     .exitWindow = exitWindow,
@@ -137,7 +133,7 @@ void keyEvent(XKeyEvent& e, bool press) {
   const x11::PcKey pc = x11::pcKeyFromKeycode(e.keycode);
   char text[8] = {};
   KeySym keysym = 0;
-  const int length = XLookupString(&e, text, sizeof text, &keysym, nullptr);
+  const int length = xl->XLookupString(&e, text, sizeof text, &keysym, nullptr);
   // The character in code page 437 (Latin-1 is the first page of Unicode).
   uint8_t character = 0;
   if (length == 1) {
@@ -208,14 +204,14 @@ bool maximised() {
   unsigned long count = 0, remaining = 0;
   unsigned char* data = nullptr;
   bool found = false;
-  if (XGetWindowProperty(win->display, win->window, win->atoms.wmState, 0, 64, False, XA_ATOM, &type, &format, &count,
+  if (xl->XGetWindowProperty(win->display, win->window, win->atoms.wmState, 0, 64, False, XA_ATOM, &type, &format, &count,
                          &remaining, &data) == Success && data) {
     const Atom* states = reinterpret_cast<const Atom*>(data);
     for (unsigned long i = 0; i < count; ++i) {
       found |= states[i] == win->atoms.maximizedVert || states[i] == win->atoms.maximizedHorz;
     }
   }
-  if (data) XFree(data);
+  if (data) xl->XFree(data);
   return found;
 }
 
@@ -224,9 +220,9 @@ void markAllRows() {
 }
 
 void handleEvents() {
-  while (XPending(win->display)) {
+  while (xl->XPending(win->display)) {
     XEvent e;
-    XNextEvent(win->display, &e);
+    xl->XNextEvent(win->display, &e);
     // Events still queued for a window the toggle replaced are dropped.
     if (e.xany.window != win->window) continue;
     switch (e.type) {
@@ -283,10 +279,10 @@ void reshape(const ScreenMode* m, int32_t top, int32_t rows) {
       bits[x >> 3] |= static_cast<uint8_t>(opaque << (x & 7));
     }
   }
-  Pixmap mask = XCreateBitmapFromData(win->display, win->window, reinterpret_cast<const char*>(win->shapeBits.data()),
+  Pixmap mask = xl->XCreateBitmapFromData(win->display, win->window, reinterpret_cast<const char*>(win->shapeBits.data()),
                                       static_cast<unsigned>(win->width), static_cast<unsigned>(win->height));
-  XShapeCombineMask(win->display, win->window, ShapeBounding, win->originX, win->originY, mask, ShapeSet);
-  XFreePixmap(win->display, mask);
+  xl->XShapeCombineMask(win->display, win->window, ShapeBounding, win->originX, win->originY, mask, ShapeSet);
+  xl->XFreePixmap(win->display, mask);
 }
 
 // A 32-bit page on a 32-bit visual of the same channel order needs no
@@ -324,10 +320,10 @@ void present() {
   }
   if (!win->shapeBits.empty()) reshape(m, top, rows);
   if (win->shmAttached) {
-    XShmPutImage(win->display, win->window, win->gc, win->image, 0, top, win->originX, win->originY + top,
+    xl->XShmPutImage(win->display, win->window, win->gc, win->image, 0, top, win->originX, win->originY + top,
                  static_cast<unsigned>(win->width), static_cast<unsigned>(rows), False);
   } else {
-    XPutImage(win->display, win->window, win->gc, win->image, 0, top, win->originX, win->originY + top,
+    xl->XPutImage(win->display, win->window, win->gc, win->image, 0, top, win->originX, win->originY + top,
               static_cast<unsigned>(win->width), static_cast<unsigned>(rows));
   }
   std::memset(m->dirty, 0, static_cast<std::size_t>(m->height));
@@ -338,7 +334,7 @@ void refreshKeyState() {
   ScreenMode* m = currentMode();
   if (!m || !win->rules.active) return;
   char keys[32];
-  XQueryKeymap(win->display, keys);
+  xl->XQueryKeymap(win->display, keys);
   for (uint32_t keycode = 8; keycode < 256; ++keycode) {
     const x11::PcKey pc = x11::pcKeyFromKeycode(keycode);
     if (pc.scanCode > 0 && pc.scanCode < 128) {
@@ -359,20 +355,20 @@ int noteError(Display*, XErrorEvent*) {
 // Attaching shared memory fails on a remote server with an X error, which
 // would otherwise end the process: it is caught for the attach alone.
 bool attachShared() {
-  XSync(win->display, False);
+  xl->XSync(win->display, False);
   requestFailed = false;
-  auto previous = XSetErrorHandler(noteError);
-  const bool attached = XShmAttach(win->display, &win->shm);
-  XSync(win->display, False);
-  XSetErrorHandler(previous);
+  auto previous = xl->XSetErrorHandler(noteError);
+  const bool attached = xl->XShmAttach(win->display, &win->shm);
+  xl->XSync(win->display, False);
+  xl->XSetErrorHandler(previous);
   return attached && !requestFailed;
 }
 
 // The surface image: shared memory where the server offers it.
 bool createImage() {
   const unsigned w = static_cast<unsigned>(win->width), h = static_cast<unsigned>(win->height);
-  if (XShmQueryExtension(win->display)) {
-    win->image = XShmCreateImage(win->display, win->visual, static_cast<unsigned>(win->depth), ZPixmap, nullptr, &win->shm, w, h);
+  if (xl->hasXext && xl->XShmQueryExtension(win->display)) {
+    win->image = xl->XShmCreateImage(win->display, win->visual, static_cast<unsigned>(win->depth), ZPixmap, nullptr, &win->shm, w, h);
     if (win->image) {
       win->shm.shmid = shmget(IPC_PRIVATE, static_cast<std::size_t>(win->image->bytes_per_line) * h, IPC_CREAT | 0600);
       if (win->shm.shmid >= 0) {
@@ -393,14 +389,14 @@ bool createImage() {
       win->image = nullptr;
     }
   }
-  win->image = XCreateImage(win->display, win->visual, static_cast<unsigned>(win->depth), ZPixmap, 0, nullptr, w, h, 32, 0);
+  win->image = xl->XCreateImage(win->display, win->visual, static_cast<unsigned>(win->depth), ZPixmap, 0, nullptr, w, h, 32, 0);
   if (!win->image) return false;
   win->image->data = static_cast<char*>(std::calloc(static_cast<std::size_t>(win->image->bytes_per_line), h));
   return win->image->data != nullptr;
 }
 
 bool openDisplay() {
-  win->display = XOpenDisplay(nullptr);
+  win->display = xl->XOpenDisplay(nullptr);
   if (!win->display) return false;
   Display* d = win->display;
   win->screen = DefaultScreen(d);
@@ -409,11 +405,11 @@ bool openDisplay() {
   if (win->visual->c_class != TrueColor) return false;
   // The blitter for the visual: its bits per pixel and channel order.
   int bitsPerPixel = 0, formats = 0;
-  XPixmapFormatValues* list = XListPixmapFormats(d, &formats);
+  XPixmapFormatValues* list = xl->XListPixmapFormats(d, &formats);
   for (int i = 0; i < formats; ++i) {
     if (list[i].depth == win->depth) bitsPerPixel = list[i].bits_per_pixel;
   }
-  if (list) XFree(list);
+  if (list) xl->XFree(list);
   const int32_t blitDepth = bitsPerPixel == 32 ? 32 : bitsPerPixel == 24 ? 24 : win->depth == 15 ? 15 : 16;
   const uint32_t redMask = static_cast<uint32_t>(win->visual->red_mask);
   const int32_t order = redMask == 0xFF || redMask == 0x1F ? 1 : 0;
@@ -425,12 +421,12 @@ bool openDisplay() {
                          "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ", "_MOTIF_WM_HINTS",
                          "_NET_FRAME_EXTENTS"};
   Atom atoms[std::size(names)];
-  XInternAtoms(d, const_cast<char**>(names), std::size(names), False, atoms);
+  xl->XInternAtoms(d, const_cast<char**>(names), std::size(names), False, atoms);
   win->atoms = {atoms[0], atoms[1], atoms[2], atoms[3], atoms[4], atoms[5], atoms[6], atoms[7]};
   int shapeEvent = 0, shapeError = 0;
-  win->hasShape = XShapeQueryExtension(d, &shapeEvent, &shapeError);
-  XkbSetDetectableAutoRepeat(d, True, nullptr);
-  win->gc = XCreateGC(d, RootWindow(d, win->screen), 0, nullptr);
+  win->hasShape = xl->hasXext && xl->XShapeQueryExtension(d, &shapeEvent, &shapeError);
+  xl->XkbSetDetectableAutoRepeat(d, True, nullptr);
+  win->gc = xl->XCreateGC(d, RootWindow(d, win->screen), 0, nullptr);
   return createImage();
 }
 
@@ -439,16 +435,16 @@ void closeDisplay() {
   if (!d) return;
   if (win->image) {
     if (win->shmAttached) {
-      XShmDetach(d, &win->shm);
-      XSync(d, False);
+      xl->XShmDetach(d, &win->shm);
+      xl->XSync(d, False);
       shmdt(win->shm.shmaddr);
       win->image->data = nullptr;
     }
     XDestroyImage(win->image);  // frees the data of a plain image
     win->image = nullptr;
   }
-  if (win->gc) XFreeGC(d, win->gc);
-  XCloseDisplay(d);
+  if (win->gc) xl->XFreeGC(d, win->gc);
+  xl->XCloseDisplay(d);
   win->display = nullptr;
 }
 
@@ -456,11 +452,11 @@ void closeDisplay() {
 int32_t refreshRate() {
 #ifdef PEL_HAVE_XRANDR
   int event = 0, error = 0;
-  if (!XRRQueryExtension(win->display, &event, &error)) return 0;
-  XRRScreenConfiguration* config = XRRGetScreenInfo(win->display, RootWindow(win->display, win->screen));
+  if (!xl->hasXrandr || !xl->XRRQueryExtension(win->display, &event, &error)) return 0;
+  XRRScreenConfiguration* config = xl->XRRGetScreenInfo(win->display, RootWindow(win->display, win->screen));
   if (!config) return 0;
-  const int32_t rate = XRRConfigCurrentRate(config);
-  XRRFreeScreenConfigInfo(config);
+  const int32_t rate = xl->XRRConfigCurrentRate(config);
+  xl->XRRFreeScreenConfigInfo(config);
   return rate;
 #else
   return 0;
@@ -486,47 +482,47 @@ bool initWindow(void*) {
   attributes.background_pixel = BlackPixel(d, win->screen);
   attributes.event_mask = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
                           EnterWindowMask | LeaveWindowMask | FocusChangeMask | ExposureMask | PropertyChangeMask;
-  win->window = XCreateWindow(d, RootWindow(d, win->screen), x, y, static_cast<unsigned>(outerW),
+  win->window = xl->XCreateWindow(d, RootWindow(d, win->screen), x, y, static_cast<unsigned>(outerW),
                               static_cast<unsigned>(outerH), 0, win->depth, InputOutput, win->visual,
                               CWBackPixel | CWEventMask, &attributes);
   if (!win->window) return false;
   // A fixed size; without switching the window manager offers no maximise.
-  if (XSizeHints* hints = XAllocSizeHints()) {
+  if (XSizeHints* hints = xl->XAllocSizeHints()) {
     hints->flags = PPosition | PMinSize | (full || (flags & modeflag::noSwitching) ? PMaxSize : 0);
     hints->x = x;
     hints->y = y;
     hints->min_width = hints->max_width = outerW;
     hints->min_height = hints->max_height = outerH;
-    XSetWMNormalHints(d, win->window, hints);
-    XFree(hints);
+    xl->XSetWMNormalHints(d, win->window, hints);
+    xl->XFree(hints);
   }
   Atom states[2];
   int stateCount = 0;
   if (full) states[stateCount++] = win->atoms.fullScreen;
   if (flags & modeflag::alwaysOnTop) states[stateCount++] = win->atoms.above;
   if (stateCount) {
-    XChangeProperty(d, win->window, win->atoms.wmState, XA_ATOM, 32, PropModeReplace,
+    xl->XChangeProperty(d, win->window, win->atoms.wmState, XA_ATOM, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(states), stateCount);
   }
   if (full || (flags & modeflag::noFrame)) {
     const long motif[5] = {2, 0, 0, 0, 0};  // decorations given, and none
-    XChangeProperty(d, win->window, win->atoms.motifHints, win->atoms.motifHints, 32, PropModeReplace,
+    xl->XChangeProperty(d, win->window, win->atoms.motifHints, win->atoms.motifHints, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(motif), 5);
   }
-  XStoreName(d, win->window, win->title.c_str());
-  XSetWMProtocols(d, win->window, &win->atoms.deleteWindow, 1);
+  xl->XStoreName(d, win->window, win->title.c_str());
+  xl->XSetWMProtocols(d, win->window, &win->atoms.deleteWindow, 1);
   if (flags & modeflag::shaped) {
     win->shapeBits.assign(static_cast<std::size_t>((win->width + 7) / 8) * static_cast<std::size_t>(win->height), 0);
   }
-  XMapRaised(d, win->window);
-  XSync(d, False);
+  xl->XMapRaised(d, win->window);
+  xl->XSync(d, False);
   if (ScreenMode* m = currentMode()) m->refreshRate = refreshRate();
   return true;
 }
 
 void exitWindow(void*) {
-  if (win->rules.clip) XUngrabPointer(win->display, CurrentTime);
-  if (win->window) XDestroyWindow(win->display, win->window);
+  if (win->rules.clip) xl->XUngrabPointer(win->display, CurrentTime);
+  if (win->window) xl->XDestroyWindow(win->display, win->window);
   win->window = 0;
   win->shapeBits.clear();
   std::memset(win->keyDown, 0, sizeof win->keyDown);
@@ -557,14 +553,14 @@ void threadMain() {
       {
         std::lock_guard titleGuard(win->titleLock);
         if (win->titleChanged) {
-          XStoreName(win->display, win->window, win->pendingTitle.c_str());
+          xl->XStoreName(win->display, win->window, win->pendingTitle.c_str());
           win->titleChanged = false;
         }
       }
       present();
       refreshKeyState();
       handleEvents();
-      XFlush(win->display);
+      xl->XFlush(win->display);
     }
     std::this_thread::sleep_for(presentPeriod);
   }
@@ -576,6 +572,8 @@ void threadMain() {
 int32_t x11Init(const char* title, int32_t width, int32_t height, int32_t, int32_t, int32_t flags) {
   if (flags & modeflag::openGl) return -1;
   if (win) return -1;
+  if (!xl) xl = x11::library();
+  if (!xl) return -1;
   win = new X11Window;
   win->width = width;
   win->height = height;
@@ -609,7 +607,7 @@ int32_t x11GetMouse(int32_t* x, int32_t* y, int32_t* wheel, int32_t* buttons, in
 int32_t x11SetMouse(int32_t x, int32_t y, int32_t cursor, int32_t clip) {
   if (win && win->window) {
     rulesSetMouse(win->rules, x, y, cursor, clip);
-    XFlush(win->display);
+    xl->XFlush(win->display);
   }
   return 0;
 }
@@ -633,18 +631,18 @@ int32_t windowPosition() {
   Display* d = win->display;
   int rootX = 0, rootY = 0;
   Window child = 0;
-  if (!XTranslateCoordinates(d, win->window, RootWindow(d, win->screen), 0, 0, &rootX, &rootY, &child)) return 0;
+  if (!xl->XTranslateCoordinates(d, win->window, RootWindow(d, win->screen), 0, 0, &rootX, &rootY, &child)) return 0;
   Atom type = 0;
   int format = 0;
   unsigned long count = 0, remaining = 0;
   unsigned char* data = nullptr;
-  if (XGetWindowProperty(d, win->window, win->atoms.frameExtents, 0, 4, False, XA_CARDINAL, &type, &format, &count,
+  if (xl->XGetWindowProperty(d, win->window, win->atoms.frameExtents, 0, 4, False, XA_CARDINAL, &type, &format, &count,
                          &remaining, &data) == Success && data && count == 4 && format == 32) {
     const long* extents = reinterpret_cast<const long*>(data);  // left, right, top, bottom
     rootX -= static_cast<int>(extents[0]);
     rootY -= static_cast<int>(extents[2]);
   }
-  if (data) XFree(data);
+  if (data) xl->XFree(data);
   return static_cast<int32_t>(static_cast<uint32_t>(rootY) << 16 | (static_cast<uint32_t>(rootX) & 0xFFFF));
 }
 
@@ -659,8 +657,8 @@ int32_t x11SetWindowPos(int32_t x, int32_t y) {
     if (x == keepCoordinate && y == keepCoordinate) {
       result = windowPosition();
     } else {
-      XMoveWindow(win->display, win->window, x, y);
-      XFlush(win->display);
+      xl->XMoveWindow(win->display, win->window, x, y);
+      xl->XFlush(win->display);
     }
   }
   if (!held) win->presentation.unlock();
@@ -671,15 +669,17 @@ int32_t x11SetWindowPos(int32_t x, int32_t y) {
 // depths 15 and 16, and 24 and 32, stand for each other.
 int32_t* x11FetchModes(int32_t depth, int32_t* count) {
   if (count) *count = 0;
-  Display* d = XOpenDisplay(nullptr);
+  if (!xl) xl = x11::library();  // no window thread can be running yet
+  if (!xl) return nullptr;
+  Display* d = xl->XOpenDisplay(nullptr);
   if (!d) return nullptr;
   const int screen = DefaultScreen(d);
   int bitsPerPixel = DefaultDepth(d, screen), formats = 0;
-  if (XPixmapFormatValues* list = XListPixmapFormats(d, &formats)) {
+  if (XPixmapFormatValues* list = xl->XListPixmapFormats(d, &formats)) {
     for (int i = 0; i < formats; ++i) {
       if (list[i].depth == DefaultDepth(d, screen)) bitsPerPixel = list[i].bits_per_pixel;
     }
-    XFree(list);
+    xl->XFree(list);
   }
   auto same = [](int32_t a, int32_t b) {
     return a == b || (a == 15 && b == 16) || (a == 16 && b == 15) || (a == 24 && b == 32) || (a == 32 && b == 24);
@@ -689,16 +689,16 @@ int32_t* x11FetchModes(int32_t depth, int32_t* count) {
     auto add = [&](uint32_t w, uint32_t h) { sizes.push_back(static_cast<int32_t>(w << 16 | (h & 0xFFFF))); };
 #ifdef PEL_HAVE_XRANDR
     int event = 0, error = 0;
-    if (XRRQueryExtension(d, &event, &error)) {
-      if (XRRScreenResources* resources = XRRGetScreenResourcesCurrent(d, RootWindow(d, screen))) {
+    if (xl->hasXrandr && xl->XRRQueryExtension(d, &event, &error)) {
+      if (XRRScreenResources* resources = xl->XRRGetScreenResourcesCurrent(d, RootWindow(d, screen))) {
         for (int i = 0; i < resources->nmode; ++i) add(resources->modes[i].width, resources->modes[i].height);
-        XRRFreeScreenResources(resources);
+        xl->XRRFreeScreenResources(resources);
       }
     }
 #endif
     if (sizes.empty()) add(static_cast<uint32_t>(DisplayWidth(d, screen)), static_cast<uint32_t>(DisplayHeight(d, screen)));
   }
-  XCloseDisplay(d);
+  xl->XCloseDisplay(d);
   if (sizes.empty()) return nullptr;
   auto* modes = static_cast<int32_t*>(std::malloc(sizes.size() * sizeof(int32_t)));
   if (!modes) return nullptr;
@@ -717,7 +717,7 @@ void x11PresentNow(int32_t first, int32_t last) {
   std::lock_guard guard(win->presentation);
   std::memset(m->dirty + first, 1, static_cast<std::size_t>(last - first + 1));
   present();
-  XSync(win->display, False);
+  xl->XSync(win->display, False);
 }
 
 const DisplayDriver x11Driver = {

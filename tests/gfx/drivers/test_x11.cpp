@@ -28,6 +28,8 @@
 #include "gfx/pages.h"
 #include "runtime/keys.h"
 
+#include "gfx/drivers/x11/x11_library.h"
+
 #include <X11/Xlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
@@ -505,6 +507,16 @@ TEST_F(X11, ShapedWindowCutsOutTheColourKey) {
     EXPECT_EQ(motifDecorations(w), 0);  // shaped windows have no frame
     closeScreen();
   }
+}
+
+// A name missing from a library would quietly turn its features off.
+TEST(X11Library, EveryEntryIsFound) {
+  const x11::Library* x = x11::library();
+  ASSERT_NE(x, nullptr);
+  EXPECT_TRUE(x->hasXext);
+#ifdef PEL_HAVE_XRANDR
+  EXPECT_TRUE(x->hasXrandr);
+#endif
 }
 
 TEST_F(X11, WindowPositionAndModes) {
