@@ -8,26 +8,21 @@
 // - demo: the demo's frames on X11 against the same frames on the null back end.
 #include <benchmark/benchmark.h>
 
-#include <signal.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
-#include <thread>
 
 #include "demo/disc.h"
 #include "demo/pellucet.h"
 #include "gfx/drivers/x11/x11_driver.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"
+#include "private_xvfb.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -44,30 +39,15 @@ constexpr int width = 800, height = 600;
 
 // A private X server for the whole run.
 struct Server {
-  pid_t pid = -1;
+  PrivateXvfb xvfb;
   Server() {
     const char* use = std::getenv("PEL_BENCH_USE_DISPLAY");
     if (use && std::strcmp(use, "1") == 0 && std::getenv("DISPLAY")) return;
-    for (int n = 150;; ++n) {
-      const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-      struct stat st;
-      if (stat(socket.c_str(), &st) == 0) continue;
-      const std::string display = ":" + std::to_string(n);
-      pid = fork();
-      if (pid == 0) {
-        execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp", nullptr);
-        _exit(127);
-      }
-      for (int i = 0; i < 100 && stat(socket.c_str(), &st) != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      setenv("DISPLAY", display.c_str(), 1);
-      return;
+    if (!xvfb.start()) {
+      std::fputs("bench_x11: Xvfb did not start\n", stderr);
+      std::exit(1);
     }
-  }
-  ~Server() {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
+    setenv("DISPLAY", xvfb.display.c_str(), 1);
   }
 } server;
 

@@ -62,6 +62,7 @@ struct X11Window {
 
   std::thread thread;
   pid_t threadId = 0;
+  std::atomic<bool> lost{false};  // the server went away
   std::mutex presentation;  // the driver's lock
   std::atomic<bool> running{false};
   std::mutex startLock;
@@ -395,10 +396,34 @@ bool createImage() {
   return win->image->data != nullptr;
 }
 
+// The server went away (it was stopped, or the session ended): the window
+// thread stops using the connection and the program is told as if the
+// window had been closed, instead of Xlib ending the process.
+void connectionLost(Display*, void*) { win->lost = true; }
+
+// Xlib's own handler of a lost connection ends the process; this one lets
+// the back end's connection go to connectionLost and leaves every other
+// connection of the program to the handler it had.
+std::atomic<Display*> ourDisplay{nullptr};
+XIOErrorHandler previousIoHandler = nullptr;
+int ioError(Display* d) {
+  if (d == ourDisplay.load()) return 0;
+  return previousIoHandler ? previousIoHandler(d) : 0;
+}
+
+void surviveLostConnection(Display* d) {
+  if (!xl->XSetIOErrorExitHandler) return;
+  static std::once_flag installed;
+  std::call_once(installed, [] { previousIoHandler = xl->XSetIOErrorHandler(ioError); });
+  ourDisplay = d;
+  xl->XSetIOErrorExitHandler(d, connectionLost, nullptr);
+}
+
 bool openDisplay() {
   win->display = xl->XOpenDisplay(nullptr);
   if (!win->display) return false;
   Display* d = win->display;
+  surviveLostConnection(d);
   win->screen = DefaultScreen(d);
   win->visual = DefaultVisual(d, win->screen);
   win->depth = DefaultDepth(d, win->screen);
@@ -445,6 +470,7 @@ void closeDisplay() {
   }
   if (win->gc) xl->XFreeGC(d, win->gc);
   xl->XCloseDisplay(d);
+  ourDisplay = nullptr;  // after: closing a lost connection may report again
   win->display = nullptr;
 }
 
@@ -547,7 +573,17 @@ void threadMain() {
     std::lock_guard guard(win->presentation);
     activation(win->rules, true);
   }
+  bool told = false;
   while (win->running) {
+    if (win->lost) {
+      if (!told) {
+        std::lock_guard guard(win->presentation);
+        closeRequest(win->rules);
+        told = true;
+      }
+      std::this_thread::sleep_for(presentPeriod);
+      continue;
+    }
     {
       std::lock_guard guard(win->presentation);
       {

@@ -22,7 +22,10 @@ bool find(void* handle, const char* name, T& entry) {
 Library loadAll(bool& ok) {
   Library l;
 #define PEL_X11_FIND(name) && find(handle, #name, l.name)
-  ok = load("libX11.so.6", [&](void* handle) { return true PEL_X11_ENTRIES(PEL_X11_FIND); });
+  ok = load("libX11.so.6", [&](void* handle) {
+    find(handle, "XSetIOErrorExitHandler", l.XSetIOErrorExitHandler);
+    return true PEL_X11_ENTRIES(PEL_X11_FIND);
+  });
   l.hasXext = ok && load("libXext.so.6", [&](void* handle) { return true PEL_XEXT_ENTRIES(PEL_X11_FIND); });
 #ifdef PEL_HAVE_XRANDR
   l.hasXrandr = ok && load("libXrandr.so.2", [&](void* handle) { return true PEL_XRANDR_ENTRIES(PEL_X11_FIND); });

@@ -21,7 +21,7 @@
   X(XCreatePixmapCursor) X(XCreateWindow) X(XDefineCursor) X(XDestroyWindow) X(XFlush) X(XFree) X(XFreeCursor)  \
   X(XFreeGC) X(XFreePixmap) X(XGetWindowProperty) X(XGrabPointer) X(XInternAtoms) X(XListPixmapFormats)         \
   X(XLookupString) X(XMapRaised) X(XMoveWindow) X(XNextEvent) X(XOpenDisplay) X(XPending) X(XPutImage)          \
-  X(XQueryKeymap) X(XSetErrorHandler) X(XSetWMNormalHints) X(XSetWMProtocols) X(XStoreName) X(XSync)            \
+  X(XQueryKeymap) X(XSetErrorHandler) X(XSetIOErrorHandler) X(XSetWMNormalHints) X(XSetWMProtocols) X(XStoreName) X(XSync)            \
   X(XTranslateCoordinates) X(XUndefineCursor) X(XUngrabPointer) X(XWarpPointer) X(XkbSetDetectableAutoRepeat)
 #define PEL_XEXT_ENTRIES(X)                                                                                  \
   X(XShapeCombineMask) X(XShapeQueryExtension) X(XShmAttach) X(XShmCreateImage) X(XShmDetach) X(XShmPutImage) \
@@ -42,6 +42,8 @@ struct Library {
   PEL_XEXT_ENTRIES(PEL_X11_POINTER)
   PEL_XRANDR_ENTRIES(PEL_X11_POINTER)
 #undef PEL_X11_POINTER
+  // libX11 1.7 and later: a lost connection no longer ends the process.
+  decltype(&::XSetIOErrorExitHandler) XSetIOErrorExitHandler = nullptr;
   bool hasXext = false;    // every entry of libXext found
   bool hasXrandr = false;  // every entry of libXrandr found
 };

@@ -5,7 +5,6 @@
 #include <malloc.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +25,7 @@
 #include "gfx/input.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"
+#include "private_xvfb.h"
 #include "runtime/keys.h"
 
 #include "gfx/drivers/x11/x11_library.h"
@@ -44,31 +44,17 @@ namespace {
 class X11 : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (int n = 90 + static_cast<int>(getpid() % 50);; ++n) {
-      const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-      struct stat st;
-      if (stat(socket.c_str(), &st) == 0) continue;
-      display = ":" + std::to_string(n);
-      server = fork();
-      if (server == 0) {
-        execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp", nullptr);
-        _exit(127);
-      }
-      for (int i = 0; i < 100 && stat(socket.c_str(), &st) != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      break;
-    }
+    ASSERT_TRUE(server.start()) << "Xvfb did not start";
+    display = server.display;
     setenv("DISPLAY", display.c_str(), 1);
     unsetenv("KELGFX");
     probe = XOpenDisplay(display.c_str());
-    ASSERT_NE(probe, nullptr) << "Xvfb did not start on " << display;
+    ASSERT_NE(probe, nullptr) << "no connection to Xvfb on " << display;
   }
   void TearDown() override {
     closeScreen();
     if (probe) XCloseDisplay(probe);
-    if (server > 0) {
-      kill(server, SIGTERM);
-      waitpid(server, nullptr, 0);
-    }
+    server.stop();
   }
   // The runtime's window: the one top-level child of the root window.
   Window findWindow() {
@@ -133,7 +119,7 @@ class X11 : public ::testing::Test {
   }
   static void settle() { std::this_thread::sleep_for(std::chrono::milliseconds(120)); }
   std::string display;
-  pid_t server = -1;
+  PrivateXvfb server;
   Display* probe = nullptr;
 };
 
@@ -552,6 +538,29 @@ TEST_F(X11, HighPriorityWindowThread) {
   ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
   settle();
   EXPECT_EQ(lowestNice(), 0);
+}
+
+// The server going away ends the program's wait like a closed window, and
+// the process lives on.
+TEST_F(X11, LostServerActsAsACloseRequest) {
+  ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
+  ASSERT_NE(findWindow(), 0u);
+  XCloseDisplay(probe);
+  probe = nullptr;
+  server.stop();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (!keyWaiting() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(keyWaiting());
+  EXPECT_EQ(waitKey(), closeKeyCode);
+  bool sawClose = false;
+  EventRecord e;
+  while (pollEvent(e)) sawClose |= e.type == WindowClose;
+  EXPECT_TRUE(sawClose);
+  lockScreen();  // drawing goes on harmlessly
+  unlockScreen(-1, -1);
+  closeScreen();
+  // With no server and no other back end, a mode set reports the failure.
+  EXPECT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 1);
 }
 
 TEST_F(X11, TheDemoShowsItsDiscsAndEndsOnAKey) {
