@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #if defined(__GLIBC__)
-#include <malloc.h>
 #endif
 
+#include "bytes_in_use.h"
 #include "fake_drivers.h"
 #include "gfx/fonts.h"
 #include "gfx/memory.h"
@@ -268,17 +268,6 @@ TEST_F(Mode, EveryAllocationFailureEndsInErrorOneWithNothingOpen) {
     ASSERT_EQ(filledHookSlots(), 0) << n;
   }
   EXPECT_GT(failures, 10);
-}
-
-// Bytes the C library's allocator has handed out and not had back (glibc),
-// or 0 where it cannot tell.
-long bytesInUse() {
-#if defined(__GLIBC__)
-  const struct mallinfo2 info = mallinfo2();
-  return static_cast<long>(info.uordblks + info.hblkhd);
-#else
-  return 0;
-#endif
 }
 
 // The demo's mode opened and closed many times in a row keeps its memory

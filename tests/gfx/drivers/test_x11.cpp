@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
-#include <malloc.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -26,6 +25,7 @@
 #include "gfx/mode.h"
 #include "gfx/pages.h"
 #include "private_xvfb.h"
+#include "../bytes_in_use.h"
 #include "runtime/keys.h"
 
 #include "gfx/drivers/x11/x11_library.h"
@@ -337,15 +337,6 @@ int sharedSegments() {
   }
   std::fclose(f);
   return mine;
-}
-
-long bytesInUse() {
-#if defined(__GLIBC__)
-  const struct mallinfo2 info = mallinfo2();
-  return static_cast<long>(info.uordblks + info.hblkhd);
-#else
-  return 0;
-#endif
 }
 
 // 1,000 mode sets in a row (PEL_X11_CYCLES changes the count) leave no
