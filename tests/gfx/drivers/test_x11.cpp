@@ -361,7 +361,10 @@ TEST_F(X11, RepeatedModeSetsLeaveNoWindowsSegmentsOrMemory) {
   EXPECT_EQ(windowCount(), 0);
   XSync(probe, False);
   EXPECT_EQ(sharedSegments(), segments);
-  EXPECT_EQ(after, before) << before << " bytes before, " << after << " bytes after " << cycles << " cycles";
+  // Each cycle's window thread ends, and which freed blocks the threads'
+  // allocator caches still hold varies by a few hundred bytes. A leak of
+  // even the smallest block (32 bytes) a cycle would show as 32 per cycle.
+  EXPECT_LT(after - before, cycles * 16L) << before << " bytes before, " << after << " bytes after " << cycles << " cycles";
 }
 
 // Full screen: a frameless window over the whole screen, the picture centred.
