@@ -57,7 +57,9 @@ struct X11Window {
   int32_t width = 0, height = 0;  // surface size (height includes the scan-line repeat)
 
   Window window = 0;
+  int32_t windowW = 0, windowH = 0;  // the window's size as the window manager made it
   int32_t originX = 0, originY = 0;  // the picture's place in the window (centred in full screen)
+  int32_t anchorX = 0, anchorY = 0;  // a root point on the monitor the window goes to
   std::vector<uint8_t> shapeBits;    // shaped windows: one bit a pixel, set where opaque
 
   std::thread thread;
@@ -86,6 +88,7 @@ std::atomic<int64_t> rowsPresented{0};
 
 bool initWindow(void*);
 void exitWindow(void*);
+void placePicture(int32_t windowW, int32_t windowH);
 
 // Platform calls of the window rules; the caller holds the presentation lock.
 const WindowPlatform platformCalls = {
@@ -244,6 +247,13 @@ void handleEvents() {
         if (win->rules.active && e.xfocus.mode != NotifyGrab) activation(win->rules, false);
         break;
       case Expose: markAllRows(); break;
+      case ConfigureNotify:
+        if (e.xconfigure.width != win->windowW || e.xconfigure.height != win->windowH) {
+          placePicture(e.xconfigure.width, e.xconfigure.height);
+          xl->XClearWindow(win->display, win->window);
+          markAllRows();
+        }
+        break;
       case PropertyNotify:
         if (e.xproperty.atom == win->atoms.wmState && win->rules.active &&
             !(win->rules.modeFlags & modeflag::fullScreen) && maximised()) {
@@ -427,6 +437,12 @@ bool openDisplay() {
   win->screen = DefaultScreen(d);
   win->visual = DefaultVisual(d, win->screen);
   win->depth = DefaultDepth(d, win->screen);
+  // The first window opens on the monitor the pointer is on.
+  Window rootReturn = 0, child = 0;
+  int windowX = 0, windowY = 0;
+  unsigned buttons = 0;
+  xl->XQueryPointer(d, RootWindow(d, win->screen), &rootReturn, &child, &win->anchorX, &win->anchorY, &windowX, &windowY,
+                    &buttons);
   if (win->visual->c_class != TrueColor) return false;
   // The blitter for the visual: its bits per pixel and channel order.
   int bitsPerPixel = 0, formats = 0;
@@ -491,23 +507,62 @@ int32_t refreshRate() {
 
 // ---- The window -----------------------------------------------------------
 
-// A window of the surface's size centred on the screen, or in full screen a
-// frameless window covering it with the picture in the middle.
+struct Area {
+  int32_t x, y, width, height;
+};
+
+// The monitor holding the anchor point, else the primary one; the whole
+// screen when RandR cannot tell.
+Area monitorArea() {
+  Display* d = win->display;
+  Area area{0, 0, DisplayWidth(d, win->screen), DisplayHeight(d, win->screen)};
+#ifdef PEL_HAVE_XRANDR
+  int event = 0, error = 0, count = 0;
+  if (!xl->hasXrandr || !xl->XRRQueryExtension(d, &event, &error)) return area;
+  XRRMonitorInfo* monitors = xl->XRRGetMonitors(d, RootWindow(d, win->screen), True, &count);
+  if (!monitors) return area;
+  int chosen = -1;
+  for (int i = 0; i < count && chosen < 0; ++i) {
+    const XRRMonitorInfo& m = monitors[i];
+    if (win->anchorX >= m.x && win->anchorY >= m.y && win->anchorX < m.x + m.width && win->anchorY < m.y + m.height) chosen = i;
+  }
+  for (int i = 0; i < count && chosen < 0; ++i) {
+    if (monitors[i].primary) chosen = i;
+  }
+  if (chosen >= 0) area = {monitors[chosen].x, monitors[chosen].y, monitors[chosen].width, monitors[chosen].height};
+  xl->XRRFreeMonitors(monitors);
+#endif
+  return area;
+}
+
+// The picture sits in the middle of a full-screen window, whatever size the
+// window manager gave it, and at the top left of a framed one.
+void placePicture(int32_t windowW, int32_t windowH) {
+  const bool full = win->rules.modeFlags & modeflag::fullScreen;
+  win->windowW = windowW;
+  win->windowH = windowH;
+  win->originX = full ? (windowW - win->width) / 2 : 0;
+  win->originY = full ? (windowH - win->height) / 2 : 0;
+}
+
+// A window of the surface's size centred on its monitor, or in full screen a
+// frameless window covering the monitor with the picture in the middle.
 bool initWindow(void*) {
   Display* d = win->display;
   const int32_t flags = win->rules.modeFlags;
   const bool full = flags & modeflag::fullScreen;
-  const int32_t screenW = DisplayWidth(d, win->screen), screenH = DisplayHeight(d, win->screen);
-  const int32_t outerW = full ? screenW : win->width, outerH = full ? screenH : win->height;
-  win->originX = full ? (screenW - win->width) / 2 : 0;
-  win->originY = full ? (screenH - win->height) / 2 : 0;
-  const int32_t x = full ? 0 : (screenW - outerW) / 2, y = full ? 0 : (screenH - outerH) / 2;
+  const Area monitor = monitorArea();
+  const int32_t outerW = full ? monitor.width : win->width, outerH = full ? monitor.height : win->height;
+  placePicture(outerW, outerH);
+  const int32_t x = monitor.x + (full ? 0 : (monitor.width - outerW) / 2);
+  const int32_t y = monitor.y + (full ? 0 : (monitor.height - outerH) / 2);
   if ((flags & modeflag::shaped) && !win->hasShape) return false;
 
   XSetWindowAttributes attributes{};
   attributes.background_pixel = BlackPixel(d, win->screen);
   attributes.event_mask = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
-                          EnterWindowMask | LeaveWindowMask | FocusChangeMask | ExposureMask | PropertyChangeMask;
+                          EnterWindowMask | LeaveWindowMask | FocusChangeMask | ExposureMask | PropertyChangeMask |
+                          StructureNotifyMask;
   win->window = xl->XCreateWindow(d, RootWindow(d, win->screen), x, y, static_cast<unsigned>(outerW),
                               static_cast<unsigned>(outerH), 0, win->depth, InputOutput, win->visual,
                               CWBackPixel | CWEventMask, &attributes);
@@ -548,6 +603,12 @@ bool initWindow(void*) {
 
 void exitWindow(void*) {
   if (win->rules.clip) xl->XUngrabPointer(win->display, CurrentTime);
+  // The rebuilt window goes to the monitor this one is on.
+  Window child = 0;
+  if (win->window && !win->lost) {
+    xl->XTranslateCoordinates(win->display, win->window, RootWindow(win->display, win->screen), win->windowW / 2,
+                              win->windowH / 2, &win->anchorX, &win->anchorY, &child);
+  }
   if (win->window) xl->XDestroyWindow(win->display, win->window);
   win->window = 0;
   win->shapeBits.clear();

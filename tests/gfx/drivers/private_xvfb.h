@@ -5,6 +5,7 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@ struct PrivateXvfb {
     if (pipe(fds) != 0) return false;
     pid = fork();
     if (pid == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGTERM);  // no server outlives a test that ends abruptly
       close(fds[0]);
       const std::string fd = std::to_string(fds[1]);
       execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen, "-nolisten", "tcp", nullptr);

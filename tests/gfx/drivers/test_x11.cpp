@@ -34,6 +34,9 @@
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/shape.h>
+#ifdef PEL_HAVE_XRANDR
+#include <X11/extensions/Xrandr.h>
+#endif
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
@@ -413,6 +416,61 @@ TEST_F(X11, AltEnterTogglesFullScreenAndBack) {
   EXPECT_EQ(a.height, 200);
   EXPECT_FALSE(hasState(w, "_NET_WM_STATE_FULLSCREEN"));
 }
+
+#ifdef PEL_HAVE_XRANDR
+// Two monitors side by side: windows open on the pointer's, full screen
+// covers it, and the picture stays centred in whatever size the window
+// manager then gives the window.
+TEST_F(X11, WindowsGoToThePointersMonitor) {
+  const Window root = DefaultRootWindow(probe);
+  XRRScreenResources* resources = XRRGetScreenResourcesCurrent(probe, root);
+  ASSERT_NE(resources, nullptr);
+  ASSERT_GE(resources->noutput, 1);
+  RROutput output = resources->outputs[0];
+  for (int side = 0; side < 2; ++side) {
+    XRRMonitorInfo monitor{};
+    monitor.name = XInternAtom(probe, side ? "RIGHT" : "LEFT", False);
+    monitor.x = side * 512;
+    monitor.width = 512;
+    monitor.height = 768;
+    monitor.mwidth = 100;
+    monitor.mheight = 150;
+    monitor.noutput = side ? 0 : 1;  // the output goes to the left one, which replaces the whole-screen monitor
+    monitor.outputs = side ? nullptr : &output;
+    XRRSetMonitor(probe, root, &monitor);
+  }
+  XRRFreeScreenResources(resources);
+  XWarpPointer(probe, None, root, 0, 0, 0, 0, 700, 100);
+  XSync(probe, False);
+  ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
+  EXPECT_EQ(origin(findWindow()), std::make_pair(512 + 224, 360));
+  closeScreen();
+
+  ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0x01, 0), 0);
+  ScreenMode* m = currentMode();
+  lockScreen();
+  for (int y = 0; y < 48; ++y) std::fill_n(reinterpret_cast<uint32_t*>(m->visibleBuffer + y * m->pitch), 64, 0x00406080u);
+  unlockScreen(-1, -1);
+  const Window w = findWindow();
+  settle();
+  EXPECT_EQ(origin(w), std::make_pair(512, 0));
+  auto pixel = [&](int x, int y) {
+    XImage* image = XGetImage(probe, w, x, y, 1, 1, AllPlanes, ZPixmap);
+    const unsigned long p = image ? XGetPixel(image, 0, 0) & 0xFFFFFF : 0xDEAD;
+    if (image) XDestroyImage(image);
+    return p;
+  };
+  EXPECT_EQ(pixel(224, 360), 0x406080u);
+  EXPECT_EQ(pixel(223, 360), 0u);
+  XResizeWindow(probe, w, 500, 700);  // as a window manager might
+  XSync(probe, False);
+  settle();
+  EXPECT_EQ(pixel(218, 326), 0x406080u);
+  EXPECT_EQ(pixel(218 + 63, 326 + 47), 0x406080u);
+  EXPECT_EQ(pixel(217, 326), 0u);
+  EXPECT_EQ(pixel(280, 400), 0u);  // where the picture was is cleared
+}
+#endif
 
 TEST_F(X11, MaximiseSwitchesToFullScreenUnlessSwitchingIsOff) {
   for (int32_t flags : {0, 0x04}) {
