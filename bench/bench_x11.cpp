@@ -59,9 +59,12 @@ void fillRandom(uint8_t* bytes, std::size_t count) {
 // The runtime's 800 x 600 screen on the given back end.
 struct Screen {
   explicit Screen(const char* backend) {
-    if (backend) setenv("KELGFX", backend, 1);
-    else unsetenv("KELGFX");
-    ok = openScreenBySize(width, height, 32, 2, 0, 0) == 0 && (backend || std::strcmp(currentMode()->driver->name, "X11") == 0);
+    if (backend)
+      setenv("KELGFX", backend, 1);
+    else
+      unsetenv("KELGFX");
+    ok = openScreenBySize(width, height, 32, 2, 0, 0) == 0 &&
+         (backend || std::strcmp(currentMode()->driver->name, "X11") == 0);
     if (ok) fillRandom(currentMode()->pages[0], static_cast<std::size_t>(width) * height * 4);
   }
   ~Screen() { closeScreen(); }
@@ -81,7 +84,8 @@ struct BareWindow {
     w = XCreateSimpleWindow(d, RootWindow(d, s), 0, 0, width, height, 0, 0, 0);
     XMapWindow(d, w);
     gc = XCreateGC(d, w, 0, nullptr);
-    image = XShmCreateImage(d, DefaultVisual(d, s), static_cast<unsigned>(DefaultDepth(d, s)), ZPixmap, nullptr, &shm, width, height);
+    image = XShmCreateImage(d, DefaultVisual(d, s), static_cast<unsigned>(DefaultDepth(d, s)), ZPixmap, nullptr, &shm,
+                            width, height);
     shm.shmid = shmget(IPC_PRIVATE, static_cast<std::size_t>(image->bytes_per_line) * height, IPC_CREAT | 0600);
     shm.shmaddr = image->data = static_cast<char*>(shmat(shm.shmid, nullptr, 0));
     XShmAttach(d, &shm);
@@ -133,8 +137,10 @@ void bandBackend(benchmark::State& s) { backendPresent(s, 10); }
 #ifdef PEL_HAVE_SDL2
 // SDL2's window surface: the page copied in and the window updated.
 void sdlPresent(benchmark::State& s, bool accelerated) {
-  if (accelerated) SDL_ResetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION);
-  else SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+  if (accelerated)
+    SDL_ResetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION);
+  else
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   if (SDL_Init(SDL_INIT_VIDEO) != 0) return s.SkipWithError(SDL_GetError());
   SDL_Window* window = SDL_CreateWindow("bench", 0, 0, width, height, SDL_WINDOW_SHOWN);
   SDL_Surface* surface = window ? SDL_GetWindowSurface(window) : nullptr;

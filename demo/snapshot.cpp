@@ -74,12 +74,14 @@ int main(int argc, char** argv) {
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
   XWindowAttributes a{};
   XGetWindowAttributes(d, w, &a);
-  XImage* image = XGetImage(d, w, 0, 0, static_cast<unsigned>(a.width), static_cast<unsigned>(a.height), AllPlanes, ZPixmap);
+  XImage* image =
+      XGetImage(d, w, 0, 0, static_cast<unsigned>(a.width), static_cast<unsigned>(a.height), AllPlanes, ZPixmap);
   bool written = false;
   if (image) {
     std::vector<uint32_t> pixels(static_cast<std::size_t>(a.width) * a.height);
     for (int y = 0; y < a.height; ++y) {
-      for (int x = 0; x < a.width; ++x) pixels[static_cast<std::size_t>(y) * a.width + x] = XGetPixel(image, x, y) & 0xFFFFFF;
+      for (int x = 0; x < a.width; ++x)
+        pixels[static_cast<std::size_t>(y) * a.width + x] = XGetPixel(image, x, y) & 0xFFFFFF;
     }
     XDestroyImage(image);
     written = pel::writePng(argv[2], pixels.data(), a.width, a.height);

@@ -65,7 +65,7 @@ struct X11Window {
   std::thread thread;
   pid_t threadId = 0;
   std::atomic<bool> lost{false};  // the server went away
-  std::mutex presentation;  // the driver's lock
+  std::mutex presentation;        // the driver's lock
   std::atomic<bool> running{false};
   std::mutex startLock;
   std::condition_variable started;
@@ -95,7 +95,8 @@ const WindowPlatform platformCalls = {
     .trackLeave = nullptr,  // X reports LeaveNotify by itself
     .clipToClient =
         [](void*) {
-          xl->XGrabPointer(win->display, win->window, True, 0, GrabModeAsync, GrabModeAsync, win->window, None, CurrentTime);
+          xl->XGrabPointer(win->display, win->window, True, 0, GrabModeAsync, GrabModeAsync, win->window, None,
+                           CurrentTime);
         },
     .releaseClip = [](void*) { xl->XUngrabPointer(win->display, CurrentTime); },
     .capture = nullptr,  // X keeps delivering to the window while a button is held
@@ -119,7 +120,10 @@ const WindowPlatform platformCalls = {
         },
     .initWindow = initWindow,
     .exitWindow = exitWindow,
-    .setHighPriority = [](void*, bool high) { setpriority(PRIO_PROCESS, static_cast<id_t>(win->threadId), high ? highPriorityNice : 0); },
+    .setHighPriority =
+        [](void*, bool high) {
+          setpriority(PRIO_PROCESS, static_cast<id_t>(win->threadId), high ? highPriorityNice : 0);
+        },
     .window = nullptr,
 };
 
@@ -169,13 +173,16 @@ void keyEvent(XKeyEvent& e, bool press) {
 
 void buttonEvent(XButtonEvent& e, bool press) {
   switch (e.button) {
-    case 4: case 5:
+    case 4:
+    case 5:
       if (press) wheelStep(win->rules, false, e.button == 4);
       return;
-    case 6: case 7:
+    case 6:
+    case 7:
       if (press) wheelStep(win->rules, true, e.button == 7);
       return;
-    case 8: case 9: {
+    case 8:
+    case 9: {
       const bool first = e.button == 8 ? press : (win->rules.buttons & 8) != 0;
       const bool second = e.button == 9 ? press : (win->rules.buttons & 16) != 0;
       extraButtons(win->rules, first, second, press, false);
@@ -208,8 +215,9 @@ bool maximised() {
   unsigned long count = 0, remaining = 0;
   unsigned char* data = nullptr;
   bool found = false;
-  if (xl->XGetWindowProperty(win->display, win->window, win->atoms.wmState, 0, 64, False, XA_ATOM, &type, &format, &count,
-                         &remaining, &data) == Success && data) {
+  if (xl->XGetWindowProperty(win->display, win->window, win->atoms.wmState, 0, 64, False, XA_ATOM, &type, &format,
+                             &count, &remaining, &data) == Success &&
+      data) {
     const Atom* states = reinterpret_cast<const Atom*>(data);
     for (unsigned long i = 0; i < count; ++i) {
       found |= states[i] == win->atoms.maximizedVert || states[i] == win->atoms.maximizedHorz;
@@ -227,6 +235,10 @@ void handleEvents() {
   while (xl->XPending(win->display)) {
     XEvent e;
     xl->XNextEvent(win->display, &e);
+    if (e.type == MappingNotify) {  // sent to every client, with no window
+      xl->XRefreshKeyboardMapping(&e.xmapping);
+      continue;
+    }
     // Events still queued for a window the toggle replaced are dropped.
     if (e.xany.window != win->window) continue;
     switch (e.type) {
@@ -290,8 +302,9 @@ void reshape(const ScreenMode* m, int32_t top, int32_t rows) {
       bits[x >> 3] |= static_cast<uint8_t>(opaque << (x & 7));
     }
   }
-  Pixmap mask = xl->XCreateBitmapFromData(win->display, win->window, reinterpret_cast<const char*>(win->shapeBits.data()),
-                                      static_cast<unsigned>(win->width), static_cast<unsigned>(win->height));
+  Pixmap mask =
+      xl->XCreateBitmapFromData(win->display, win->window, reinterpret_cast<const char*>(win->shapeBits.data()),
+                                static_cast<unsigned>(win->width), static_cast<unsigned>(win->height));
   xl->XShapeCombineMask(win->display, win->window, ShapeBounding, win->originX, win->originY, mask, ShapeSet);
   xl->XFreePixmap(win->display, mask);
 }
@@ -309,7 +322,8 @@ void copyBand(const ScreenMode* m, int32_t top, int32_t rows) {
     return;
   }
   for (int32_t r = top; r < top + rows; ++r) {
-    std::memcpy(image + r * stride, m->visibleBuffer + static_cast<std::size_t>(r / m->scanlineRepeat) * m->pitch, rowBytes);
+    std::memcpy(image + r * stride, m->visibleBuffer + static_cast<std::size_t>(r / m->scanlineRepeat) * m->pitch,
+                rowBytes);
   }
 }
 
@@ -332,10 +346,10 @@ void present() {
   if (!win->shapeBits.empty()) reshape(m, top, rows);
   if (win->shmAttached) {
     xl->XShmPutImage(win->display, win->window, win->gc, win->image, 0, top, win->originX, win->originY + top,
-                 static_cast<unsigned>(win->width), static_cast<unsigned>(rows), False);
+                     static_cast<unsigned>(win->width), static_cast<unsigned>(rows), False);
   } else {
     xl->XPutImage(win->display, win->window, win->gc, win->image, 0, top, win->originX, win->originY + top,
-              static_cast<unsigned>(win->width), static_cast<unsigned>(rows));
+                  static_cast<unsigned>(win->width), static_cast<unsigned>(rows));
   }
   std::memset(m->dirty, 0, static_cast<std::size_t>(m->height));
   rowsPresented += rows;
@@ -379,7 +393,8 @@ bool attachShared() {
 bool createImage() {
   const unsigned w = static_cast<unsigned>(win->width), h = static_cast<unsigned>(win->height);
   if (xl->hasXext && xl->XShmQueryExtension(win->display)) {
-    win->image = xl->XShmCreateImage(win->display, win->visual, static_cast<unsigned>(win->depth), ZPixmap, nullptr, &win->shm, w, h);
+    win->image = xl->XShmCreateImage(win->display, win->visual, static_cast<unsigned>(win->depth), ZPixmap, nullptr,
+                                     &win->shm, w, h);
     if (win->image) {
       win->shm.shmid = shmget(IPC_PRIVATE, static_cast<std::size_t>(win->image->bytes_per_line) * h, IPC_CREAT | 0600);
       if (win->shm.shmid >= 0) {
@@ -400,7 +415,8 @@ bool createImage() {
       win->image = nullptr;
     }
   }
-  win->image = xl->XCreateImage(win->display, win->visual, static_cast<unsigned>(win->depth), ZPixmap, 0, nullptr, w, h, 32, 0);
+  win->image =
+      xl->XCreateImage(win->display, win->visual, static_cast<unsigned>(win->depth), ZPixmap, 0, nullptr, w, h, 32, 0);
   if (!win->image) return false;
   win->image->data = static_cast<char*>(std::calloc(static_cast<std::size_t>(win->image->bytes_per_line), h));
   return win->image->data != nullptr;
@@ -441,8 +457,8 @@ bool openDisplay() {
   Window rootReturn = 0, child = 0;
   int windowX = 0, windowY = 0;
   unsigned buttons = 0;
-  xl->XQueryPointer(d, RootWindow(d, win->screen), &rootReturn, &child, &win->anchorX, &win->anchorY, &windowX, &windowY,
-                    &buttons);
+  xl->XQueryPointer(d, RootWindow(d, win->screen), &rootReturn, &child, &win->anchorX, &win->anchorY, &windowX,
+                    &windowY, &buttons);
   if (win->visual->c_class != TrueColor) return false;
   // The blitter for the visual: its bits per pixel and channel order.
   int bitsPerPixel = 0, formats = 0;
@@ -458,8 +474,13 @@ bool openDisplay() {
   if (!win->blitter) return false;
   win->sameFormat = blitDepth == 32 && order == 0;
 
-  const char* names[] = {"WM_DELETE_WINDOW", "_NET_WM_STATE", "_NET_WM_STATE_FULLSCREEN", "_NET_WM_STATE_ABOVE",
-                         "_NET_WM_STATE_MAXIMIZED_VERT", "_NET_WM_STATE_MAXIMIZED_HORZ", "_MOTIF_WM_HINTS",
+  const char* names[] = {"WM_DELETE_WINDOW",
+                         "_NET_WM_STATE",
+                         "_NET_WM_STATE_FULLSCREEN",
+                         "_NET_WM_STATE_ABOVE",
+                         "_NET_WM_STATE_MAXIMIZED_VERT",
+                         "_NET_WM_STATE_MAXIMIZED_HORZ",
+                         "_MOTIF_WM_HINTS",
                          "_NET_FRAME_EXTENTS"};
   Atom atoms[std::size(names)];
   xl->XInternAtoms(d, const_cast<char**>(names), std::size(names), False, atoms);
@@ -524,7 +545,8 @@ Area monitorArea() {
   int chosen = -1;
   for (int i = 0; i < count && chosen < 0; ++i) {
     const XRRMonitorInfo& m = monitors[i];
-    if (win->anchorX >= m.x && win->anchorY >= m.y && win->anchorX < m.x + m.width && win->anchorY < m.y + m.height) chosen = i;
+    if (win->anchorX >= m.x && win->anchorY >= m.y && win->anchorX < m.x + m.width && win->anchorY < m.y + m.height)
+      chosen = i;
   }
   for (int i = 0; i < count && chosen < 0; ++i) {
     if (monitors[i].primary) chosen = i;
@@ -564,8 +586,8 @@ bool initWindow(void*) {
                           EnterWindowMask | LeaveWindowMask | FocusChangeMask | ExposureMask | PropertyChangeMask |
                           StructureNotifyMask;
   win->window = xl->XCreateWindow(d, RootWindow(d, win->screen), x, y, static_cast<unsigned>(outerW),
-                              static_cast<unsigned>(outerH), 0, win->depth, InputOutput, win->visual,
-                              CWBackPixel | CWEventMask, &attributes);
+                                  static_cast<unsigned>(outerH), 0, win->depth, InputOutput, win->visual,
+                                  CWBackPixel | CWEventMask, &attributes);
   if (!win->window) return false;
   // A fixed size; without switching the window manager offers no maximise.
   if (XSizeHints* hints = xl->XAllocSizeHints()) {
@@ -583,12 +605,12 @@ bool initWindow(void*) {
   if (flags & modeflag::alwaysOnTop) states[stateCount++] = win->atoms.above;
   if (stateCount) {
     xl->XChangeProperty(d, win->window, win->atoms.wmState, XA_ATOM, 32, PropModeReplace,
-                    reinterpret_cast<unsigned char*>(states), stateCount);
+                        reinterpret_cast<unsigned char*>(states), stateCount);
   }
   if (full || (flags & modeflag::noFrame)) {
     const long motif[5] = {2, 0, 0, 0, 0};  // decorations given, and none
     xl->XChangeProperty(d, win->window, win->atoms.motifHints, win->atoms.motifHints, 32, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(motif), 5);
+                        reinterpret_cast<const unsigned char*>(motif), 5);
   }
   xl->XStoreName(d, win->window, win->title.c_str());
   xl->XSetWMProtocols(d, win->window, &win->atoms.deleteWindow, 1);
@@ -734,7 +756,8 @@ int32_t windowPosition() {
   unsigned long count = 0, remaining = 0;
   unsigned char* data = nullptr;
   if (xl->XGetWindowProperty(d, win->window, win->atoms.frameExtents, 0, 4, False, XA_CARDINAL, &type, &format, &count,
-                         &remaining, &data) == Success && data && count == 4 && format == 32) {
+                             &remaining, &data) == Success &&
+      data && count == 4 && format == 32) {
     const long* extents = reinterpret_cast<const long*>(data);  // left, right, top, bottom
     rootX -= static_cast<int>(extents[0]);
     rootY -= static_cast<int>(extents[2]);
@@ -793,7 +816,8 @@ int32_t* x11FetchModes(int32_t depth, int32_t* count) {
       }
     }
 #endif
-    if (sizes.empty()) add(static_cast<uint32_t>(DisplayWidth(d, screen)), static_cast<uint32_t>(DisplayHeight(d, screen)));
+    if (sizes.empty())
+      add(static_cast<uint32_t>(DisplayWidth(d, screen)), static_cast<uint32_t>(DisplayHeight(d, screen)));
   }
   xl->XCloseDisplay(d);
   if (sizes.empty()) return nullptr;

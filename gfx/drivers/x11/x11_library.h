@@ -16,19 +16,20 @@
 #endif
 
 // Every entry point the back end calls, listed once per library.
-#define PEL_X11_ENTRIES(X)                                                                                      \
-  X(XAllocSizeHints) X(XChangeProperty) X(XClearWindow) X(XCloseDisplay) X(XCreateBitmapFromData) X(XCreateGC) X(XCreateImage) \
-  X(XCreatePixmapCursor) X(XCreateWindow) X(XDefineCursor) X(XDestroyWindow) X(XFlush) X(XFree) X(XFreeCursor)  \
-  X(XFreeGC) X(XFreePixmap) X(XGetWindowProperty) X(XGrabPointer) X(XInternAtoms) X(XListPixmapFormats)         \
-  X(XLookupString) X(XMapRaised) X(XMoveWindow) X(XNextEvent) X(XOpenDisplay) X(XPending) X(XPutImage)          \
-  X(XQueryKeymap) X(XQueryPointer) X(XSetErrorHandler) X(XSetIOErrorHandler) X(XSetWMNormalHints) X(XSetWMProtocols) X(XStoreName) X(XSync)            \
-  X(XTranslateCoordinates) X(XUndefineCursor) X(XUngrabPointer) X(XWarpPointer) X(XkbSetDetectableAutoRepeat)
-#define PEL_XEXT_ENTRIES(X)                                                                                  \
-  X(XShapeCombineMask) X(XShapeQueryExtension) X(XShmAttach) X(XShmCreateImage) X(XShmDetach) X(XShmPutImage) \
+#define PEL_X11_ENTRIES(X)                                                                                           \
+  X(XAllocSizeHints) X(XChangeProperty) X(XClearWindow) X(XCloseDisplay) X(XCreateBitmapFromData) X(XCreateGC)       \
+  X(XCreateImage) X(XCreatePixmapCursor) X(XCreateWindow) X(XDefineCursor) X(XDestroyWindow) X(XFlush) X(XFree)      \
+  X(XFreeCursor) X(XFreeGC) X(XFreePixmap) X(XGetWindowProperty) X(XGrabPointer) X(XInternAtoms)                     \
+  X(XListPixmapFormats) X(XLookupString) X(XMapRaised) X(XMoveWindow) X(XNextEvent) X(XOpenDisplay) X(XPending)      \
+  X(XPutImage) X(XQueryKeymap) X(XQueryPointer) X(XRefreshKeyboardMapping) X(XSetErrorHandler)                       \
+  X(XSetIOErrorHandler) X(XSetWMNormalHints) X(XSetWMProtocols) X(XStoreName) X(XSync) X(XTranslateCoordinates)      \
+  X(XUndefineCursor) X(XUngrabPointer) X(XWarpPointer) X(XkbSetDetectableAutoRepeat)
+#define PEL_XEXT_ENTRIES(X)                                                                                          \
+  X(XShapeCombineMask) X(XShapeQueryExtension) X(XShmAttach) X(XShmCreateImage) X(XShmDetach) X(XShmPutImage)        \
   X(XShmQueryExtension)
 #ifdef PEL_HAVE_XRANDR
-#define PEL_XRANDR_ENTRIES(X)                                                                          \
-  X(XRRConfigCurrentRate) X(XRRFreeMonitors) X(XRRFreeScreenConfigInfo) X(XRRFreeScreenResources) \
+#define PEL_XRANDR_ENTRIES(X)                                                                                        \
+  X(XRRConfigCurrentRate) X(XRRFreeMonitors) X(XRRFreeScreenConfigInfo) X(XRRFreeScreenResources)                    \
   X(XRRGetMonitors) X(XRRGetScreenInfo) X(XRRGetScreenResourcesCurrent) X(XRRQueryExtension)
 #else
 #define PEL_XRANDR_ENTRIES(X)
