@@ -5,6 +5,7 @@
 #include "gfx/blit.h"
 #include "gfx/drivers/window_rules.h"
 #include "gfx/drivers/x11/x11_keys.h"
+#include "gfx/drivers/x11/x11_settings.h"
 #include "gfx/input.h"
 #include "gfx/mode.h"
 #include "runtime/console_engine.h"
@@ -23,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,12 +33,11 @@ namespace pel {
 namespace {
 
 constexpr auto presentPeriod = std::chrono::milliseconds(10);
-constexpr Time doubleClickMs = 400;
 constexpr int32_t vkReturn = 0x0D;
 constexpr int highPriorityNice = -5;  // granted only to privileged processes; refused quietly otherwise
 
 struct Atoms {
-  Atom deleteWindow, wmState, fullScreen, above, maximizedVert, maximizedHorz, motifHints, frameExtents;
+  Atom deleteWindow, wmState, fullScreen, above, maximizedVert, maximizedHorz, motifHints, frameExtents, settings;
 };
 
 struct X11Window {
@@ -78,6 +79,7 @@ struct X11Window {
   WindowRules rules{};
   bool keyDown[256] = {};
   Time lastPress[6] = {};
+  Time doubleClickMs = 400;
   std::string title;
 };
 
@@ -197,7 +199,7 @@ void buttonEvent(XButtonEvent& e, bool press) {
     return;
   }
   Time& last = win->lastPress[e.button];
-  const bool doubleClick = last != 0 && e.time - last <= doubleClickMs;
+  const bool doubleClick = last != 0 && e.time - last <= win->doubleClickMs;
   last = doubleClick ? 0 : e.time;
   buttonDown(win->rules, bit, doubleClick);
 }
@@ -377,16 +379,47 @@ int noteError(Display*, XErrorEvent*) {
   return 0;
 }
 
-// Attaching shared memory fails on a remote server with an X error, which
-// would otherwise end the process: it is caught for the attach alone.
-bool attachShared() {
+// Runs requests that may fail with an X error, which Xlib's default handler
+// would answer by ending the process; false when one failed.
+template <typename Requests>
+bool withoutErrorExit(Requests requests) {
   xl->XSync(win->display, False);
   requestFailed = false;
   auto previous = xl->XSetErrorHandler(noteError);
-  const bool attached = xl->XShmAttach(win->display, &win->shm);
+  const bool done = requests();
   xl->XSync(win->display, False);
   xl->XSetErrorHandler(previous);
-  return attached && !requestFailed;
+  return done && !requestFailed;
+}
+
+// Attaching shared memory fails on a remote server.
+bool attachShared() {
+  return withoutErrorExit([] { return xl->XShmAttach(win->display, &win->shm) != 0; });
+}
+
+// The settings manager's double-click time, when one runs. Its window may
+// go away between the two requests.
+Time doubleClickTime() {
+  constexpr Time fallback = 400;
+  Display* d = win->display;
+  const std::string selection = "_XSETTINGS_S" + std::to_string(win->screen);
+  const Atom settings = win->atoms.settings;
+  const Window owner = xl->XGetSelectionOwner(d, xl->XInternAtom(d, selection.c_str(), False));
+  if (!owner) return fallback;
+  std::optional<int32_t> time;
+  withoutErrorExit([&] {
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, remaining = 0;
+    unsigned char* data = nullptr;
+    if (xl->XGetWindowProperty(d, owner, settings, 0, 1 << 16, False, settings, &type, &format, &count, &remaining,
+                               &data) == Success && data && format == 8) {
+      time = x11::integerSetting(data, count, "Net/DoubleClickTime");
+    }
+    if (data) xl->XFree(data);
+    return true;
+  });
+  return time && *time > 0 ? static_cast<Time>(*time) : fallback;
 }
 
 // The surface image: shared memory where the server offers it.
@@ -481,10 +514,11 @@ bool openDisplay() {
                          "_NET_WM_STATE_MAXIMIZED_VERT",
                          "_NET_WM_STATE_MAXIMIZED_HORZ",
                          "_MOTIF_WM_HINTS",
-                         "_NET_FRAME_EXTENTS"};
+                         "_NET_FRAME_EXTENTS", "_XSETTINGS_SETTINGS"};
   Atom atoms[std::size(names)];
   xl->XInternAtoms(d, const_cast<char**>(names), std::size(names), False, atoms);
-  win->atoms = {atoms[0], atoms[1], atoms[2], atoms[3], atoms[4], atoms[5], atoms[6], atoms[7]};
+  win->atoms = {atoms[0], atoms[1], atoms[2], atoms[3], atoms[4], atoms[5], atoms[6], atoms[7], atoms[8]};
+  win->doubleClickMs = doubleClickTime();
   int shapeEvent = 0, shapeError = 0;
   win->hasShape = xl->hasXext && xl->XShapeQueryExtension(d, &shapeEvent, &shapeError);
   xl->XkbSetDetectableAutoRepeat(d, True, nullptr);

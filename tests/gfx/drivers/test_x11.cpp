@@ -13,8 +13,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -29,6 +31,7 @@
 #include "runtime/keys.h"
 
 #include "gfx/drivers/x11/x11_library.h"
+#include "gfx/drivers/x11/x11_settings.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xatom.h>
@@ -150,6 +153,35 @@ int lowestNice() {
     closedir(tasks);
   }
   return lowest;
+}
+
+// The XSETTINGS property in the given byte order: a string, a colour and the
+// double-click time.
+std::vector<uint8_t> settingsProperty(bool bigEndian, int32_t doubleClick) {
+  std::vector<uint8_t> p;
+  auto number = [&](uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) p.push_back(static_cast<uint8_t>(v >> (8 * (bigEndian ? bytes - 1 - i : i))));
+  };
+  auto name = [&](uint8_t type, std::string_view text) {
+    p.push_back(type);
+    p.push_back(0);
+    number(static_cast<uint32_t>(text.size()), 2);
+    p.insert(p.end(), text.begin(), text.end());
+    while (p.size() % 4) p.push_back(0);
+    number(7, 4);  // last change
+  };
+  p = {static_cast<uint8_t>(bigEndian), 0, 0, 0};
+  number(1, 4);
+  number(3, 4);
+  name(1, "Net/ThemeName");
+  number(5, 4);
+  p.insert(p.end(), {'A', 'd', 'w', 'a', 'i', 0, 0, 0});
+  name(2, "Gtk/Colour");
+  number(0x12345678, 4);
+  number(0x9ABCDEF0, 4);
+  name(0, "Net/DoubleClickTime");
+  number(static_cast<uint32_t>(doubleClick), 4);
+  return p;
 }
 
 }  // namespace
@@ -472,6 +504,42 @@ TEST_F(X11, WindowsGoToThePointersMonitor) {
 }
 #endif
 
+// Two clicks 150 ms apart are a double click by default, and not when the
+// desktop's settings manager says the time is 100 ms.
+TEST_F(X11, DoubleClickTimeComesFromTheDesktopSettings) {
+  Window manager = 0;
+  for (int pass = 0; pass < 2; ++pass) {
+    if (pass == 1) {
+      manager = XCreateSimpleWindow(probe, DefaultRootWindow(probe), 0, 0, 1, 1, 0, 0, 0);
+      const Atom settings = XInternAtom(probe, "_XSETTINGS_SETTINGS", False);
+      const std::vector<uint8_t> p = settingsProperty(true, 100);
+      XChangeProperty(probe, manager, settings, settings, 8, PropModeReplace, p.data(), static_cast<int>(p.size()));
+      XSetSelectionOwner(probe, XInternAtom(probe, "_XSETTINGS_S0", False), manager, CurrentTime);
+      XSync(probe, False);
+    }
+    ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
+    const Window w = findWindow();
+    settle();
+    const auto [left, top] = origin(w);
+    XTestFakeMotionEvent(probe, 0, left + 5, top + 5, 0);
+    for (int click = 0; click < 2; ++click) {
+      XTestFakeButtonEvent(probe, 1, True, 0);
+      XTestFakeButtonEvent(probe, 1, False, 0);
+      XSync(probe, False);
+      std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    }
+    settle();
+    std::vector<int32_t> clicks;
+    EventRecord e;
+    while (pollEvent(e)) {
+      if (e.type == MouseButtonPress || e.type == MouseDoubleClick) clicks.push_back(e.type);
+    }
+    const std::vector<int32_t> expected = {MouseButtonPress, pass == 0 ? MouseDoubleClick : MouseButtonPress};
+    EXPECT_EQ(clicks, expected) << "pass " << pass;
+    closeScreen();
+  }
+}
+
 TEST_F(X11, MaximiseSwitchesToFullScreenUnlessSwitchingIsOff) {
   for (int32_t flags : {0, 0x04}) {
     ASSERT_EQ(openScreenBySize(320, 200, 32, 1, flags, 0), 0);
@@ -545,6 +613,30 @@ TEST_F(X11, ShapedWindowCutsOutTheColourKey) {
     EXPECT_EQ(motifDecorations(w), 0);  // shaped windows have no frame
     closeScreen();
   }
+}
+
+TEST(X11Settings, IntegerSettingsInEitherByteOrderAndNeverPastTheEnd) {
+  for (bool big : {false, true}) {
+    const std::vector<uint8_t> p = settingsProperty(big, 250);
+    EXPECT_EQ(x11::integerSetting(p.data(), p.size(), "Net/DoubleClickTime"), 250) << big;
+    EXPECT_EQ(x11::integerSetting(p.data(), p.size(), "Net/ThemeName"), std::nullopt);  // a string
+    EXPECT_EQ(x11::integerSetting(p.data(), p.size(), "Net/DndDragThreshold"), std::nullopt);
+    // Every shorter property is refused (ASan watches the reads).
+    for (std::size_t n = 0; n < p.size(); ++n) {
+      std::vector<uint8_t> cut(p.begin(), p.begin() + static_cast<std::ptrdiff_t>(n));
+      EXPECT_EQ(x11::integerSetting(cut.data(), cut.size(), "Net/DoubleClickTime"), std::nullopt) << n;
+    }
+  }
+  // A string that claims to run past the end, and an unknown type.
+  std::vector<uint8_t> p = settingsProperty(false, 250);
+  p[36] = 0xFF;  // the theme name's length
+  p[37] = 0xFF;
+  p[38] = 0xFF;
+  p[39] = 0xFF;
+  EXPECT_EQ(x11::integerSetting(p.data(), p.size(), "Net/DoubleClickTime"), std::nullopt);
+  p = settingsProperty(false, 250);
+  p[12] = 9;
+  EXPECT_EQ(x11::integerSetting(p.data(), p.size(), "Net/DoubleClickTime"), std::nullopt);
 }
 
 // A name missing from a library would quietly turn its features off.
