@@ -26,12 +26,12 @@ void enterStep(WindowRules& w, EventRecord* pending) {
   if (w.clip && w.platform.clipToClient) w.platform.clipToClient(w.platform.window);
 }
 
+}  // namespace
+
 void markAllRows() {
   const ScreenMode* m = currentMode();
   if (m) std::memset(m->dirty, 1, static_cast<std::size_t>(m->height) * static_cast<std::size_t>(m->scanlineRepeat));
 }
-
-}  // namespace
 
 WindowRules windowRules(const WindowPlatform& platform, int32_t width, int32_t height, int32_t modeFlags) {
   WindowRules w{};

@@ -66,6 +66,9 @@ void buttonUp(WindowRules& w, int32_t bit);
 void extraButtons(WindowRules& w, bool first, bool second, bool down, bool doubleClick);
 // One wheel step; the direction is all that counts.
 void wheelStep(WindowRules& w, bool horizontal, bool forward);
+// Marks every row of the visible page, so the next pass presents it whole
+// (exposure, a new window size).
+void markAllRows();
 // Focus gained or lost; clears the key state and marks every row.
 void activation(WindowRules& w, bool active);
 // Alt+Enter and maximise: window and full screen trade places by rebuilding

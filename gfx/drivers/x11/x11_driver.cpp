@@ -229,10 +229,6 @@ bool maximised() {
   return found;
 }
 
-void markAllRows() {
-  if (ScreenMode* m = currentMode()) std::memset(m->dirty, 1, static_cast<std::size_t>(m->height));
-}
-
 void handleEvents() {
   while (xl->XPending(win->display)) {
     XEvent e;
