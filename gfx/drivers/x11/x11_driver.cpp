@@ -210,23 +210,43 @@ void pointerAt(int x, int y, int rootX, int rootY) {
   pointerMove(win->rules, cx, cy, rootX, rootY);
 }
 
+// A window property of the given type and format (8: bytes, 32: longs, as
+// Xlib hands them out), empty when absent or of another format; its memory
+// goes with it.
+class Property {
+ public:
+  Property(Display* d, Window w, Atom name, Atom type, int format, long longs) {
+    Atom actualType = 0;
+    int actualFormat = 0;
+    unsigned long remaining = 0;
+    if (xl->XGetWindowProperty(d, w, name, 0, longs, False, type, &actualType, &actualFormat, &count_, &remaining,
+                               &data_) != Success) {
+      data_ = nullptr;
+    }
+    if (!data_ || actualFormat != format) count_ = 0;
+  }
+  ~Property() {
+    if (data_) xl->XFree(data_);
+  }
+  Property(const Property&) = delete;
+  Property& operator=(const Property&) = delete;
+  unsigned long size() const { return count_; }
+  const uint8_t* bytes() const { return data_; }
+  const long* longs() const { return reinterpret_cast<const long*>(data_); }
+
+ private:
+  unsigned char* data_ = nullptr;
+  unsigned long count_ = 0;
+};
+
 // The window manager maximised the window: full screen takes its place.
 bool maximised() {
-  Atom type = 0;
-  int format = 0;
-  unsigned long count = 0, remaining = 0;
-  unsigned char* data = nullptr;
-  bool found = false;
-  if (xl->XGetWindowProperty(win->display, win->window, win->atoms.wmState, 0, 64, False, XA_ATOM, &type, &format,
-                             &count, &remaining, &data) == Success &&
-      data) {
-    const Atom* states = reinterpret_cast<const Atom*>(data);
-    for (unsigned long i = 0; i < count; ++i) {
-      found |= states[i] == win->atoms.maximizedVert || states[i] == win->atoms.maximizedHorz;
-    }
+  const Property states(win->display, win->window, win->atoms.wmState, XA_ATOM, 32, 64);
+  for (unsigned long i = 0; i < states.size(); ++i) {
+    const Atom state = static_cast<Atom>(states.longs()[i]);
+    if (state == win->atoms.maximizedVert || state == win->atoms.maximizedHorz) return true;
   }
-  if (data) xl->XFree(data);
-  return found;
+  return false;
 }
 
 void handleEvents() {
@@ -404,15 +424,8 @@ Time doubleClickTime() {
   if (!owner) return fallback;
   std::optional<int32_t> time;
   withoutErrorExit([&] {
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0, remaining = 0;
-    unsigned char* data = nullptr;
-    if (xl->XGetWindowProperty(d, owner, settings, 0, 1 << 16, False, settings, &type, &format, &count, &remaining,
-                               &data) == Success && data && format == 8) {
-      time = x11::integerSetting(data, count, "Net/DoubleClickTime");
-    }
-    if (data) xl->XFree(data);
+    const Property property(d, owner, settings, settings, 8, 1 << 16);
+    if (property.size()) time = x11::integerSetting(property.bytes(), property.size(), "Net/DoubleClickTime");
     return true;
   });
   return time && *time > 0 ? static_cast<Time>(*time) : fallback;
@@ -781,18 +794,11 @@ int32_t windowPosition() {
   int rootX = 0, rootY = 0;
   Window child = 0;
   if (!xl->XTranslateCoordinates(d, win->window, RootWindow(d, win->screen), 0, 0, &rootX, &rootY, &child)) return 0;
-  Atom type = 0;
-  int format = 0;
-  unsigned long count = 0, remaining = 0;
-  unsigned char* data = nullptr;
-  if (xl->XGetWindowProperty(d, win->window, win->atoms.frameExtents, 0, 4, False, XA_CARDINAL, &type, &format, &count,
-                             &remaining, &data) == Success &&
-      data && count == 4 && format == 32) {
-    const long* extents = reinterpret_cast<const long*>(data);  // left, right, top, bottom
-    rootX -= static_cast<int>(extents[0]);
-    rootY -= static_cast<int>(extents[2]);
+  const Property extents(d, win->window, win->atoms.frameExtents, XA_CARDINAL, 32, 4);  // left, right, top, bottom
+  if (extents.size() == 4) {
+    rootX -= static_cast<int>(extents.longs()[0]);
+    rootY -= static_cast<int>(extents.longs()[2]);
   }
-  if (data) xl->XFree(data);
   return static_cast<int32_t>(static_cast<uint32_t>(rootY) << 16 | (static_cast<uint32_t>(rootX) & 0xFFFF));
 }
 
