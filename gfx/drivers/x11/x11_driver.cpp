@@ -87,6 +87,7 @@ X11Window* win = nullptr;
 // Set before the first window thread starts and never cleared.
 const x11::Library* xl = nullptr;
 std::atomic<int64_t> rowsPresented{0};
+std::atomic<int64_t> passes{0};
 
 bool initWindow(void*);
 void exitWindow(void*);
@@ -724,6 +725,7 @@ void threadMain() {
       handleEvents();
       xl->XFlush(win->display);
     }
+    ++passes;
     std::this_thread::sleep_for(presentPeriod);
   }
   std::lock_guard guard(win->presentation);
@@ -867,6 +869,7 @@ int32_t* x11FetchModes(int32_t depth, int32_t* count) {
 }  // namespace
 
 int64_t x11RowsPresented() { return rowsPresented; }
+int64_t x11Passes() { return passes; }
 
 void x11PresentNow(int32_t first, int32_t last) {
   ScreenMode* m = currentMode();

@@ -123,7 +123,18 @@ class X11 : public ::testing::Test {
     XSync(probe, False);
     settle();
   }
-  static void settle() { std::this_thread::sleep_for(std::chrono::milliseconds(120)); }
+  // Waits until the server has taken what the probe sent and the window
+  // thread has made two whole passes since (sanitised builds on a busy
+  // machine may take far longer than the usual 10 ms a pass).
+  void settle() {
+    if (probe) XSync(probe, False);
+    const int64_t start = x11Passes();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    std::this_thread::sleep_for(std::chrono::milliseconds(120));
+    while (currentMode() && x11Passes() < start + 3 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
   std::string display;
   PrivateXvfb server;
   Display* probe = nullptr;
@@ -692,7 +703,7 @@ TEST_F(X11, LostServerActsAsACloseRequest) {
   XCloseDisplay(probe);
   probe = nullptr;
   server.stop();
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   while (!keyWaiting() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ASSERT_TRUE(keyWaiting());
   EXPECT_EQ(waitKey(), closeKeyCode);
@@ -708,6 +719,14 @@ TEST_F(X11, LostServerActsAsACloseRequest) {
   unsetenv("DISPLAY");
   EXPECT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 1);
 }
+
+// How soon the demo must end after a key: a second, as users expect; the
+// sanitised builds run it several times slower.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr auto demoEndsWithin = std::chrono::seconds(3);
+#else
+constexpr auto demoEndsWithin = std::chrono::seconds(1);
+#endif
 
 TEST_F(X11, TheDemoShowsItsDiscsAndEndsOnAKey) {
   const pid_t demo = fork();
@@ -726,18 +745,23 @@ TEST_F(X11, TheDemoShowsItsDiscsAndEndsOnAKey) {
     }
   }
   ASSERT_NE(w, 0u) << "the demo's window did not appear";
-  std::this_thread::sleep_for(std::chrono::milliseconds(600));
-  XImage* image = XGetImage(probe, w, 0, 0, 800, 600, AllPlanes, ZPixmap);
-  ASSERT_NE(image, nullptr);
+  // Read the window until the discs are up: a sanitised demo on a busy
+  // machine takes a while for its first frames.
   int green = 0, white = 0;
-  for (int y = 0; y < 600; y += 2) {
-    for (int x = 0; x < 800; x += 2) {
-      const unsigned long p = XGetPixel(image, x, y) & 0xFFFFFF;
-      green += (p & 0xFF00FF) == 0 && (p & 0xFF00) != 0;
-      white += y <= 9 && x <= 200 && p == 0xFFFFFF;
+  for (int tries = 0; tries < 100 && (green <= 50000 || white <= 20); ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    XImage* image = XGetImage(probe, w, 0, 0, 800, 600, AllPlanes, ZPixmap);
+    ASSERT_NE(image, nullptr);
+    green = white = 0;
+    for (int y = 0; y < 600; y += 2) {
+      for (int x = 0; x < 800; x += 2) {
+        const unsigned long p = XGetPixel(image, x, y) & 0xFFFFFF;
+        green += (p & 0xFF00FF) == 0 && (p & 0xFF00) != 0;
+        white += y <= 9 && x <= 200 && p == 0xFFFFFF;
+      }
     }
+    XDestroyImage(image);
   }
-  XDestroyImage(image);
   EXPECT_GT(green, 50000);  // most of the window is lit by discs
   EXPECT_GT(white, 20);     // the frame-rate line
   XSetInputFocus(probe, w, RevertToParent, CurrentTime);
@@ -749,7 +773,7 @@ TEST_F(X11, TheDemoShowsItsDiscsAndEndsOnAKey) {
   XSync(probe, False);
   int status = -1;
   pid_t ended = 0;
-  while (!ended && std::chrono::steady_clock::now() - pressed < std::chrono::seconds(3)) {
+  while (!ended && std::chrono::steady_clock::now() - pressed < std::chrono::seconds(5)) {
     ended = waitpid(demo, &status, WNOHANG);
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
@@ -760,5 +784,5 @@ TEST_F(X11, TheDemoShowsItsDiscsAndEndsOnAKey) {
   }
   ASSERT_NE(ended, 0) << "the demo did not end on a key";
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_LT(took, std::chrono::seconds(1));
+  EXPECT_LT(took, demoEndsWithin);
 }
