@@ -1,5 +1,8 @@
 #include "driver.h"
 
+#if defined(_WIN32)
+#include "gfx/drivers/win32/gdi_driver.h"
+#endif
 #if defined(PEL_HAVE_X11)
 #include "gfx/drivers/x11/x11_driver.h"
 #endif
@@ -9,6 +12,9 @@ namespace {
 
 // Back ends of this platform, in the order tried; entries join as they land.
 constexpr const DisplayDriver* platformBackends[] = {
+#if defined(_WIN32)
+    &gdiDriver,
+#endif
 #if defined(PEL_HAVE_X11)
     &x11Driver,
 #endif

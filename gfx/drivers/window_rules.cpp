@@ -33,23 +33,26 @@ void markAllRows() {
   if (m) std::memset(m->dirty, 1, static_cast<std::size_t>(m->height) * static_cast<std::size_t>(m->scanlineRepeat));
 }
 
-WindowRules windowRules(const WindowPlatform& platform, int32_t width, int32_t height, int32_t modeFlags) {
-  WindowRules w{};
+void resetWindowRules(WindowRules& w, const WindowPlatform& platform, int32_t width, int32_t height,
+                      int32_t modeFlags) {
   w.platform = platform;
   w.modeFlags = modeFlags;
   w.width = width;
   w.height = height;
+  w.active = w.pointerInClient = w.mouseInside = w.clip = false;
   w.cursorVisible = true;
+  w.mouseX = w.mouseY = 0;
   w.lastScreenX = noMoveYet;
-  return w;
+  w.lastScreenY = 0;
+  w.wheel = w.horizontalWheel = w.buttons = 0;
 }
 
 bool keyMessage(WindowRules&, KeyMessage kind, int32_t virtualKey, int32_t scanCode, int32_t modifiers,
                 int32_t character, int32_t repeatCount, bool alreadyDown) {
   const int32_t code = translateKey(character, scanCode, virtualKey, modifiers, 0);
   int32_t type = KeyRelease;
-  if (kind == KeyMessage::Down) {
-    type = alreadyDown ? KeyRepeat : KeyPress;
+  if (kind == KeyMessage::Down || (kind == KeyMessage::SystemDown && code == closeKeyCode)) {
+    if (kind == KeyMessage::Down) type = alreadyDown ? KeyRepeat : KeyPress;
     if (code > 255) {
       for (int32_t i = 0; i < repeatCount; ++i) postKey(code);
     }
@@ -91,6 +94,13 @@ void pointerLeave(WindowRules& w) {
   w.mouseInside = false;
 }
 
+void pointerEnter(WindowRules& w) {
+  EventRecord enter{MouseMove, w.mouseX, w.mouseY, 0, 0};
+  const bool wasInside = w.mouseInside;
+  enterStep(w, &enter);
+  if (!wasInside && w.mouseInside) postEvent(enter);
+}
+
 void buttonDown(WindowRules& w, int32_t bit, bool doubleClick) {
   if (w.platform.capture) w.platform.capture(w.platform.window, true);
   w.buttons |= bit;
@@ -119,12 +129,12 @@ void extraButtons(WindowRules& w, bool first, bool second, bool down, bool doubl
 }
 
 void wheelStep(WindowRules& w, bool horizontal, bool forward) {
-  int32_t& counter = horizontal ? w.horizontalWheel : w.wheel;
+  std::atomic<int32_t>& counter = horizontal ? w.horizontalWheel : w.wheel;
   counter += forward ? 1 : -1;
-  post(horizontal ? MouseHWheel : MouseWheel, counter);
+  post(horizontal ? MouseHWheel : MouseWheel, counter.load());
 }
 
-void activation(WindowRules& w, bool active) {
+void activation(WindowRules& w, bool active, bool reportFocus) {
   w.active = active;
   if ((w.modeFlags & modeflag::highPriority) && w.platform.setHighPriority) {
     w.platform.setHighPriority(w.platform.window, active);
@@ -135,10 +145,7 @@ void activation(WindowRules& w, bool active) {
   if (active) {
     post(WindowGotFocus);
     if (w.pointerInClient) {
-      EventRecord enter{MouseMove, w.mouseX, w.mouseY, 0, 0};
-      const bool wasInside = w.mouseInside;
-      enterStep(w, &enter);
-      if (!wasInside && w.mouseInside) postEvent(enter);
+      pointerEnter(w);
     } else if (w.clip && w.platform.clipToClient) {
       w.platform.clipToClient(w.platform.window);
     }
@@ -148,7 +155,7 @@ void activation(WindowRules& w, bool active) {
     post(MouseExit);
     w.mouseInside = false;
   }
-  post(WindowLostFocus);
+  if (reportFocus) post(WindowLostFocus);
   if (w.clip && w.platform.releaseClip) w.platform.releaseClip(w.platform.window);
 }
 

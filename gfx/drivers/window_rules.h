@@ -6,6 +6,7 @@
 // message handling with the platform's values, and supplies the few
 // platform calls the rules need through WindowPlatform.
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 namespace pel {
@@ -25,30 +26,34 @@ struct WindowPlatform {
   void* window;
 };
 
+// The window thread writes these and the program's thread reads them (the
+// mouse query, the setter, the thread's start), hence the atomics.
 struct WindowRules {
   WindowPlatform platform;
-  int32_t modeFlags;      // as passed to init; the toggle flips 0x01
-  int32_t width, height;  // client size
-  bool active;            // focused and not minimised
-  bool pointerInClient;   // recomputed by the layer before each message
-  bool mouseInside;       // enter reported, leave not yet
-  bool clip;
-  bool cursorVisible;
-  int32_t mouseX, mouseY;            // client coordinates
-  int32_t lastScreenX, lastScreenY;  // lastScreenX 0xFFFF: no move seen yet
-  int32_t wheel, horizontalWheel;
-  int32_t buttons;  // 1 left, 2 right, 4 middle, 8 and 16 the extra buttons
+  std::atomic<int32_t> modeFlags;  // as passed to init; the toggle flips 0x01
+  int32_t width, height;           // client size
+  std::atomic<bool> active;           // focused and not minimised
+  std::atomic<bool> pointerInClient;  // recomputed by the layer before each message
+  std::atomic<bool> mouseInside;      // enter reported, leave not yet
+  std::atomic<bool> clip;
+  std::atomic<bool> cursorVisible;
+  std::atomic<int32_t> mouseX, mouseY;  // client coordinates
+  int32_t lastScreenX, lastScreenY;     // window thread only; lastScreenX 0xFFFF: no move seen yet
+  std::atomic<int32_t> wheel, horizontalWheel;
+  std::atomic<int32_t> buttons;  // 1 left, 2 right, 4 middle, 8 and 16 the extra buttons
 };
 
-// A fresh record for a window of the given client size.
-WindowRules windowRules(const WindowPlatform& platform, int32_t width, int32_t height, int32_t modeFlags = 0);
+// Makes the record fresh for a window of the given client size.
+void resetWindowRules(WindowRules& w, const WindowPlatform& platform, int32_t width, int32_t height,
+                      int32_t modeFlags = 0);
 
 enum class KeyMessage { Down, Up, SystemDown };
 
 // The key path. `character` is the key's character (0 for none), `modifiers`
-// the modifier word of Part "input" (keymod). Posts the key codes and the
-// event; returns true when the message is consumed (Alt, F10 and the close
-// key), which the platform must not pass on.
+// the modifier word (keymod). Posts the key codes and the event; returns true
+// when the message is consumed (Alt, F10 and the close key), which the
+// platform must not pass on. Alt+F4 queues the close key even as a system
+// key, so it ends a program as the close box does.
 bool keyMessage(WindowRules& w, KeyMessage kind, int32_t virtualKey, int32_t scanCode, int32_t modifiers,
                 int32_t character, int32_t repeatCount, bool alreadyDown);
 // A character in code page 437, posted repeat-count times as a signed byte.
@@ -59,6 +64,9 @@ void closeRequest(WindowRules& w);
 // Pointer moves with the position in client and in screen coordinates.
 void pointerMove(WindowRules& w, int32_t clientX, int32_t clientY, int32_t screenX, int32_t screenY);
 void pointerLeave(WindowRules& w);
+// The enter step on its own (focus gained with the pointer inside, or asked
+// for by the platform): reports MouseEnter at the last client position.
+void pointerEnter(WindowRules& w);
 // Buttons by bit (1 left, 2 right, 4 middle).
 void buttonDown(WindowRules& w, int32_t bit, bool doubleClick);
 void buttonUp(WindowRules& w, int32_t bit);
@@ -70,7 +78,9 @@ void wheelStep(WindowRules& w, bool horizontal, bool forward);
 // (exposure, a new window size).
 void markAllRows();
 // Focus gained or lost; clears the key state and marks every row.
-void activation(WindowRules& w, bool active);
+// `reportFocus` false keeps the focus events back (a window minimised while
+// it keeps the focus).
+void activation(WindowRules& w, bool active, bool reportFocus = true);
 // Alt+Enter and maximise: window and full screen trade places by rebuilding
 // the window; a failed rebuild returns to the previous mode. Nothing happens
 // with mode flag 0x04 (no switching). Returns whether the mode changed.

@@ -742,7 +742,7 @@ int32_t x11Init(const char* title, int32_t width, int32_t height, int32_t, int32
   win->width = width;
   win->height = height;
   win->title = title ? title : "";
-  win->rules = windowRules(platformCalls, width, height, flags);
+  resetWindowRules(win->rules, platformCalls, width, height, flags);
   win->running = true;
   win->thread = std::thread(threadMain);
   std::unique_lock wait(win->startLock);

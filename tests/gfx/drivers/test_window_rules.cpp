@@ -40,7 +40,7 @@ class Rules : public ::testing::Test {
     ASSERT_EQ(openScreenBySize(800, 600, 32, 1, 0, 0), 0);
     while (takeKey() != 0) {
     }
-    w = windowRules(recordingPlatform, 800, 600);
+    resetWindowRules(w, recordingPlatform, 800, 600);
     w.active = true;
     platformCalls.clear();
     failingInits = 0;
@@ -79,13 +79,18 @@ TEST_F(Rules, KeyPath) {
   e = events();
   EXPECT_EQ(e[0].a, 1);
   EXPECT_EQ(e[0].b, 27);
-  // A system key-down posts KeyRelease and queues nothing; Alt+F4 posts nothing.
+  // A system key-down posts KeyRelease and queues nothing; Alt+F4, a system
+  // key too, queues the close key and posts nothing.
   keyMessage(w, KeyMessage::SystemDown, 0x41, 0x1E, keymod::leftAlt, 'a', 1, false);
   EXPECT_EQ(takeKey(), 0);
   EXPECT_EQ(events()[0].type, KeyRelease);
   EXPECT_TRUE(keyMessage(w, KeyMessage::SystemDown, 0x73, 0x3E, keymod::leftAlt, 0, 1, false));
+  EXPECT_EQ(takeKey(), closeKeyCode);
+  EXPECT_EQ(takeKey(), 0);
   EXPECT_TRUE(keyMessage(w, KeyMessage::Down, 0x73, 0x3E, keymod::leftAlt, 0, 1, false));
   EXPECT_EQ(takeKey(), closeKeyCode);
+  EXPECT_TRUE(keyMessage(w, KeyMessage::Up, 0x73, 0x3E, keymod::leftAlt, 0, 1, false));
+  EXPECT_EQ(takeKey(), 0);
   EXPECT_TRUE(events().empty());
   // Alt and F10 post no event and are consumed.
   EXPECT_TRUE(keyMessage(w, KeyMessage::Down, 0x12, 0x38, keymod::leftAlt, 0, 1, false));
@@ -175,6 +180,14 @@ TEST_F(Rules, ActivationClearsKeysAndReportsFocus) {
   ASSERT_EQ(e.size(), 2u);
   EXPECT_EQ(e[0].type, MouseExit);
   EXPECT_EQ(e[1].type, WindowLostFocus);
+  // Minimised while keeping the focus: inactive, without a focus event.
+  activation(w, true);
+  events();
+  activation(w, false, false);
+  e = events();
+  ASSERT_EQ(e.size(), 1u);
+  EXPECT_EQ(e[0].type, MouseExit);
+  EXPECT_FALSE(w.active);
 }
 
 TEST_F(Rules, MouseQueryAndSetter) {

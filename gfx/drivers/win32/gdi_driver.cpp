@@ -1,0 +1,290 @@
+#include "gdi_driver.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+#include "gfx/drivers/win32/win32_window.h"
+#include "gfx/mode.h"
+
+namespace pel {
+namespace {
+
+using namespace win32;
+WindowState& ws = windowState;
+
+// A top-down bitmap header followed by its 256-entry colour table (and the
+// one entry BITMAPINFO declares, unused).
+constexpr std::size_t headerBytes = sizeof(BITMAPINFO) + 256 * sizeof(RGBQUAD);
+static_assert(headerBytes == 1068);
+
+BITMAPINFO* header = nullptr;
+uint8_t* conversion = nullptr;  // the Blitter's rows, when there is one
+int32_t conversionPitch = 0;    // the page's pitch rounded up to 4 bytes, as DIB rows are
+HPALETTE palette = nullptr;
+bool displayChanged = false;  // a full-screen display mode is set and must be undone
+
+std::atomic<int64_t> rowsPresented{0}, passes{0};
+std::atomic<int32_t> lastFirst{0}, lastLines{0};
+
+// Shaped windows at 32 bits: each dirty row, repeated as the screen asks,
+// with the top byte cleared.
+void shapedCopy(uint8_t* destination, int32_t pitch) {
+  const ScreenMode* m = currentMode();
+  const uint8_t* source = m->visibleBuffer;
+  for (int32_t y = 0; y < m->height; ++y, source += m->pitch) {
+    for (int32_t k = 0; k < m->scanlineRepeat; ++k, destination += pitch) {
+      if (!m->dirty[y]) continue;
+      const auto* from = reinterpret_cast<const uint32_t*>(source);
+      auto* to = reinterpret_cast<uint32_t*>(destination);
+      for (int32_t x = 0; x < m->width; ++x) to[x] = from[x] & 0x00FFFFFF;
+    }
+  }
+}
+
+// The Blitter for the page's format; false when a conversion is needed that
+// none serves. Screens with repeated lines always convert, so the bitmap
+// holds every display line.
+bool chooseBlitter(const ScreenMode* m) {
+  const bool direct = ws.width % 4 == 0 && m->scanlineRepeat == 1;
+  const int32_t flags = modeFlags();
+  if (ws.depth == 32 && (flags & modeflag::shaped)) {
+    ws.blitter = shapedCopy;
+  } else if (ws.depth == 16) {
+    ws.blitter = selectBlitter(15, 0);  // a 16-bit BI_RGB bitmap is 5-5-5
+  } else {
+    ws.blitter = direct ? nullptr : selectBlitter(ws.depth, 0);
+    if (direct) return true;
+  }
+  return ws.blitter != nullptr;
+}
+
+int32_t initWindow() {
+  header = nullptr;
+  conversion = nullptr;
+  palette = nullptr;
+  ScreenMode* m = currentMode();
+  if (!m) return -1;
+  const MonitorInfo monitor = monitorInfo();
+  const int32_t flags = modeFlags();
+
+  DWORD style = 0, extendedStyle = 0;
+  int32_t x = 0, y = 0, outerWidth = ws.width, outerHeight = ws.height;
+  if (flags & modeflag::fullScreen) {
+    DEVMODEA mode{};
+    static_assert(sizeof mode == 156);
+    mode.dmSize = sizeof mode;
+    mode.dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT | DM_DISPLAYFREQUENCY;
+    mode.dmPelsWidth = static_cast<DWORD>(ws.width);
+    mode.dmPelsHeight = static_cast<DWORD>(ws.height);
+    mode.dmBitsPerPel = static_cast<DWORD>(ws.depth);
+    mode.dmDisplayFrequency = static_cast<DWORD>(ws.refreshRate);
+    const LONG result = ws.user32.ChangeDisplaySettingsExA
+                            ? ws.user32.ChangeDisplaySettingsExA(monitor.known ? monitor.device : nullptr, &mode,
+                                                                 nullptr, CDS_FULLSCREEN, nullptr)
+                            : ChangeDisplaySettingsA(&mode, CDS_FULLSCREEN);
+    if (result != DISP_CHANGE_SUCCESSFUL) return -1;
+    displayChanged = true;
+    style = WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
+    if (monitor.known) {
+      x = monitor.area.left;
+      y = monitor.area.top;
+    }
+  } else {
+    style = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | ((flags & modeflag::noSwitching) ? 0 : WS_MAXIMIZEBOX);
+    if (flags & modeflag::noFrame) style = WS_POPUP;
+    if (flags & modeflag::shaped) {
+      if (ws.version <= 0x4FF) return -1;
+      extendedStyle = WS_EX_LAYERED;
+    }
+    RECT outer{0, 0, ws.width, ws.height};
+    AdjustWindowRect(&outer, style, FALSE);
+    outerWidth = outer.right - outer.left;
+    outerHeight = outer.bottom - outer.top;
+    if (monitor.known) {
+      x = monitor.area.left + ((monitor.area.right - monitor.area.left - outerWidth) >> 1);
+      y = monitor.area.top + ((monitor.area.bottom - monitor.area.top - outerHeight) >> 1);
+    } else {
+      x = (GetSystemMetrics(SM_CXSCREEN) - outerWidth) >> 1;
+      y = (GetSystemMetrics(SM_CYSCREEN) - outerHeight) >> 1;
+    }
+    style |= WS_VISIBLE;
+  }
+  if (openWindow(style, extendedStyle, x, y, outerWidth, outerHeight) != 0) return -1;
+  if (flags & modeflag::shaped) {
+    if (!ws.user32.SetLayeredWindowAttributes) return -1;
+    ws.user32.SetLayeredWindowAttributes(ws.window, ws.depth <= 8 ? 0 : RGB(0xFF, 0x00, 0xFF), 0, LWA_COLORKEY);
+  }
+
+  header = static_cast<BITMAPINFO*>(std::calloc(1, headerBytes));
+  if (!header) return -1;
+  BITMAPINFOHEADER& h = header->bmiHeader;
+  h.biSize = sizeof h;
+  h.biWidth = ws.width;
+  h.biHeight = -ws.height;
+  h.biPlanes = 1;
+  h.biBitCount = static_cast<WORD>(ws.depth);
+  h.biCompression = BI_RGB;
+  h.biClrUsed = 256;
+
+  if (!chooseBlitter(m)) return -1;
+  conversionPitch = (m->pitch + 3) & ~3;
+  if (ws.blitter) {
+    const auto rowBytes = static_cast<std::size_t>((ws.width + 3) & ~3) * static_cast<std::size_t>(m->bytesPerPixel);
+    conversion = static_cast<uint8_t*>(std::calloc(rowBytes, static_cast<std::size_t>(ws.height)));
+    if (!conversion) return -1;
+  }
+
+  HDC device = GetDC(ws.window);
+  // 0 and 1 stand for the hardware's default rate, which is not known.
+  const int rate = GetDeviceCaps(device, VREFRESH);
+  m->refreshRate = rate > 1 ? rate : 0;
+  struct {
+    WORD version, entries;
+    PALETTEENTRY colours[256];
+  } logical{0x300, 256, {}};
+  static_assert(sizeof logical == 1028 && offsetof(LOGPALETTE, palPalEntry) == 4);
+  std::memcpy(logical.colours, ws.palette, sizeof logical.colours);
+  palette = CreatePalette(reinterpret_cast<const LOGPALETTE*>(&logical));
+  ReleaseDC(ws.window, device);
+  return 0;
+}
+
+void exitWindow() {
+  std::free(conversion);
+  conversion = nullptr;
+  std::free(header);
+  header = nullptr;
+  ws.blitter = nullptr;
+  if (displayChanged) {
+    ChangeDisplaySettingsA(nullptr, 0);
+    displayChanged = false;
+  }
+  if (HWND window = ws.window) {
+    DestroyWindow(window);
+    ws.window = nullptr;
+  }
+  if (palette) {
+    DeleteObject(palette);
+    palette = nullptr;
+  }
+}
+
+void paint() {
+  const ScreenMode* m = currentMode();
+  HWND window = ws.window;
+  if (!m || !window || !header) return;
+  const void* bits = ws.blitter ? conversion : m->visibleBuffer;
+  HDC device = GetDC(window);
+  if (palette) {
+    SelectPalette(device, palette, FALSE);
+    RealizePalette(device);
+  }
+  SetDIBitsToDevice(device, 0, 0, static_cast<DWORD>(ws.width), static_cast<DWORD>(ws.height), 0, 0, 0,
+                    static_cast<UINT>(ws.height), bits, header, DIB_RGB_COLORS);
+  InvalidateRect(window, nullptr, FALSE);
+  ReleaseDC(window, device);
+}
+
+// One pass: the palette when it changed, then the band from the first to the
+// last dirty page row, in display lines.
+void present() {
+  ScreenMode* m = currentMode();
+  HWND window = ws.window;
+  if (!m || !window || !header) return;
+  HDC device = GetDC(window);
+  if (ws.paletteChanged.exchange(false)) {
+    for (int i = 0; i < 256; ++i) {
+      const PALETTEENTRY& e = ws.palette[i];
+      header->bmiColors[i] = {e.peBlue, e.peGreen, e.peRed, 0};
+    }
+    SetPaletteEntries(palette, 0, 256, ws.palette);
+    SelectPalette(device, palette, FALSE);
+    RealizePalette(device);
+  }
+  int32_t first = 0;
+  while (first < m->height && !m->dirty[first]) ++first;
+  if (first < m->height) {
+    int32_t last = m->height - 1;
+    while (!m->dirty[last]) --last;
+    const int32_t top = first * m->scanlineRepeat, lines = (last - first + 1) * m->scanlineRepeat;
+    const uint8_t* bits;
+    if (ws.blitter) {
+      ws.blitter(conversion, conversionPitch);
+      bits = conversion + static_cast<std::size_t>(conversionPitch) * static_cast<std::size_t>(top);
+    } else {
+      bits = m->visibleBuffer + static_cast<std::size_t>(m->pitch) * static_cast<std::size_t>(top);
+    }
+    SetDIBitsToDevice(device, 0, top, static_cast<DWORD>(ws.width), static_cast<DWORD>(lines), 0, 0, 0,
+                      static_cast<UINT>(lines), bits, header, DIB_RGB_COLORS);
+    if (ws.version <= 0x4FF) {
+      const RECT band{0, top, ws.width, top + lines};
+      InvalidateRect(window, &band, FALSE);
+    }
+    rowsPresented += lines;
+    lastFirst = top;
+    lastLines = lines;
+  }
+  ReleaseDC(window, device);
+  std::memset(m->dirty, 0, static_cast<std::size_t>(m->height) * static_cast<std::size_t>(m->scanlineRepeat));
+}
+
+unsigned __stdcall threadMain(void* started) {
+  if (initWindow() == 0) {
+    SetEvent(static_cast<HANDLE>(started));
+    ws.rules.active = true;
+    while (ws.initialised) {
+      lock();
+      present();
+      if (ws.rules.active) refreshKeyState();
+      drainMessages();
+      unlock();
+      ++passes;
+      Sleep(10);
+    }
+  }
+  // A window can be destroyed only by the thread that made it.
+  exitWindow();
+  return 1;
+}
+
+int32_t gdiInit(const char* title, int32_t width, int32_t height, int32_t depth, int32_t refreshRate, int32_t flags) {
+  clearWindowState();
+  if (flags & modeflag::openGl) return -1;
+  ws.hooks = {initWindow, exitWindow, paint, threadMain};
+  return windowInit(title, width, height, depth < 8 ? 8 : depth, refreshRate, flags);
+}
+
+bool sameDepth(int32_t asked, int32_t bits) {
+  return asked == bits || (asked == 16 && bits == 15) || (asked == 15 && bits == 16) || (asked == 32 && bits == 24) ||
+         (asked == 24 && bits == 32);
+}
+
+int32_t* gdiFetchModes(int32_t depth, int32_t* count) {
+  int32_t* modes = nullptr;
+  int32_t n = 0;
+  DEVMODEA mode{};
+  mode.dmSize = sizeof mode;
+  for (DWORD i = 0; EnumDisplaySettingsA(nullptr, i, &mode); ++i) {
+    if (!sameDepth(depth, static_cast<int32_t>(mode.dmBitsPerPel))) continue;
+    auto* grown = static_cast<int32_t*>(std::realloc(modes, (static_cast<std::size_t>(n) + 1) * sizeof(int32_t)));
+    if (!grown) break;
+    modes = grown;
+    modes[n++] = static_cast<int32_t>(mode.dmPelsWidth << 16 | (mode.dmPelsHeight & 0xFFFF));
+  }
+  if (count) *count = n;
+  return modes;
+}
+
+}  // namespace
+
+int64_t gdiRowsPresented() { return rowsPresented; }
+int64_t gdiPasses() { return passes; }
+void gdiLastBand(int32_t& first, int32_t& lines) {
+  first = lastFirst;
+  lines = lastLines;
+}
+
+const DisplayDriver gdiDriver = windowLayerDriver("GDI", gdiInit, gdiFetchModes);
+
+}  // namespace pel

@@ -1,0 +1,20 @@
+// The "GDI" back end: a window thread puts the band of changed rows of the
+// visible page on the window with SetDIBitsToDevice about every 10 ms.
+#pragma once
+
+#include <cstdint>
+
+#include "gfx/driver.h"
+
+namespace pel {
+
+extern const DisplayDriver gdiDriver;
+
+// Display lines put on the window, and passes of the window thread, since the
+// process started (tests and benchmarks watch them).
+int64_t gdiRowsPresented();
+int64_t gdiPasses();
+// The last band sent: first display line and line count.
+void gdiLastBand(int32_t& first, int32_t& lines);
+
+}  // namespace pel

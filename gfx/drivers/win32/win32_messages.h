@@ -1,0 +1,17 @@
+// The window procedure's helpers that the layer's life cycle also calls.
+#pragma once
+
+#include <cstdint>
+
+namespace pel::win32 {
+
+// Arms the report of the pointer leaving the client area: TrackMouseEvent,
+// or where the system lacks it a 100 ms check of the pointer's place.
+void trackMouseLeave();
+// The growable buffers of the character conversion.
+void freeCharacterBuffers();
+// The character conversion: an ANSI code-page byte to code page 437 (0 when
+// no buffer memory can be had).
+uint8_t ansiToCodePage437(uint8_t ansi);
+
+}  // namespace pel::win32

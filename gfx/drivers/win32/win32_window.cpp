@@ -1,0 +1,310 @@
+// The window layer's life cycle (class, window, window thread and its start
+// handshake, presentation lock) and the common operations of the Windows
+// back ends.
+#include "win32_window.h"
+
+#include <process.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "gfx/drivers/win32/win32_messages.h"
+#include "gfx/input.h"
+#include "gfx/mode.h"
+#include "gfx/pages.h"
+
+namespace pel::win32 {
+
+WindowState windowState;
+
+namespace {
+
+WindowState& ws = windowState;
+HANDLE windowThread = nullptr;
+std::atomic<DWORD> threadId{0};
+CRITICAL_SECTION presentation;
+std::atomic<bool> lockReady{false};  // the window thread takes the lock before windowInit returns
+BOOL savedScreenSaver = FALSE;
+
+template <typename F>
+F entryPoint(HMODULE module, const char* name) {
+  return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+bool hasThread() { return !(modeFlags() & modeflag::openGl); }
+
+// Platform calls of the window rules.
+const WindowPlatform platformCalls = {
+    .trackLeave = [](void*) { trackMouseLeave(); },
+    .clipToClient = [](void*) { clipCursorToClient(); },
+    .releaseClip = [](void*) { ClipCursor(nullptr); },
+    .capture =
+        [](void*, bool take) {
+          if (take) {
+            SetCapture(ws.window);
+          } else if (GetCapture() == ws.window) {
+            ReleaseCapture();
+          }
+        },
+    .warpPointer =
+        [](void*, int32_t x, int32_t y) {
+          POINT p{x, y};
+          if (!fullScreen()) ClientToScreen(ws.window, &p);
+          SetCursorPos(p.x, p.y);
+        },
+    .updateCursor = [](void*) { PostMessageA(ws.window, WM_SETCURSOR, 0, 0); },
+    .initWindow = [](void*) { return ws.hooks.initWindow() == 0; },
+    .exitWindow = [](void*) { ws.hooks.exitWindow(); },
+    .setHighPriority =
+        [](void*, bool high) {
+          if (hasThread()) SetThreadPriority(GetCurrentThread(), high ? THREAD_PRIORITY_ABOVE_NORMAL : THREAD_PRIORITY_NORMAL);
+        },
+    .window = nullptr,
+};
+
+}  // namespace
+
+// Value-initialised: every field zero.
+void clearWindowState() {
+  std::destroy_at(&ws);
+  std::construct_at(&ws);
+}
+
+int32_t windowInit(const char* title, int32_t width, int32_t height, int32_t depth, int32_t refreshRate,
+                   int32_t flags) {
+  OSVERSIONINFOA version{};
+  version.dwOSVersionInfoSize = sizeof version;
+  GetVersionExA(&version);
+  ws.version = static_cast<int32_t>(version.dwMajorVersion << 8 | version.dwMinorVersion);
+
+  HMODULE user32 = GetModuleHandleA("USER32");
+  ws.user32 = {
+      entryPoint<decltype(User32Extras::SetLayeredWindowAttributes)>(user32, "SetLayeredWindowAttributes"),
+      entryPoint<decltype(User32Extras::MonitorFromWindow)>(user32, "MonitorFromWindow"),
+      entryPoint<decltype(User32Extras::MonitorFromPoint)>(user32, "MonitorFromPoint"),
+      entryPoint<decltype(User32Extras::FlashWindowEx)>(user32, "FlashWindowEx"),
+      entryPoint<decltype(User32Extras::TrackMouseEvent)>(user32, "TrackMouseEvent"),
+      entryPoint<decltype(User32Extras::GetMonitorInfoA)>(user32, "GetMonitorInfoA"),
+      entryPoint<decltype(User32Extras::ChangeDisplaySettingsExA)>(user32, "ChangeDisplaySettingsExA"),
+  };
+
+  ws.monitor = nullptr;
+  if (ws.user32.MonitorFromPoint) {
+    POINT pointer{};
+    GetCursorPos(&pointer);
+    ws.monitor = ws.user32.MonitorFromPoint(pointer, MONITOR_DEFAULTTONEAREST);
+  }
+  resetWindowRules(ws.rules, platformCalls, width, height, flags);
+
+  SystemParametersInfoA(SPI_GETSCREENSAVEACTIVE, 0, &savedScreenSaver, 0);
+  SystemParametersInfoA(SPI_SETSCREENSAVEACTIVE, FALSE, nullptr, 0);
+
+  ws.instance = GetModuleHandleA(nullptr);
+  ws.caption = title;
+  std::snprintf(ws.className, sizeof ws.className, "%s%p", "kelgfxclass_", static_cast<void*>(&ws));
+  ws.className[sizeof ws.className - 1] = '\0';
+
+  WNDCLASSA& c = ws.windowClass;
+  c = {};
+  c.style = (flags & modeflag::openGl) ? CS_DBLCLKS : CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW;
+  c.lpfnWndProc = windowProcedure;
+  c.hInstance = ws.instance;
+  c.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  c.hIcon = LoadIconA(ws.instance, "KEL_PROGRAM_ICON");
+  if (!c.hIcon) c.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
+  c.lpszClassName = ws.className;
+  RegisterClassA(&c);
+
+  ws.width = width;
+  ws.height = height;
+  ws.depth = depth;
+  ws.refreshRate = refreshRate;
+  ws.initialised = true;
+  freeCharacterBuffers();
+
+  if (!hasThread()) {
+    windowThread = nullptr;
+    return 0;
+  }
+  InitializeCriticalSection(&presentation);
+  lockReady = true;
+  HANDLE started = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  if (!started) return -1;
+  unsigned id = 0;
+  auto thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ws.hooks.threadMain, started, 0, &id));
+  if (!thread) {
+    CloseHandle(started);
+    return -1;
+  }
+  threadId = id;
+  const HANDLE objects[2] = {started, thread};
+  const DWORD which = WaitForMultipleObjects(2, objects, FALSE, INFINITE);
+  CloseHandle(started);
+  windowThread = thread;
+  if (which != WAIT_OBJECT_0) return -1;
+  if (flags & modeflag::highPriority) SetThreadPriority(thread, THREAD_PRIORITY_ABOVE_NORMAL);
+  return 0;
+}
+
+void windowExit() {
+  if (!ws.initialised) return;
+  ws.initialised = false;
+  ScreenMode* m = currentMode();
+  if (m && m->lockCount != 0) {
+    m->lockCount = 0;
+    if (m->driver && m->driver->unlock) m->driver->unlock();
+  }
+  if (windowThread) {
+    WaitForSingleObject(windowThread, INFINITE);
+    CloseHandle(windowThread);
+    windowThread = nullptr;
+    threadId = 0;
+  }
+  if (lockReady) {
+    lockReady = false;
+    DeleteCriticalSection(&presentation);
+  }
+  freeCharacterBuffers();
+  ws.hooks.exitWindow();
+  SystemParametersInfoA(SPI_SETSCREENSAVEACTIVE, static_cast<UINT>(savedScreenSaver), nullptr, 0);
+  UnregisterClassA(ws.className, ws.instance);
+  if (ws.rules.clip) {
+    ClipCursor(nullptr);
+    ws.rules.clip = false;
+  }
+}
+
+int32_t openWindow(DWORD style, DWORD extendedStyle, int32_t x, int32_t y, int32_t outerWidth, int32_t outerHeight) {
+  ws.outerWidth = outerWidth;
+  ws.outerHeight = outerHeight;
+  HWND window = CreateWindowExA(extendedStyle, ws.className, ws.caption, style, x, y, outerWidth, outerHeight,
+                                nullptr, nullptr, ws.instance, nullptr);
+  if (!window) return -1;
+  ws.window = window;
+  if (modeFlags() & modeflag::alwaysOnTop) {
+    SetWindowPos(window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOSENDCHANGING);
+  }
+  SetForegroundWindow(window);
+  return 0;
+}
+
+void drainMessages() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+void toggleFullscreen() {
+  if (modeFlags() & modeflag::noSwitching) return;
+  // The rebuilt window goes to the monitor this one is on.
+  ws.monitor = ws.user32.MonitorFromWindow ? ws.user32.MonitorFromWindow(ws.window, MONITOR_DEFAULTTONEAREST)
+                                           : nullptr;
+  toggleFullScreen(ws.rules);
+}
+
+void clipCursorToClient() {
+  RECT r;
+  GetClientRect(ws.window, &r);
+  POINT corners[2] = {{r.left, r.top}, {r.right, r.bottom}};
+  ClientToScreen(ws.window, &corners[0]);
+  ClientToScreen(ws.window, &corners[1]);
+  const RECT area{corners[0].x, corners[0].y, corners[1].x, corners[1].y};
+  ClipCursor(&area);
+}
+
+void refreshKeyState() {
+  ScreenMode* m = currentMode();
+  if (!m || !ws.rules.active) return;
+  BYTE state[256];
+  if (!GetKeyboardState(state)) return;
+  for (const ScanCodeRow* row = ScanCodeTable; row->scanCode; ++row) {
+    const bool down = (state[row->primary] & 0x80) || (row->alternative && (state[row->alternative] & 0x80));
+    m->keyState[row->scanCode] = down ? 1 : 0;
+  }
+}
+
+MonitorInfo monitorInfo() {
+  MonitorInfo info{};
+  if (!ws.user32.GetMonitorInfoA || !ws.monitor) return info;
+  MONITORINFOEXA mi{};
+  mi.cbSize = sizeof mi;
+  if (!ws.user32.GetMonitorInfoA(ws.monitor, &mi)) return info;
+  info.known = true;
+  info.area = mi.rcMonitor;
+  std::memcpy(info.device, mi.szDevice, sizeof info.device);
+  return info;
+}
+
+// ---- The common operations -------------------------------------------------
+
+void lock() {
+  if (lockReady) EnterCriticalSection(&presentation);
+}
+
+void unlock() {
+  if (lockReady) LeaveCriticalSection(&presentation);
+}
+
+void setPalette(int32_t index, int32_t red, int32_t green, int32_t blue) {
+  if (index < 0 || index > 255) return;
+  ws.palette[index] = {static_cast<BYTE>(red), static_cast<BYTE>(green), static_cast<BYTE>(blue), PC_NOCOLLAPSE};
+  ws.paletteChanged = true;
+}
+
+void waitVsync() {
+  const ScreenMode* m = currentMode();
+  const int32_t rate = m ? m->refreshRate : 0;
+  Sleep(rate > 0 ? static_cast<DWORD>(1000 / rate) : 16);
+}
+
+int32_t getMouse(int32_t* x, int32_t* y, int32_t* wheel, int32_t* buttons, int32_t* clip) {
+  return rulesGetMouse(ws.rules, x, y, wheel, buttons, clip);
+}
+
+int32_t setMouse(int32_t x, int32_t y, int32_t cursor, int32_t clip) {
+  if (ws.window) rulesSetMouse(ws.rules, x, y, cursor, clip);
+  return 0;
+}
+
+void setWindowTitle(const char* title) {
+  ws.caption = title;
+  HWND window = ws.window;
+  if (!window) return;
+  // SetWindowTextA waits for the window thread, which needs the lock to pump.
+  const ScreenMode* m = currentMode();
+  const bool held = m && m->lockCount != 0;
+  if (held) unlock();
+  SetWindowTextA(window, title);
+  if (held) lock();
+}
+
+int32_t setWindowPos(int32_t x, int32_t y) {
+  HWND window = ws.window;
+  if (!window || fullScreen()) return 0;
+  if (x == keepCoordinate && y == keepCoordinate) {
+    RECT r;
+    if (!GetWindowRect(window, &r)) return 0;
+    return static_cast<int32_t>(static_cast<uint32_t>(r.top) << 16 | (static_cast<uint32_t>(r.left) & 0xFFFF));
+  }
+  SetWindowPos(window, nullptr, x, y, 0, 0, SWP_ASYNCWINDOWPOS | SWP_NOOWNERZORDER | SWP_NOZORDER | SWP_NOSIZE);
+  return 0;
+}
+
+bool desktopMode(DesktopMode& mode) {
+  DEVMODEA d{};
+  d.dmSize = sizeof d;
+  if (!EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &d)) return false;
+  mode = {static_cast<int32_t>(d.dmPelsWidth), static_cast<int32_t>(d.dmPelsHeight),
+          static_cast<int32_t>(d.dmBitsPerPel), static_cast<int32_t>(d.dmDisplayFrequency)};
+  return true;
+}
+
+HWND windowHandle() { return ws.window; }
+DWORD windowThreadId() { return threadId; }
+
+}  // namespace pel::win32

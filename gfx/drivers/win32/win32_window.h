@@ -1,0 +1,130 @@
+// The Win32 window layer shared by the Windows back ends: the window class
+// and window, the window procedure that turns messages into key codes,
+// events and mouse state (through the platform-neutral window rules), the
+// window thread with its start handshake, the presentation lock, and the
+// operations most back ends put into their tables unchanged.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "gfx/blit.h"
+#include "gfx/driver.h"
+#include "gfx/drivers/window_rules.h"
+#include "gfx/mode.h"
+
+namespace pel::win32 {
+
+// What a back end gives the layer. `initWindow` creates the window and the
+// surfaces (0 on success) and `exitWindow` destroys them; both run on the
+// thread that owns the window and must tolerate a half-built state and a
+// second call. `paint` puts the frame on the window again.
+struct WindowHooks {
+  int32_t (*initWindow)();
+  void (*exitWindow)();
+  void (*paint)();
+  unsigned(__stdcall* threadMain)(void* startEvent);
+};
+
+// user32 entry points that older systems lack, looked up by name.
+struct User32Extras {
+  BOOL(WINAPI* SetLayeredWindowAttributes)(HWND, COLORREF, BYTE, DWORD);
+  HMONITOR(WINAPI* MonitorFromWindow)(HWND, DWORD);
+  HMONITOR(WINAPI* MonitorFromPoint)(POINT, DWORD);
+  BOOL(WINAPI* FlashWindowEx)(PFLASHWINFO);
+  BOOL(WINAPI* TrackMouseEvent)(LPTRACKMOUSEEVENT);
+  BOOL(WINAPI* GetMonitorInfoA)(HMONITOR, LPMONITORINFO);
+  LONG(WINAPI* ChangeDisplaySettingsExA)(LPCSTR, LPDEVMODEA, HWND, DWORD, LPVOID);
+};
+
+struct WindowState {
+  int32_t version;  // major << 8 | minor
+  HINSTANCE instance;
+  WNDCLASSA windowClass;
+  std::atomic<HWND> window;
+  int32_t outerWidth, outerHeight;
+  PALETTEENTRY palette[256];
+  Blitter blitter;  // null: the page goes to the display unconverted
+  HMONITOR monitor;
+  std::atomic<bool> initialised;  // window threads run while it is set
+  std::atomic<bool> paletteChanged;
+  int32_t width, height, depth, refreshRate;  // as passed to init (height counts repeated lines)
+  const char* caption;
+  char className[20];
+  WindowHooks hooks;
+  User32Extras user32;
+  // Mode flags, focus, pointer, buttons, wheels and the clip flag.
+  WindowRules rules;
+};
+
+extern WindowState windowState;
+
+inline int32_t modeFlags() { return windowState.rules.modeFlags; }
+inline bool fullScreen() { return modeFlags() & modeflag::fullScreen; }
+
+// Each back end's init: clear the record, refuse what it cannot serve, store
+// its hooks, then windowInit. 0 or -1.
+void clearWindowState();
+int32_t windowInit(const char* title, int32_t width, int32_t height, int32_t depth, int32_t refreshRate,
+                   int32_t flags);
+void windowExit();  // the common exit
+// For the back ends' initWindow. 0 or -1.
+int32_t openWindow(DWORD style, DWORD extendedStyle, int32_t x, int32_t y, int32_t outerWidth, int32_t outerHeight);
+void drainMessages();
+LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void toggleFullscreen();
+void clipCursorToClient();
+// Key state of the scan-code table from the thread's keyboard state; only
+// while the window is active.
+void refreshKeyState();
+
+// Monitor rectangle and device name of the window's monitor, when known.
+struct MonitorInfo {
+  bool known;
+  RECT area;
+  char device[CCHDEVICENAME];
+};
+MonitorInfo monitorInfo();
+
+// The common operations.
+void lock();
+void unlock();
+void setPalette(int32_t index, int32_t red, int32_t green, int32_t blue);
+void waitVsync();
+int32_t getMouse(int32_t* x, int32_t* y, int32_t* wheel, int32_t* buttons, int32_t* clip);
+int32_t setMouse(int32_t x, int32_t y, int32_t cursor, int32_t clip);
+void setWindowTitle(const char* title);
+int32_t setWindowPos(int32_t x, int32_t y);
+
+// A back end's table: its name, init and mode list around the common
+// operations.
+constexpr DisplayDriver windowLayerDriver(const char* name, decltype(DisplayDriver::init) init,
+                                          decltype(DisplayDriver::fetchModes) fetchModes) {
+  return DisplayDriver{
+      .name = name,
+      .init = init,
+      .exit = windowExit,
+      .lock = lock,
+      .unlock = unlock,
+      .setPalette = setPalette,
+      .waitVsync = waitVsync,
+      .getMouse = getMouse,
+      .setMouse = setMouse,
+      .setWindowTitle = setWindowTitle,
+      .setWindowPos = setWindowPos,
+      .fetchModes = fetchModes,
+  };
+}
+
+// The desktop's current mode, and the window; nothing in the runtime asks.
+struct DesktopMode {
+  int32_t width, height, bitsPerPixel, refreshRate;
+};
+bool desktopMode(DesktopMode& mode);
+HWND windowHandle();
+// The window thread's id, 0 without one (tests send it input).
+DWORD windowThreadId();
+
+}  // namespace pel::win32
