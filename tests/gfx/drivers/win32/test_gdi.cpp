@@ -1,5 +1,5 @@
 // The Win32 window layer and the GDI back end against a real window: run
-// under Wine on a private X server (see wine_env).
+// under Wine on a private X server (see scripts/wine-env).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -449,7 +449,7 @@ TEST_F(GDI, FullScreenThatCannotBeSetFallsBack) {
   EXPECT_EQ(window(), before);
 }
 
-// Inside Wine's virtual desktop (wine_env runs this suite there) display
+// Inside Wine's virtual desktop (scripts/wine-env runs this test there) display
 // modes can change.
 TEST_F(GDI, DesktopFullScreenSetsTheDisplayMode) {
   win32::DesktopMode desktop{};

@@ -97,17 +97,17 @@ inline int threadCount() {
   return count;
 }
 
+inline BOOL CALLBACK countOwnWindow(HWND w, LPARAM counter) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(w, &process);
+  if (process == GetCurrentProcessId()) ++*reinterpret_cast<int*>(counter);
+  return TRUE;
+}
+
 // Top-level windows of this process.
 inline int windowCount() {
   int count = 0;
-  EnumWindows(
-      [](HWND w, LPARAM counter) -> BOOL {
-        DWORD process = 0;
-        GetWindowThreadProcessId(w, &process);
-        if (process == GetCurrentProcessId()) ++*reinterpret_cast<int*>(counter);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&count));
+  EnumWindows(countOwnWindow, reinterpret_cast<LPARAM>(&count));
   return count;
 }
 
