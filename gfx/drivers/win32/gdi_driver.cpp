@@ -287,6 +287,16 @@ void gdiLastBand(int32_t& first, int32_t& lines) {
   lines = lastLines;
 }
 
+void gdiPresentNow(int32_t first, int32_t last) {
+  ScreenMode* m = currentMode();
+  if (!m || m->driver != &gdiDriver || first < 0 || last >= m->height || first > last) return;
+  lock();
+  std::memset(m->dirty + first, 1, static_cast<std::size_t>(last - first + 1));
+  present();
+  GdiFlush();
+  unlock();
+}
+
 const DisplayDriver gdiDriver = windowLayerDriver("GDI", gdiInit, gdiFetchModes);
 
 }  // namespace pel
