@@ -578,3 +578,23 @@ TEST_F(GDI, DemoRunsAndEndsOnAKey) {
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
 }
+
+// Without TrackMouseEvent a 100 ms timer watches for the pointer leaving.
+TEST_F(GDI, LeaveCheckTimerStandsInForTrackMouseEvent) {
+  parkPointer();
+  ASSERT_EQ(openScreenBySize(320, 200, 32, 1, 0, 0), 0);
+  lockScreen();
+  win32::windowState.user32.TrackMouseEvent = nullptr;
+  unlockScreen(1, 0);
+  settle();
+  pointerTo(50, 50);
+  EXPECT_TRUE(sawEvent(events(), MouseEnter));
+  SetCursorPos(1270, 1015);
+  EXPECT_TRUE(waitFor([&] {
+    settle();
+    return sawEvent(events(), MouseExit);
+  }, 2000));
+  int32_t x = 7, y = 0, wheel = 0, buttons = 0, clip = 0;
+  EXPECT_EQ(currentMode()->driver->getMouse(&x, &y, &wheel, &buttons, &clip), -1);
+  EXPECT_EQ(x, 7);
+}
