@@ -202,7 +202,7 @@ void present() {
     SelectPalette(device, palette, FALSE);
     RealizePalette(device);
     // A true-colour desktop shows new colours only for pixels drawn again.
-    if (ws.depth == 8) std::memset(m->dirty, 1, static_cast<std::size_t>(m->height));
+    if (ws.depth == 8) markAllRows();
   }
   int32_t first = 0;
   while (first < m->height && !m->dirty[first]) ++first;
