@@ -2,6 +2,7 @@
 
 #if defined(_WIN32)
 #include "gfx/drivers/win32/gdi_driver.h"
+#include "gfx/drivers/win32/wgl_driver.h"
 #endif
 #if defined(PEL_HAVE_X11)
 #include "gfx/drivers/x11/x11_driver.h"
@@ -14,6 +15,7 @@ namespace {
 constexpr const DisplayDriver* platformBackends[] = {
 #if defined(_WIN32)
     &gdiDriver,
+    &wglDriver,
 #endif
 #if defined(PEL_HAVE_X11)
     &x11Driver,

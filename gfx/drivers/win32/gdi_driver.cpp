@@ -71,19 +71,7 @@ int32_t initWindow() {
   DWORD style = 0, extendedStyle = 0;
   int32_t x = 0, y = 0, outerWidth = ws.width, outerHeight = ws.height;
   if (flags & modeflag::fullScreen) {
-    DEVMODEA mode{};
-    static_assert(sizeof mode == 156);
-    mode.dmSize = sizeof mode;
-    mode.dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT | DM_DISPLAYFREQUENCY;
-    mode.dmPelsWidth = static_cast<DWORD>(ws.width);
-    mode.dmPelsHeight = static_cast<DWORD>(ws.height);
-    mode.dmBitsPerPel = static_cast<DWORD>(ws.depth);
-    mode.dmDisplayFrequency = static_cast<DWORD>(ws.refreshRate);
-    const LONG result = ws.user32.ChangeDisplaySettingsExA
-                            ? ws.user32.ChangeDisplaySettingsExA(monitor.known ? monitor.device : nullptr, &mode,
-                                                                 nullptr, CDS_FULLSCREEN, nullptr)
-                            : ChangeDisplaySettingsA(&mode, CDS_FULLSCREEN);
-    if (result != DISP_CHANGE_SUCCESSFUL) return -1;
+    if (setDisplayMode(monitor) != DISP_CHANGE_SUCCESSFUL) return -1;
     displayChanged = true;
     style = WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
     if (monitor.known) {
@@ -101,13 +89,9 @@ int32_t initWindow() {
     AdjustWindowRect(&outer, style, FALSE);
     outerWidth = outer.right - outer.left;
     outerHeight = outer.bottom - outer.top;
-    if (monitor.known) {
-      x = monitor.area.left + ((monitor.area.right - monitor.area.left - outerWidth) >> 1);
-      y = monitor.area.top + ((monitor.area.bottom - monitor.area.top - outerHeight) >> 1);
-    } else {
-      x = (GetSystemMetrics(SM_CXSCREEN) - outerWidth) >> 1;
-      y = (GetSystemMetrics(SM_CYSCREEN) - outerHeight) >> 1;
-    }
+    const POINT corner = centredPosition(monitor, outerWidth, outerHeight);
+    x = corner.x;
+    y = corner.y;
     style |= WS_VISIBLE;
   }
   if (openWindow(style, extendedStyle, x, y, outerWidth, outerHeight) != 0) return -1;
@@ -135,10 +119,7 @@ int32_t initWindow() {
     if (!conversion) return -1;
   }
 
-  HDC device = GetDC(ws.window);
-  // 0 and 1 stand for the hardware's default rate, which is not known.
-  const int rate = GetDeviceCaps(device, VREFRESH);
-  m->refreshRate = rate > 1 ? rate : 0;
+  m->refreshRate = windowRefreshRate(ws.window);
   struct {
     WORD version, entries;
     PALETTEENTRY colours[256];
@@ -146,7 +127,6 @@ int32_t initWindow() {
   static_assert(sizeof logical == 1028 && offsetof(LOGPALETTE, palPalEntry) == 4);
   std::memcpy(logical.colours, ws.palette, sizeof logical.colours);
   palette = CreatePalette(reinterpret_cast<const LOGPALETTE*>(&logical));
-  ReleaseDC(ws.window, device);
   return 0;
 }
 

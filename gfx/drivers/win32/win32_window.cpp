@@ -240,6 +240,37 @@ MonitorInfo monitorInfo() {
   return info;
 }
 
+LONG setDisplayMode(const MonitorInfo& monitor) {
+  DEVMODEA mode{};
+  static_assert(sizeof mode == 156);
+  mode.dmSize = sizeof mode;
+  mode.dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT | DM_DISPLAYFREQUENCY;
+  mode.dmPelsWidth = static_cast<DWORD>(ws.width);
+  mode.dmPelsHeight = static_cast<DWORD>(ws.height);
+  mode.dmBitsPerPel = static_cast<DWORD>(ws.depth);
+  mode.dmDisplayFrequency = static_cast<DWORD>(ws.refreshRate);
+  return ws.user32.ChangeDisplaySettingsExA
+             ? ws.user32.ChangeDisplaySettingsExA(monitor.known ? monitor.device : nullptr, &mode, nullptr,
+                                                  CDS_FULLSCREEN, nullptr)
+             : ChangeDisplaySettingsA(&mode, CDS_FULLSCREEN);
+}
+
+POINT centredPosition(const MonitorInfo& monitor, int32_t outerWidth, int32_t outerHeight) {
+  if (monitor.known) {
+    return {monitor.area.left + ((monitor.area.right - monitor.area.left - outerWidth) >> 1),
+            monitor.area.top + ((monitor.area.bottom - monitor.area.top - outerHeight) >> 1)};
+  }
+  return {(GetSystemMetrics(SM_CXSCREEN) - outerWidth) >> 1, (GetSystemMetrics(SM_CYSCREEN) - outerHeight) >> 1};
+}
+
+int32_t windowRefreshRate(HWND window) {
+  HDC device = GetDC(window);
+  const int rate = GetDeviceCaps(device, VREFRESH);
+  ReleaseDC(window, device);
+  // 0 and 1 stand for the hardware's default rate, which is not known.
+  return rate > 1 ? rate : 0;
+}
+
 // ---- The common operations -------------------------------------------------
 
 void lock() {
