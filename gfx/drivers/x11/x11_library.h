@@ -17,10 +17,10 @@
 
 // Every entry point the back end calls, listed once per library.
 #define PEL_X11_ENTRIES(X)                                                                                           \
-  X(XAllocSizeHints) X(XChangeProperty) X(XClearWindow) X(XCloseDisplay) X(XCreateBitmapFromData) X(XCreateGC)       \
+  X(XAllocSizeHints) X(XChangeProperty) X(XClearWindow) X(XCloseDisplay) X(XCreateBitmapFromData) X(XCreateColormap) X(XCreateGC)       \
   X(XCreateImage) X(XCreatePixmapCursor) X(XCreateWindow) X(XDefineCursor) X(XDestroyWindow) X(XFlush) X(XFree)      \
-  X(XFreeCursor) X(XFreeGC) X(XFreePixmap) X(XGetSelectionOwner) X(XGetWindowProperty) X(XGrabPointer)               \
-  X(XInternAtom) X(XInternAtoms) X(XListPixmapFormats) X(XLookupString) X(XMapRaised) X(XMoveWindow) X(XNextEvent)   \
+  X(XFreeColormap) X(XFreeCursor) X(XFreeGC) X(XFreePixmap) X(XGetSelectionOwner) X(XGetWindowProperty) X(XGrabPointer)               \
+  X(XInternAtom) X(XInternAtoms) X(XListPixmapFormats) X(XLookupString) X(XMapRaised) X(XMapWindow) X(XMoveWindow) X(XNextEvent)   \
   X(XOpenDisplay) X(XPending) X(XPutImage) X(XQueryKeymap) X(XQueryPointer) X(XRefreshKeyboardMapping)               \
   X(XSetErrorHandler) X(XSetIOErrorHandler) X(XSetWMNormalHints) X(XSetWMProtocols) X(XStoreName) X(XSync)           \
   X(XTranslateCoordinates) X(XUndefineCursor) X(XUngrabPointer) X(XWarpPointer) X(XkbSetDetectableAutoRepeat)

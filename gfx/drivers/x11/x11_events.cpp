@@ -1,0 +1,186 @@
+// X events through the platform-neutral window rules: keys, characters,
+// buttons, wheels, the pointer, focus, exposure, the window manager's
+// resizes, maximise and close requests; and the key state.
+// The runtime's headers before X's (see x11_library.h).
+#include "gfx/drivers/window_rules.h"
+#include "gfx/drivers/x11/x11_keys.h"
+#include "gfx/input.h"
+#include "gfx/mode.h"
+#include "runtime/console_engine.h"
+
+#include "gfx/drivers/x11/x11_window.h"
+
+#include <X11/Xatom.h>
+
+#include <cstring>
+#include <string>
+
+namespace pel::x11 {
+namespace {
+
+constexpr int32_t vkReturn = 0x0D;
+
+int32_t modifierWord(unsigned state, bool enhanced) {
+  int32_t m = enhanced ? keymod::enhanced : 0;
+  if (state & ShiftMask) m |= keymod::shift;
+  if (state & ControlMask) m |= keymod::leftCtrl;
+  if (state & Mod1Mask) m |= keymod::leftAlt;
+  return m;
+}
+
+void keyEvent(XKeyEvent& e, bool press) {
+  const x11::PcKey pc = x11::pcKeyFromKeycode(e.keycode);
+  char text[8] = {};
+  KeySym keysym = 0;
+  const int length = xl->XLookupString(&e, text, sizeof text, &keysym, nullptr);
+  // The character in code page 437 (Latin-1 is the first page of Unicode).
+  uint8_t character = 0;
+  if (length == 1) {
+    const char16_t wide = static_cast<uint8_t>(text[0]);
+    const std::string bytes = wideToBytes(&wide, 1);
+    character = static_cast<uint8_t>(bytes[0]);
+    if (bytes[0] == '?' && wide != '?') character = 0;
+  }
+  const int32_t vk = x11::virtualKeyFromKeysym(keysym);
+  const int32_t modifiers = modifierWord(e.state, pc.enhanced);
+  const bool alt = modifiers & (keymod::leftAlt | keymod::rightAlt);
+  bool& down = win->keyDown[e.keycode & 0xFF];
+  if (!press) {
+    down = false;
+    // Keys let go while Alt is held are system keys, which pass unreported.
+    if (!alt) keyMessage(win->rules, KeyMessage::Up, vk, pc.scanCode, modifiers, character, 1, false);
+    return;
+  }
+  const bool repeat = down;
+  down = true;
+  if (alt && vk == vkReturn && win->rules.active) {
+    toggleFullScreen(win->rules);
+    return;
+  }
+  const KeyMessage kind = alt ? KeyMessage::SystemDown : KeyMessage::Down;
+  const bool consumed = keyMessage(win->rules, kind, vk, pc.scanCode, modifiers, character, 1, repeat);
+  if (!consumed && !alt && character != 0) characterMessage(win->rules, character, 1);
+}
+
+void buttonEvent(XButtonEvent& e, bool press) {
+  switch (e.button) {
+    case 4:
+    case 5:
+      if (press) wheelStep(win->rules, false, e.button == 4);
+      return;
+    case 6:
+    case 7:
+      if (press) wheelStep(win->rules, true, e.button == 7);
+      return;
+    case 8:
+    case 9: {
+      const bool first = e.button == 8 ? press : (win->rules.buttons & 8) != 0;
+      const bool second = e.button == 9 ? press : (win->rules.buttons & 16) != 0;
+      extraButtons(win->rules, first, second, press, false);
+      return;
+    }
+    default: break;
+  }
+  const int32_t bit = e.button == 1 ? 1 : e.button == 3 ? 2 : e.button == 2 ? 4 : 0;
+  if (!bit) return;
+  if (!press) {
+    buttonUp(win->rules, bit);
+    return;
+  }
+  Time& last = win->lastPress[e.button];
+  const bool doubleClick = last != 0 && e.time - last <= win->doubleClickMs;
+  last = doubleClick ? 0 : e.time;
+  buttonDown(win->rules, bit, doubleClick);
+}
+
+void pointerAt(int x, int y, int rootX, int rootY) {
+  const int32_t cx = x - win->originX, cy = y - win->originY;
+  win->rules.pointerInClient = cx >= 0 && cy >= 0 && cx < win->width && cy < win->height;
+  pointerMove(win->rules, cx, cy, rootX, rootY);
+}
+
+// A window property of the given type and format (8: bytes, 32: longs, as
+// Xlib hands them out), empty when absent or of another format; its memory
+// goes with it.
+
+// The window manager maximised the window: full screen takes its place.
+bool maximised() {
+  const Property states(win->display, win->window, win->atoms.wmState, XA_ATOM, 32, 64);
+  for (unsigned long i = 0; i < states.size(); ++i) {
+    const Atom state = static_cast<Atom>(states.longs()[i]);
+    if (state == win->atoms.maximizedVert || state == win->atoms.maximizedHorz) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void handleEvents() {
+  while (xl->XPending(win->display)) {
+    XEvent e;
+    xl->XNextEvent(win->display, &e);
+    if (e.type == MappingNotify) {  // sent to every client, with no window
+      xl->XRefreshKeyboardMapping(&e.xmapping);
+      continue;
+    }
+    // Events still queued for a window the toggle replaced are dropped.
+    if (e.xany.window != win->window) continue;
+    switch (e.type) {
+      case KeyPress: keyEvent(e.xkey, true); break;
+      case KeyRelease: keyEvent(e.xkey, false); break;
+      case ButtonPress: buttonEvent(e.xbutton, true); break;
+      case ButtonRelease: buttonEvent(e.xbutton, false); break;
+      case MotionNotify: pointerAt(e.xmotion.x, e.xmotion.y, e.xmotion.x_root, e.xmotion.y_root); break;
+      case EnterNotify:
+        if (e.xcrossing.detail == NotifyInferior) break;
+        pointerAt(e.xcrossing.x, e.xcrossing.y, e.xcrossing.x_root, e.xcrossing.y_root);
+        break;
+      case LeaveNotify:
+        // Into the picture's own child window is not out of the window.
+        if (e.xcrossing.detail == NotifyInferior) break;
+        win->rules.pointerInClient = false;
+        if (win->rules.mouseInside) pointerLeave(win->rules);
+        break;
+      case FocusIn:
+        if (!win->rules.active) activation(win->rules, true);
+        break;
+      case FocusOut:
+        if (win->rules.active && e.xfocus.mode != NotifyGrab) activation(win->rules, false);
+        break;
+      case Expose: markAllRows(); break;
+      case ConfigureNotify:
+        if (e.xconfigure.width != win->windowW || e.xconfigure.height != win->windowH) {
+          placePicture(e.xconfigure.width, e.xconfigure.height);
+          xl->XClearWindow(win->display, win->window);
+          markAllRows();
+        }
+        break;
+      case PropertyNotify:
+        if (e.xproperty.atom == win->atoms.wmState && win->rules.active &&
+            !(win->rules.modeFlags & modeflag::fullScreen) && maximised()) {
+          toggleFullScreen(win->rules);
+        }
+        break;
+      case ClientMessage:
+        if (static_cast<Atom>(e.xclient.data.l[0]) == win->atoms.deleteWindow) closeRequest(win->rules);
+        break;
+      default: break;
+    }
+  }
+}
+
+void refreshKeyState() {
+  ScreenMode* m = currentMode();
+  if (!m || !win->rules.active) return;
+  char keys[32];
+  xl->XQueryKeymap(win->display, keys);
+  for (uint32_t keycode = 8; keycode < 256; ++keycode) {
+    const x11::PcKey pc = x11::pcKeyFromKeycode(keycode);
+    if (pc.scanCode > 0 && pc.scanCode < 128) {
+      const bool held = (keys[keycode / 8] >> (keycode % 8)) & 1;
+      if (held || !pc.enhanced) m->keyState[pc.scanCode] = held;
+    }
+  }
+}
+
+}  // namespace pel::x11

@@ -1,0 +1,440 @@
+// The X11 window layer: the connection, the window and its rebuild for the
+// full-screen toggle, and the common operations.
+// The runtime's headers before X's (see x11_library.h).
+#include "gfx/driver.h"
+#include "gfx/drivers/window_rules.h"
+#include "gfx/drivers/x11/x11_settings.h"
+#include "gfx/mode.h"
+
+#include "gfx/drivers/x11/x11_window.h"
+
+#include <X11/Xatom.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <thread>
+
+namespace pel::x11 {
+
+X11Window* win = nullptr;
+// Set before the first window opens and never cleared.
+const Library* xl = nullptr;
+
+namespace {
+
+constexpr int highPriorityNice = -5;  // granted only to privileged processes; refused quietly otherwise
+
+// Platform calls of the window rules; the caller holds the presentation lock.
+const WindowPlatform platformCalls = {
+    .trackLeave = nullptr,  // X reports LeaveNotify by itself
+    .clipToClient =
+        [](void*) {
+          xl->XGrabPointer(win->display, win->window, True, 0, GrabModeAsync, GrabModeAsync, win->window, None,
+                           CurrentTime);
+        },
+    .releaseClip = [](void*) { xl->XUngrabPointer(win->display, CurrentTime); },
+    .capture = nullptr,  // X keeps delivering to the window while a button is held
+    .warpPointer =
+        [](void*, int32_t x, int32_t y) {
+          xl->XWarpPointer(win->display, None, win->window, 0, 0, 0, 0, x + win->originX, y + win->originY);
+        },
+    .updateCursor =
+        [](void*) {
+          if (win->rules.cursorVisible) {
+            xl->XUndefineCursor(win->display, win->window);
+            return;
+          }
+          static const char empty[1] = {0};
+          Pixmap blank = xl->XCreateBitmapFromData(win->display, win->window, empty, 1, 1);
+          XColor black{};
+          Cursor cursor = xl->XCreatePixmapCursor(win->display, blank, blank, &black, &black, 0, 0);
+          xl->XDefineCursor(win->display, win->window, cursor);
+          xl->XFreeCursor(win->display, cursor);
+          xl->XFreePixmap(win->display, blank);
+        },
+    .initWindow = initWindow,
+    .exitWindow = exitWindow,
+    .setHighPriority =
+        [](void*, bool high) {
+          if (win->threadId) setpriority(PRIO_PROCESS, static_cast<id_t>(win->threadId), high ? highPriorityNice : 0);
+        },
+    .window = nullptr,
+};
+
+std::atomic<bool> requestFailed{false};
+int noteError(Display*, XErrorEvent*) {
+  requestFailed = true;
+  return 0;
+}
+
+}  // namespace
+
+bool withoutErrorExitImpl(bool (*call)(void*), void* context) {
+  xl->XSync(win->display, False);
+  requestFailed = false;
+  auto previous = xl->XSetErrorHandler(noteError);
+  const bool done = call(context);
+  xl->XSync(win->display, False);
+  xl->XSetErrorHandler(previous);
+  return done && !requestFailed;
+}
+
+namespace {
+
+// The settings manager's double-click time, when one runs. Its window may
+// go away between the two requests.
+Time doubleClickTime() {
+  constexpr Time fallback = 400;
+  Display* d = win->display;
+  const std::string selection = "_XSETTINGS_S" + std::to_string(win->screen);
+  const Atom settings = win->atoms.settings;
+  const Window owner = xl->XGetSelectionOwner(d, xl->XInternAtom(d, selection.c_str(), False));
+  if (!owner) return fallback;
+  std::optional<int32_t> time;
+  withoutErrorExit([&] {
+    const Property property(d, owner, settings, settings, 8, 1 << 16);
+    if (property.size()) time = integerSetting(property.bytes(), property.size(), "Net/DoubleClickTime");
+    return true;
+  });
+  return time && *time > 0 ? static_cast<Time>(*time) : fallback;
+}
+
+// The server went away (it was stopped, or the session ended): the window
+// thread stops using the connection and the program is told as if the
+// window had been closed, instead of Xlib ending the process.
+void connectionLost(Display*, void*) { win->lost = true; }
+
+// Xlib's own handler of a lost connection ends the process; this one lets
+// the back end's connection go to connectionLost and leaves every other
+// connection of the program to the handler it had.
+std::atomic<Display*> ourDisplay{nullptr};
+XIOErrorHandler previousIoHandler = nullptr;
+int ioError(Display* d) {
+  if (d == ourDisplay.load()) return 0;
+  return previousIoHandler ? previousIoHandler(d) : 0;
+}
+
+void surviveLostConnection(Display* d) {
+  if (!xl->XSetIOErrorExitHandler) return;
+  static std::once_flag installed;
+  std::call_once(installed, [] { previousIoHandler = xl->XSetIOErrorHandler(ioError); });
+  ourDisplay = d;
+  xl->XSetIOErrorExitHandler(d, connectionLost, nullptr);
+}
+
+// The display's refresh rate, 0 when the server does not say.
+int32_t refreshRate() {
+#ifdef PEL_HAVE_XRANDR
+  int event = 0, error = 0;
+  if (!xl->hasXrandr || !xl->XRRQueryExtension(win->display, &event, &error)) return 0;
+  XRRScreenConfiguration* config = xl->XRRGetScreenInfo(win->display, RootWindow(win->display, win->screen));
+  if (!config) return 0;
+  const int32_t rate = xl->XRRConfigCurrentRate(config);
+  xl->XRRFreeScreenConfigInfo(config);
+  return rate;
+#else
+  return 0;
+#endif
+}
+
+struct Area {
+  int32_t x, y, width, height;
+};
+
+// The monitor holding the anchor point, else the primary one; the whole
+// screen when RandR cannot tell.
+Area monitorArea() {
+  Display* d = win->display;
+  Area area{0, 0, DisplayWidth(d, win->screen), DisplayHeight(d, win->screen)};
+#ifdef PEL_HAVE_XRANDR
+  int event = 0, error = 0, count = 0;
+  if (!xl->hasXrandr || !xl->XRRQueryExtension(d, &event, &error)) return area;
+  XRRMonitorInfo* monitors = xl->XRRGetMonitors(d, RootWindow(d, win->screen), True, &count);
+  if (!monitors) return area;
+  int chosen = -1;
+  for (int i = 0; i < count && chosen < 0; ++i) {
+    const XRRMonitorInfo& m = monitors[i];
+    if (win->anchorX >= m.x && win->anchorY >= m.y && win->anchorX < m.x + m.width && win->anchorY < m.y + m.height)
+      chosen = i;
+  }
+  for (int i = 0; i < count && chosen < 0; ++i) {
+    if (monitors[i].primary) chosen = i;
+  }
+  if (chosen >= 0) area = {monitors[chosen].x, monitors[chosen].y, monitors[chosen].width, monitors[chosen].height};
+  xl->XRRFreeMonitors(monitors);
+#endif
+  return area;
+}
+
+// The outer window's top-left corner: the client's place less the frame the
+// window manager drew around it.
+int32_t windowPosition() {
+  Display* d = win->display;
+  int rootX = 0, rootY = 0;
+  Window child = 0;
+  if (!xl->XTranslateCoordinates(d, win->window, RootWindow(d, win->screen), 0, 0, &rootX, &rootY, &child)) return 0;
+  const Property extents(d, win->window, win->atoms.frameExtents, XA_CARDINAL, 32, 4);  // left, right, top, bottom
+  if (extents.size() == 4) {
+    rootX -= static_cast<int>(extents.longs()[0]);
+    rootY -= static_cast<int>(extents.longs()[2]);
+  }
+  return static_cast<int32_t>(static_cast<uint32_t>(rootY) << 16 | (static_cast<uint32_t>(rootX) & 0xFFFF));
+}
+
+}  // namespace
+
+X11Window* createLayer(const char* title, int32_t width, int32_t height, int32_t flags, WindowHooks hooks) {
+  if (win) return nullptr;
+  if (!xl) xl = library();
+  if (!xl) return nullptr;
+  win = new X11Window;
+  win->width = width;
+  win->height = height;
+  win->title = title ? title : "";
+  win->hooks = hooks;
+  resetWindowRules(win->rules, platformCalls, width, height, flags);
+  return win;
+}
+
+void destroyLayer() {
+  delete win;
+  win = nullptr;
+}
+
+bool openDisplay() {
+  win->display = xl->XOpenDisplay(nullptr);
+  if (!win->display) return false;
+  Display* d = win->display;
+  surviveLostConnection(d);
+  win->screen = DefaultScreen(d);
+  win->visual = DefaultVisual(d, win->screen);
+  win->depth = DefaultDepth(d, win->screen);
+  // The first window opens on the monitor the pointer is on.
+  Window rootReturn = 0, child = 0;
+  int windowX = 0, windowY = 0;
+  unsigned buttons = 0;
+  xl->XQueryPointer(d, RootWindow(d, win->screen), &rootReturn, &child, &win->anchorX, &win->anchorY, &windowX,
+                    &windowY, &buttons);
+  const char* names[] = {"WM_DELETE_WINDOW",
+                         "_NET_WM_STATE",
+                         "_NET_WM_STATE_FULLSCREEN",
+                         "_NET_WM_STATE_ABOVE",
+                         "_NET_WM_STATE_MAXIMIZED_VERT",
+                         "_NET_WM_STATE_MAXIMIZED_HORZ",
+                         "_MOTIF_WM_HINTS",
+                         "_NET_FRAME_EXTENTS", "_XSETTINGS_SETTINGS"};
+  Atom atoms[std::size(names)];
+  xl->XInternAtoms(d, const_cast<char**>(names), std::size(names), False, atoms);
+  win->atoms = {atoms[0], atoms[1], atoms[2], atoms[3], atoms[4], atoms[5], atoms[6], atoms[7], atoms[8]};
+  win->doubleClickMs = doubleClickTime();
+  int shapeEvent = 0, shapeError = 0;
+  win->hasShape = xl->hasXext && xl->XShapeQueryExtension(d, &shapeEvent, &shapeError);
+  xl->XkbSetDetectableAutoRepeat(d, True, nullptr);
+  return true;
+}
+
+void closeDisplay() {
+  Display* d = win->display;
+  if (!d) return;
+  exitWindow();
+  if (win->colormap) xl->XFreeColormap(d, win->colormap);
+  win->colormap = 0;
+  xl->XCloseDisplay(d);
+  ourDisplay = nullptr;  // after: closing a lost connection may report again
+  win->display = nullptr;
+}
+
+// The picture sits in the middle of a full-screen window, whatever size the
+// window manager gave it, and at the top left of a framed one.
+void placePicture(int32_t windowW, int32_t windowH) {
+  const bool full = win->rules.modeFlags & modeflag::fullScreen;
+  win->windowW = windowW;
+  win->windowH = windowH;
+  win->originX = full ? (windowW - win->width) / 2 : 0;
+  win->originY = full ? (windowH - win->height) / 2 : 0;
+  if (win->picture) xl->XMoveWindow(win->display, win->picture, win->originX, win->originY);
+}
+
+// A window of the surface's size centred on its monitor, or in full screen a
+// frameless window covering the monitor with the picture in the middle.
+bool initWindow(void*) {
+  Display* d = win->display;
+  const int32_t flags = win->rules.modeFlags;
+  const bool full = flags & modeflag::fullScreen;
+  const Area monitor = monitorArea();
+  const int32_t outerW = full ? monitor.width : win->width, outerH = full ? monitor.height : win->height;
+  placePicture(outerW, outerH);
+  const int32_t x = monitor.x + (full ? 0 : (monitor.width - outerW) / 2);
+  const int32_t y = monitor.y + (full ? 0 : (monitor.height - outerH) / 2);
+  if ((flags & modeflag::shaped) && !win->hasShape) return false;
+
+  XSetWindowAttributes attributes{};
+  attributes.background_pixel = BlackPixel(d, win->screen);
+  attributes.event_mask = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
+                          EnterWindowMask | LeaveWindowMask | FocusChangeMask | ExposureMask | PropertyChangeMask |
+                          StructureNotifyMask;
+  win->window = xl->XCreateWindow(d, RootWindow(d, win->screen), x, y, static_cast<unsigned>(outerW),
+                                  static_cast<unsigned>(outerH), 0, win->depth, InputOutput, win->visual,
+                                  CWBackPixel | CWEventMask, &attributes);
+  if (!win->window) return false;
+  // A fixed size; without switching the window manager offers no maximise.
+  if (XSizeHints* hints = xl->XAllocSizeHints()) {
+    hints->flags = PPosition | PMinSize | (full || (flags & modeflag::noSwitching) ? PMaxSize : 0);
+    hints->x = x;
+    hints->y = y;
+    hints->min_width = hints->max_width = outerW;
+    hints->min_height = hints->max_height = outerH;
+    xl->XSetWMNormalHints(d, win->window, hints);
+    xl->XFree(hints);
+  }
+  Atom states[2];
+  int stateCount = 0;
+  if (full) states[stateCount++] = win->atoms.fullScreen;
+  if (flags & modeflag::alwaysOnTop) states[stateCount++] = win->atoms.above;
+  if (stateCount) {
+    xl->XChangeProperty(d, win->window, win->atoms.wmState, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<unsigned char*>(states), stateCount);
+  }
+  if (full || (flags & modeflag::noFrame)) {
+    const long motif[5] = {2, 0, 0, 0, 0};  // decorations given, and none
+    xl->XChangeProperty(d, win->window, win->atoms.motifHints, win->atoms.motifHints, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(motif), 5);
+  }
+  xl->XStoreName(d, win->window, win->title.c_str());
+  xl->XSetWMProtocols(d, win->window, &win->atoms.deleteWindow, 1);
+  if (flags & modeflag::shaped) {
+    win->shapeBits.assign(static_cast<std::size_t>((win->width + 7) / 8) * static_cast<std::size_t>(win->height), 0);
+  }
+  if (win->pictureVisual) {
+    XSetWindowAttributes pictureAttributes{};
+    pictureAttributes.colormap = win->colormap;
+    win->picture = xl->XCreateWindow(d, win->window, win->originX, win->originY, static_cast<unsigned>(win->width),
+                                     static_cast<unsigned>(win->height), 0, win->pictureDepth, InputOutput,
+                                     win->pictureVisual, CWColormap | CWBorderPixel | CWBackPixel, &pictureAttributes);
+    if (!win->picture) return false;
+    xl->XMapWindow(d, win->picture);
+  }
+  xl->XMapRaised(d, win->window);
+  xl->XSync(d, False);
+  if (ScreenMode* m = currentMode()) m->refreshRate = refreshRate();
+  return !win->hooks.windowBuilt || win->hooks.windowBuilt();
+}
+
+void exitWindow(void*) {
+  if (win->window && win->hooks.windowGoing) win->hooks.windowGoing();
+  if (win->rules.clip) xl->XUngrabPointer(win->display, CurrentTime);
+  // The rebuilt window goes to the monitor this one is on.
+  Window child = 0;
+  if (win->window && !win->lost) {
+    xl->XTranslateCoordinates(win->display, win->window, RootWindow(win->display, win->screen), win->windowW / 2,
+                              win->windowH / 2, &win->anchorX, &win->anchorY, &child);
+  }
+  if (win->window) xl->XDestroyWindow(win->display, win->window);
+  win->window = 0;
+  win->picture = 0;  // went with its parent
+  win->shapeBits.clear();
+  std::memset(win->keyDown, 0, sizeof win->keyDown);
+}
+
+int32_t getMouse(int32_t* x, int32_t* y, int32_t* wheel, int32_t* buttons, int32_t* clip) {
+  return win ? rulesGetMouse(win->rules, x, y, wheel, buttons, clip) : -1;
+}
+
+// Called under the runtime's lock, which keeps a window thread away.
+int32_t setMouse(int32_t x, int32_t y, int32_t cursor, int32_t clip) {
+  if (win && win->window) {
+    rulesSetMouse(win->rules, x, y, cursor, clip);
+    xl->XFlush(win->display);
+  }
+  return 0;
+}
+
+// The thread handling events sets it (see applyTitle).
+void setTitle(const char* title) {
+  if (!win) return;
+  std::lock_guard guard(win->titleLock);
+  win->pendingTitle = title ? title : "";
+  win->titleChanged = true;
+}
+
+void applyTitle() {
+  std::lock_guard guard(win->titleLock);
+  if (win->titleChanged && win->window) {
+    xl->XStoreName(win->display, win->window, win->pendingTitle.c_str());
+    win->titleChanged = false;
+  }
+}
+
+void waitVsync() {
+  const ScreenMode* m = currentMode();
+  const int32_t rate = m ? m->refreshRate : 0;
+  std::this_thread::sleep_for(std::chrono::milliseconds(rate > 0 ? 1000 / rate : 16));
+}
+
+int32_t setWindowPos(int32_t x, int32_t y) {
+  if (!win) return 0;
+  // The program may already hold the lock (the runtime counts its holds).
+  const ScreenMode* m = currentMode();
+  const bool held = m && m->lockCount != 0;
+  if (!held) win->presentation.lock();
+  int32_t result = 0;
+  if (win->window && !(win->rules.modeFlags & modeflag::fullScreen)) {
+    if (x == keepCoordinate && y == keepCoordinate) {
+      result = windowPosition();
+    } else {
+      xl->XMoveWindow(win->display, win->window, x, y);
+      xl->XFlush(win->display);
+    }
+  }
+  if (!held) win->presentation.unlock();
+  return result;
+}
+
+// The display's modes of the given depth as (width << 16) | height; the
+// depths 15 and 16, and 24 and 32, stand for each other.
+int32_t* fetchModes(int32_t depth, int32_t* count) {
+  if (count) *count = 0;
+  if (!xl) xl = library();  // no window thread can be running yet
+  if (!xl) return nullptr;
+  Display* d = xl->XOpenDisplay(nullptr);
+  if (!d) return nullptr;
+  const int screen = DefaultScreen(d);
+  int bitsPerPixel = DefaultDepth(d, screen), formats = 0;
+  if (XPixmapFormatValues* list = xl->XListPixmapFormats(d, &formats)) {
+    for (int i = 0; i < formats; ++i) {
+      if (list[i].depth == DefaultDepth(d, screen)) bitsPerPixel = list[i].bits_per_pixel;
+    }
+    xl->XFree(list);
+  }
+  auto same = [](int32_t a, int32_t b) {
+    return a == b || (a == 15 && b == 16) || (a == 16 && b == 15) || (a == 24 && b == 32) || (a == 32 && b == 24);
+  };
+  std::vector<int32_t> sizes;
+  if (same(depth, bitsPerPixel) || depth == DefaultDepth(d, screen)) {
+    auto add = [&](uint32_t w, uint32_t h) { sizes.push_back(static_cast<int32_t>(w << 16 | (h & 0xFFFF))); };
+#ifdef PEL_HAVE_XRANDR
+    int event = 0, error = 0;
+    if (xl->hasXrandr && xl->XRRQueryExtension(d, &event, &error)) {
+      if (XRRScreenResources* resources = xl->XRRGetScreenResourcesCurrent(d, RootWindow(d, screen))) {
+        for (int i = 0; i < resources->nmode; ++i) add(resources->modes[i].width, resources->modes[i].height);
+        xl->XRRFreeScreenResources(resources);
+      }
+    }
+#endif
+    if (sizes.empty())
+      add(static_cast<uint32_t>(DisplayWidth(d, screen)), static_cast<uint32_t>(DisplayHeight(d, screen)));
+  }
+  xl->XCloseDisplay(d);
+  if (sizes.empty()) return nullptr;
+  auto* modes = static_cast<int32_t*>(std::malloc(sizes.size() * sizeof(int32_t)));
+  if (!modes) return nullptr;
+  std::memcpy(modes, sizes.data(), sizes.size() * sizeof(int32_t));
+  if (count) *count = static_cast<int32_t>(sizes.size());
+  return modes;
+}
+
+}  // namespace pel::x11

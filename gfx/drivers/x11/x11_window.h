@@ -1,0 +1,143 @@
+// The X11 window layer shared by the Linux back ends ("X11" presents the
+// framebuffer from a window thread; "OpenGL" draws with GLX on the program's
+// thread): the display connection, the window and its full-screen rebuild,
+// events through the platform-neutral window rules, and the common
+// operations. Include after the runtime's headers (see x11_library.h).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "gfx/drivers/window_rules.h"
+#include "gfx/drivers/x11/x11_library.h"
+
+namespace pel::x11 {
+
+struct Atoms {
+  Atom deleteWindow, wmState, fullScreen, above, maximizedVert, maximizedHorz, motifHints, frameExtents, settings;
+};
+
+// What a back end adds to the window's life: run after the window is mapped
+// (false undoes the build) and before it is destroyed.
+struct WindowHooks {
+  bool (*windowBuilt)();
+  void (*windowGoing)();
+};
+
+struct X11Window {
+  // The connection lives as long as the back end; the window is rebuilt by
+  // the full-screen toggle.
+  Display* display = nullptr;
+  int screen = 0;
+  Visual* visual = nullptr;  // the default visual: the window's
+  int depth = 0;
+  Atoms atoms{};
+  bool hasShape = false;
+  int32_t width = 0, height = 0;  // the picture's size (height includes the scan-line repeat)
+
+  // A back end drawing with another visual (OpenGL) gets a child window of
+  // that visual holding the picture; events still go to the window.
+  Visual* pictureVisual = nullptr;
+  int pictureDepth = 0;
+  Colormap colormap = 0;
+  Window picture = 0;
+
+  Window window = 0;
+  int32_t windowW = 0, windowH = 0;  // the window's size as the window manager made it
+  int32_t originX = 0, originY = 0;  // the picture's place in the window (centred in full screen)
+  int32_t anchorX = 0, anchorY = 0;  // a root point on the monitor the window goes to
+  std::vector<uint8_t> shapeBits;    // shaped windows: one bit a pixel, set where opaque
+
+  pid_t threadId = 0;             // the thread handling events, when it is not the program's
+  std::atomic<bool> lost{false};  // the server went away
+  std::mutex presentation;        // the "X11" back end's lock
+
+  std::mutex titleLock;
+  std::string pendingTitle;
+  bool titleChanged = false;
+
+  WindowHooks hooks{};
+  WindowRules rules{};
+  bool keyDown[256] = {};
+  Time lastPress[6] = {};
+  Time doubleClickMs = 400;
+  std::string title;
+};
+
+// The open window layer, null when none; the libraries once loaded.
+extern X11Window* win;
+extern const Library* xl;
+
+// A window property of the given type and format (8: bytes, 32: longs, as
+// Xlib hands them out), empty when absent or of another format; its memory
+// goes with it.
+class Property {
+ public:
+  Property(Display* d, Window w, Atom name, Atom type, int format, long longs) {
+    Atom actualType = 0;
+    int actualFormat = 0;
+    unsigned long remaining = 0;
+    if (xl->XGetWindowProperty(d, w, name, 0, longs, False, type, &actualType, &actualFormat, &count_, &remaining,
+                               &data_) != Success) {
+      data_ = nullptr;
+    }
+    if (!data_ || actualFormat != format) count_ = 0;
+  }
+  ~Property() {
+    if (data_) xl->XFree(data_);
+  }
+  Property(const Property&) = delete;
+  Property& operator=(const Property&) = delete;
+  unsigned long size() const { return count_; }
+  const uint8_t* bytes() const { return data_; }
+  const long* longs() const { return reinterpret_cast<const long*>(data_); }
+
+ private:
+  unsigned char* data_ = nullptr;
+  unsigned long count_ = 0;
+};
+
+// A fresh record for a picture of this size; null when the X libraries are
+// missing or a layer is open already.
+X11Window* createLayer(const char* title, int32_t width, int32_t height, int32_t flags, WindowHooks hooks);
+void destroyLayer();
+
+// The connection, its default visual, atoms and settings. Closing also
+// closes the window.
+bool openDisplay();
+void closeDisplay();
+
+// The window for the mode flags in the rules record (the platform calls the
+// full-screen toggle uses too).
+bool initWindow(void* = nullptr);
+void exitWindow(void* = nullptr);
+// The picture's place in a window of this size: centred in full screen.
+void placePicture(int32_t windowW, int32_t windowH);
+
+// Runs requests that may fail with an X error, which Xlib's default handler
+// would answer by ending the process; false when one failed.
+bool withoutErrorExitImpl(bool (*call)(void*), void* context);
+template <typename Requests>
+bool withoutErrorExit(Requests requests) {
+  return withoutErrorExitImpl([](void* c) { return (*static_cast<Requests*>(c))(); }, &requests);
+}
+
+// Turns the queued X events into key codes, events and mouse state.
+void handleEvents();
+// The key state from the keys held now; only while the window is active.
+void refreshKeyState();
+// A title set from another thread reaches the window here.
+void applyTitle();
+
+// The common operations.
+int32_t getMouse(int32_t* x, int32_t* y, int32_t* wheel, int32_t* buttons, int32_t* clip);
+int32_t setMouse(int32_t x, int32_t y, int32_t cursor, int32_t clip);
+void setTitle(const char* title);
+void waitVsync();
+int32_t setWindowPos(int32_t x, int32_t y);
+int32_t* fetchModes(int32_t depth, int32_t* count);
+
+}  // namespace pel::x11
