@@ -7,6 +7,9 @@
 #if defined(PEL_HAVE_X11)
 #include "gfx/drivers/x11/x11_driver.h"
 #endif
+#if defined(PEL_HAVE_GLX)
+#include "gfx/drivers/x11/glx_driver.h"
+#endif
 
 namespace pel {
 namespace {
@@ -19,6 +22,9 @@ constexpr const DisplayDriver* platformBackends[] = {
 #endif
 #if defined(PEL_HAVE_X11)
     &x11Driver,
+#endif
+#if defined(PEL_HAVE_GLX)
+    &glxDriver,
 #endif
     nullptr,
 };
