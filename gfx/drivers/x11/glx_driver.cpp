@@ -64,11 +64,14 @@ constexpr FormatAttributeNames glxNames = {
     .acceleration = GLX_X_RENDERABLE,
     .accelerationValue = True,
     .doubleBuffer = GLX_DOUBLEBUFFER,
-    .colorBits = GLX_BUFFER_SIZE,
+    // Neither alpha nor the total size is asked: both lead to a 32-bit
+    // visual, whose window a compositor shows see-through wherever the
+    // program leaves alpha below 1, and which screen grabbers cannot read.
+    .colorBits = 0,
     .redBits = GLX_RED_SIZE,
     .greenBits = GLX_GREEN_SIZE,
     .blueBits = GLX_BLUE_SIZE,
-    .alphaBits = GLX_ALPHA_SIZE,
+    .alphaBits = 0,
     .depthBits = GLX_DEPTH_SIZE,
     .accumBits = 0,  // GLX has only the components
     .accumRedBits = GLX_ACCUM_RED_SIZE,

@@ -117,6 +117,7 @@ TEST_F(GLX, ClearAndFlipShowTheColour) {
   ASSERT_TRUE(XGetWindowAttributes(probe, x11::win->picture, &a));
   EXPECT_EQ(a.width, 320);
   EXPECT_EQ(a.height, 200);
+  EXPECT_EQ(a.depth, DefaultDepth(probe, DefaultScreen(probe)));  // an opaque window
   for (uint32_t colour : {0x336699u, 0xFF0000u, 0x00FF80u}) {
     clearTo(colour);
     expectColour(colour);
