@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -290,4 +294,63 @@ TEST_F(GLX, ModeSetsLeaveNothingBehind) {
   // only catches gross leaks such as a context or a window's buffers a
   // cycle; LeakSanitizer (the sanitised run) catches every lost block.
   EXPECT_LT(after - before, 256 * 1024L + cycles * 2048L) << before << " bytes before, " << after << " bytes after";
+}
+
+// The OpenGL example end to end: its discs on the window, then a key ends
+// it with status 0.
+TEST_F(GLX, TheExampleDrawsItsDiscsAndEndsOnAKey) {
+  const pid_t example = fork();
+  if (example == 0) {
+    execl(PEL_EXAMPLE_BINARY, "opengl-discs", nullptr);
+    _exit(127);
+  }
+  Window w = 0;
+  for (int tries = 0; tries < 100 && !w; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    Window root, parent, *children = nullptr;
+    unsigned count = 0;
+    XQueryTree(probe, DefaultRootWindow(probe), &root, &parent, &children, &count);
+    for (unsigned i = 0; i < count && !w; ++i) {
+      char* name = nullptr;
+      if (XFetchName(probe, children[i], &name) && name) {
+        if (std::string(name) == "Pellucet OpenGL discs") w = children[i];
+        XFree(name);
+      }
+    }
+    if (children) XFree(children);
+  }
+  ASSERT_NE(w, 0u) << "the example's window did not appear";
+  int green = 0;
+  for (int tries = 0; tries < 100 && green <= 20000; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    XImage* image = XGetImage(probe, w, 0, 0, 800, 600, AllPlanes, ZPixmap);
+    ASSERT_NE(image, nullptr);
+    green = 0;
+    for (int y = 0; y < 600; y += 2) {
+      for (int x = 0; x < 800; x += 2) {
+        const unsigned long p = XGetPixel(image, x, y);
+        const unsigned long r = p >> 16 & 0xFF, g = p >> 8 & 0xFF, b = p & 0xFF;
+        green += g > 0x40 && g > r && g > b;
+      }
+    }
+    XDestroyImage(image);
+  }
+  EXPECT_GT(green, 20000);  // a good part of the window is lit by discs
+  XSetInputFocus(probe, w, RevertToParent, CurrentTime);
+  pause();
+  key(XK_q, true);
+  key(XK_q, false);
+  int status = -1;
+  pid_t ended = 0;
+  const auto pressed = std::chrono::steady_clock::now();
+  while (!ended && std::chrono::steady_clock::now() - pressed < std::chrono::seconds(10)) {
+    ended = waitpid(example, &status, WNOHANG);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (!ended) {
+    kill(example, SIGKILL);
+    waitpid(example, &status, 0);
+  }
+  ASSERT_EQ(ended, example) << "the example did not end on a key";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
