@@ -173,7 +173,7 @@ void glxPollEvents() {
     g.told = true;
     return;
   }
-  if (win->rules.active) refreshKeyState();
+  // The key state follows the events: no round trip to the server a frame.
   handleEvents();
   xl->XFlush(win->display);
 }

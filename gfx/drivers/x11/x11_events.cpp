@@ -30,6 +30,9 @@ int32_t modifierWord(unsigned state, bool enhanced) {
 
 void keyEvent(XKeyEvent& e, bool press) {
   const x11::PcKey pc = x11::pcKeyFromKeycode(e.keycode);
+  // The key state follows the key events between two reads of the keymap.
+  ScreenMode* m = currentMode();
+  if (m && win->rules.active && pc.scanCode > 0 && pc.scanCode < 128) m->keyState[pc.scanCode] = press;
   char text[8] = {};
   KeySym keysym = 0;
   const int length = xl->XLookupString(&e, text, sizeof text, &keysym, nullptr);
@@ -141,6 +144,9 @@ void handleEvents() {
         win->rules.pointerInClient = false;
         if (win->rules.mouseInside) pointerLeave(win->rules);
         break;
+      case KeymapNotify:  // the keys held as the focus arrives
+        if (win->rules.active) applyKeymap(e.xkeymap.key_vector);
+        break;
       case FocusIn:
         if (!win->rules.active) activation(win->rules, true);
         break;
@@ -170,10 +176,15 @@ void handleEvents() {
 }
 
 void refreshKeyState() {
-  ScreenMode* m = currentMode();
-  if (!m || !win->rules.active) return;
+  if (!currentMode() || !win->rules.active) return;
   char keys[32];
   xl->XQueryKeymap(win->display, keys);
+  applyKeymap(keys);
+}
+
+void applyKeymap(const char* keys) {
+  ScreenMode* m = currentMode();
+  if (!m) return;
   for (uint32_t keycode = 8; keycode < 256; ++keycode) {
     const x11::PcKey pc = x11::pcKeyFromKeycode(keycode);
     if (pc.scanCode > 0 && pc.scanCode < 128) {

@@ -275,7 +275,8 @@ bool initWindow(void*) {
   XSetWindowAttributes attributes{};
   attributes.background_pixel = BlackPixel(d, win->screen);
   attributes.event_mask = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
-                          EnterWindowMask | LeaveWindowMask | FocusChangeMask | ExposureMask | PropertyChangeMask |
+                          EnterWindowMask | LeaveWindowMask | FocusChangeMask | KeymapStateMask | ExposureMask |
+                          PropertyChangeMask |
                           StructureNotifyMask;
   win->window = xl->XCreateWindow(d, RootWindow(d, win->screen), x, y, static_cast<unsigned>(outerW),
                                   static_cast<unsigned>(outerH), 0, win->depth, InputOutput, win->visual,
