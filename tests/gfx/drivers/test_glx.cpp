@@ -232,6 +232,29 @@ TEST_F(GLX, InputArrivesOnlyAtFlips) {
   EXPECT_EQ(e.type, WindowClose);
 }
 
+// The pointer over the picture window counts from the picture's corner; the
+// child window does not count as leaving the window.
+TEST_F(GLX, ThePointerOverThePictureIsInTheWindow) {
+  ASSERT_EQ(openScreenBySize(320, 200, 32, 1, modeflag::openGl, 0), 0);
+  int x0 = 0, y0 = 0;
+  Window child = 0;
+  XTranslateCoordinates(probe, x11::win->picture, DefaultRootWindow(probe), 0, 0, &x0, &y0, &child);
+  XTestFakeMotionEvent(probe, 0, x0 + 40, y0 + 30, 0);
+  pause();
+  flip();
+  XTestFakeMotionEvent(probe, 0, x0 + 50, y0 + 35, 0);
+  pause();
+  flip();
+  int32_t x = -1, y = -1, wheel = 0, buttons = 0, clip = 0;
+  EXPECT_EQ(currentMode()->driver->getMouse(&x, &y, &wheel, &buttons, &clip), 0);
+  EXPECT_EQ(x, 50);
+  EXPECT_EQ(y, 35);
+  EventRecord e;
+  bool left = false;
+  while (pollEvent(e)) left |= e.type == MouseExit;
+  EXPECT_FALSE(left);
+}
+
 // Alt+Enter rebuilds the window around the picture; the context moves to
 // the new picture window unchanged and drawing goes on.
 TEST_F(GLX, AltEnterKeepsTheContext) {

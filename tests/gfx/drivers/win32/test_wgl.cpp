@@ -214,8 +214,23 @@ TEST_F(WGL, DesktopFullScreenKeepsTheContext) {
   EXPECT_TRUE(GetWindowLongA(window(), GWL_STYLE) & WS_CAPTION);
   clearTo(0x102030);
   expectColour(640, 480, 0x102030);
-  // On the plain X screen the display mode cannot change: the toggle is
-  // undone and the window stays as it was (see the GDI tests).
+}
+
+// On the plain X screen the display mode cannot change: the toggle is
+// undone, and the window comes back as it was with the same context.
+TEST_F(WGL, FullScreenThatCannotBeSetFallsBack) {
+  ASSERT_EQ(openScreenBySize(320, 200, 32, 1, modeflag::openGl, 0), 0);
+  const HGLRC context = currentContext();
+  flip();
+  tapKey(VK_RETURN, {VK_MENU});
+  Sleep(200);
+  flip();
+  EXPECT_FALSE(win32::fullScreen());
+  EXPECT_TRUE(IsWindowVisible(window()));
+  EXPECT_TRUE(GetWindowLongA(window(), GWL_STYLE) & WS_CAPTION);
+  EXPECT_EQ(currentContext(), context);
+  clearTo(0x123456);
+  expectColour(320, 200, 0x123456);
 }
 
 TEST_F(WGL, ModeSetsLeaveNothingBehind) {
