@@ -85,13 +85,11 @@ int32_t initWindow() {
       if (ws.version <= 0x4FF) return -1;
       extendedStyle = WS_EX_LAYERED;
     }
-    RECT outer{0, 0, ws.width, ws.height};
-    AdjustWindowRect(&outer, style, FALSE);
-    outerWidth = outer.right - outer.left;
-    outerHeight = outer.bottom - outer.top;
-    const POINT corner = centredPosition(monitor, outerWidth, outerHeight);
-    x = corner.x;
-    y = corner.y;
+    const Placement p = centredWindow(monitor, style);
+    x = p.x;
+    y = p.y;
+    outerWidth = p.outerWidth;
+    outerHeight = p.outerHeight;
     style |= WS_VISIBLE;
   }
   if (openWindow(style, extendedStyle, x, y, outerWidth, outerHeight) != 0) return -1;

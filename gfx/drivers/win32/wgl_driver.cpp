@@ -166,13 +166,11 @@ int32_t initWindow() {
       y = monitor.area.top;
     }
   } else {
-    RECT outer{0, 0, ws.width, ws.height};
-    AdjustWindowRect(&outer, style, FALSE);
-    outerWidth = outer.right - outer.left;
-    outerHeight = outer.bottom - outer.top;
-    const POINT corner = centredPosition(monitor, outerWidth, outerHeight);
-    x = corner.x;
-    y = corner.y;
+    const Placement p = centredWindow(monitor, style);
+    x = p.x;
+    y = p.y;
+    outerWidth = p.outerWidth;
+    outerHeight = p.outerHeight;
     placement = SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED | SWP_NOOWNERZORDER | SWP_NOSENDCHANGING;
     static_assert((SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED | SWP_NOOWNERZORDER | SWP_NOSENDCHANGING) ==
                   0x634);

@@ -255,12 +255,18 @@ LONG setDisplayMode(const MonitorInfo& monitor) {
              : ChangeDisplaySettingsA(&mode, CDS_FULLSCREEN);
 }
 
-POINT centredPosition(const MonitorInfo& monitor, int32_t outerWidth, int32_t outerHeight) {
+Placement centredWindow(const MonitorInfo& monitor, DWORD style) {
+  RECT outer{0, 0, ws.width, ws.height};
+  AdjustWindowRect(&outer, style, FALSE);
+  Placement p{0, 0, outer.right - outer.left, outer.bottom - outer.top};
   if (monitor.known) {
-    return {monitor.area.left + ((monitor.area.right - monitor.area.left - outerWidth) >> 1),
-            monitor.area.top + ((monitor.area.bottom - monitor.area.top - outerHeight) >> 1)};
+    p.x = monitor.area.left + ((monitor.area.right - monitor.area.left - p.outerWidth) >> 1);
+    p.y = monitor.area.top + ((monitor.area.bottom - monitor.area.top - p.outerHeight) >> 1);
+  } else {
+    p.x = (GetSystemMetrics(SM_CXSCREEN) - p.outerWidth) >> 1;
+    p.y = (GetSystemMetrics(SM_CYSCREEN) - p.outerHeight) >> 1;
   }
-  return {(GetSystemMetrics(SM_CXSCREEN) - outerWidth) >> 1, (GetSystemMetrics(SM_CYSCREEN) - outerHeight) >> 1};
+  return p;
 }
 
 int32_t windowRefreshRate(HWND window) {

@@ -90,9 +90,12 @@ MonitorInfo monitorInfo();
 // Full screen: the display mode of the record's width, height, depth and
 // refresh rate on the monitor; the ChangeDisplaySettings result.
 LONG setDisplayMode(const MonitorInfo& monitor);
-// The top-left corner of a window of this outer size centred on the
-// monitor, or on the primary screen when the monitor is not known.
-POINT centredPosition(const MonitorInfo& monitor, int32_t outerWidth, int32_t outerHeight);
+// A framed window of this style around a client area of the record's size,
+// centred on the monitor, or on the primary screen when it is not known.
+struct Placement {
+  int32_t x, y, outerWidth, outerHeight;
+};
+Placement centredWindow(const MonitorInfo& monitor, DWORD style);
 // The window's refresh rate; 0 when the system does not know it.
 int32_t windowRefreshRate(HWND window);
 

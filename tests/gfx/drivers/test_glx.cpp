@@ -92,6 +92,13 @@ class GLX : public ::testing::Test {
     XTestFakeKeyEvent(probe, XKeysymToKeycode(probe, symbol), down, 0);
     XSync(probe, False);
   }
+  void altEnter() {
+    key(XK_Alt_L, true);
+    key(XK_Return, true);
+    key(XK_Return, false);
+    key(XK_Alt_L, false);
+    pause();
+  }
   // Time for the server to deliver what the probe sent.
   void pause() {
     XSync(probe, False);
@@ -264,11 +271,7 @@ TEST_F(GLX, AltEnterKeepsTheContext) {
   XSetInputFocus(probe, x11::win->window, RevertToParent, CurrentTime);
   pause();
   flip();
-  key(XK_Alt_L, true);
-  key(XK_Return, true);
-  key(XK_Return, false);
-  key(XK_Alt_L, false);
-  pause();
+  altEnter();
   flip();
   ASSERT_TRUE(x11::win->rules.modeFlags & modeflag::fullScreen);
   EXPECT_EQ(currentContext(), context);
@@ -281,11 +284,7 @@ TEST_F(GLX, AltEnterKeepsTheContext) {
   expectColour(0x40C020);
   XSetInputFocus(probe, x11::win->window, RevertToParent, CurrentTime);
   pause();
-  key(XK_Alt_L, true);
-  key(XK_Return, true);
-  key(XK_Return, false);
-  key(XK_Alt_L, false);
-  pause();
+  altEnter();
   flip();
   EXPECT_FALSE(x11::win->rules.modeFlags & modeflag::fullScreen);
   EXPECT_EQ(currentContext(), context);
