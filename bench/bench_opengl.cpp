@@ -2,6 +2,8 @@
 // against the same program's bare loop (its own Xlib window and GLX context:
 // the same clear and draw calls, then the swap), both on Mesa's software
 // renderer on a private Xvfb (or on $DISPLAY with PEL_BENCH_USE_DISPLAY=1).
+// Frame rates on a shared machine wander: run with --benchmark_repetitions=9
+// --benchmark_enable_random_interleaving=true, so the two alternate.
 #include <benchmark/benchmark.h>
 
 #include <dlfcn.h>
