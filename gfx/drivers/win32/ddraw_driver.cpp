@@ -1,0 +1,496 @@
+#include "ddraw_driver.h"
+
+#define DIRECTINPUT_VERSION 0x0300
+#include <ddraw.h>
+#include <dinput.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+#include "gfx/drivers/win32/ddraw_modes.h"
+#include "gfx/drivers/win32/win32_window.h"
+#include "gfx/mode.h"
+
+namespace pel {
+namespace {
+
+using namespace win32;
+WindowState& ws = windowState;
+
+constexpr GUID iidDirectDraw2 = {0xB3A6F3E0, 0x2B43, 0x11CF, {0xA2, 0xDE, 0x00, 0xAA, 0x00, 0xB9, 0x33, 0x56}};
+constexpr GUID guidSysKeyboard = {0x6F1D2B61, 0xD5A0, 0x11CF, {0xBF, 0xC7, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+constexpr GUID guidKey = {0x55728220, 0xD33C, 0x11CF, {0xBF, 0xC7, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+
+// How often a lost surface is restored within one pass before the pass
+// gives up (the next pass, 10 ms later, tries again), and how often the
+// rebuild after a display mode change tries before the back end gives up.
+constexpr int restoreTries = 4;
+constexpr int rebuildTries = 10;
+constexpr DWORD rebuildPause = 300;
+
+using DirectDrawCreateFn = HRESULT(WINAPI*)(GUID*, LPDIRECTDRAW*, IUnknown*);
+using DirectInputCreateFn = HRESULT(WINAPI*)(HINSTANCE, DWORD, LPDIRECTINPUTA*, LPUNKNOWN);
+
+struct DirectX {
+  HMODULE ddrawLibrary, dinputLibrary;
+  DirectDrawCreateFn directDrawCreate;
+  LPDIRECTDRAWENUMERATEEXA enumerateEx;
+  DirectInputCreateFn directInputCreate;
+  IDirectDraw2* dd;
+  IDirectDrawSurface* primary;
+  IDirectDrawSurface* work;  // the primary itself in full screen
+  IDirectDrawClipper* clipper;
+  IDirectDrawPalette* palette;
+  IDirectInputA* input;
+  IDirectInputDeviceA* keyboard;
+  int32_t verticalOffset;
+  HANDLE retrace;
+  bool broken;  // the rebuild gave up: nothing is shown any more
+};
+DirectX dx{};
+POINT windowPosition{};  // where a window (re)opens
+std::atomic<bool> retraceWaiting{false};
+
+std::atomic<int64_t> passes{0}, rowsConverted{0}, rebuilds{0};
+DisplayModeSetter modeSetter = nullptr;
+std::atomic<int32_t> lossesToFake{0};
+std::atomic<bool> wrongModeToFake{false};
+
+// The keyboard's data format: 256 buttons, one byte each.
+DIOBJECTDATAFORMAT keyObjects[256];
+DIDATAFORMAT keyboardFormat;
+
+void buildKeyboardFormat() {
+  for (DWORD i = 0; i < 256; ++i) {
+    keyObjects[i] = {&guidKey, i, (i << 8) | 0x8000000C, 0};
+  }
+  keyboardFormat = {sizeof(DIDATAFORMAT), sizeof(DIOBJECTDATAFORMAT), DIDF_RELAXIS, 256, 256, keyObjects};
+}
+#if !defined(_WIN64)
+static_assert(sizeof(DIDATAFORMAT) == 24 && sizeof(DIOBJECTDATAFORMAT) == 16 && sizeof(DDSURFACEDESC) == 108 &&
+              sizeof(DDBLTFX) == 100);
+#endif
+
+template <typename F>
+F entryPoint(HMODULE module, const char* name) {
+  return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+template <typename T>
+void release(T*& object) {
+  if (object) object->Release();
+  object = nullptr;
+}
+
+// The display device of the window's monitor.
+struct DeviceSearch {
+  HMONITOR monitor;
+  GUID guid;
+  bool found;
+};
+
+BOOL WINAPI matchMonitor(GUID* guid, LPSTR, LPSTR, LPVOID context, HMONITOR monitor) {
+  auto* search = static_cast<DeviceSearch*>(context);
+  if (guid && monitor == search->monitor) {
+    search->guid = *guid;
+    search->found = true;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// DirectDrawCreate and IDirectDraw2 from it; null on failure.
+IDirectDraw2* createDirectDraw(DirectDrawCreateFn create, GUID* device) {
+  if (!create) return nullptr;
+  IDirectDraw* first = nullptr;
+  if (FAILED(create(device, &first, nullptr)) || !first) return nullptr;
+  IDirectDraw2* dd = nullptr;
+  if (FAILED(first->QueryInterface(iidDirectDraw2, reinterpret_cast<void**>(&dd)))) dd = nullptr;
+  first->Release();
+  return dd;
+}
+
+bool setMode(int32_t width, int32_t height, int32_t depth, int32_t rate, uint32_t flags) {
+  const HRESULT result =
+      modeSetter ? modeSetter(width, height, depth, rate, flags)
+                 : dx.dd->SetDisplayMode(static_cast<DWORD>(width), static_cast<DWORD>(height), static_cast<DWORD>(depth),
+                                         static_cast<DWORD>(rate), flags);
+  return SUCCEEDED(result);
+}
+
+int32_t initWindow() {
+  dx = DirectX{};
+  ScreenMode* m = currentMode();
+  if (!m) return -1;
+  dx.ddrawLibrary = LoadLibraryA("ddraw.dll");
+  dx.dinputLibrary = LoadLibraryA("dinput.dll");
+  if (!dx.ddrawLibrary || !dx.dinputLibrary) return -1;
+  dx.directDrawCreate = entryPoint<DirectDrawCreateFn>(dx.ddrawLibrary, "DirectDrawCreate");
+  dx.enumerateEx = entryPoint<LPDIRECTDRAWENUMERATEEXA>(dx.ddrawLibrary, "DirectDrawEnumerateExA");
+  dx.directInputCreate = entryPoint<DirectInputCreateFn>(dx.dinputLibrary, "DirectInputCreateA");
+
+  const bool full = fullScreen();
+  DeviceSearch search{ws.monitor, {}, false};
+  if (full && dx.enumerateEx && ws.monitor) dx.enumerateEx(matchMonitor, &search, DDENUM_ATTACHEDSECONDARYDEVICES);
+  dx.dd = createDirectDraw(dx.directDrawCreate, search.found ? &search.guid : nullptr);
+  if (!dx.dd) return -1;
+  if (!dx.directInputCreate || FAILED(dx.directInputCreate(ws.instance, 0x0300, &dx.input, nullptr))) return -1;
+
+  if (full) {
+    if (openWindow(WS_POPUP | WS_VISIBLE, 0, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)) != 0)
+      return -1;
+    if (FAILED(dx.dd->SetCooperativeLevel(ws.window, DDSCL_EXCLUSIVE | DDSCL_FULLSCREEN | DDSCL_ALLOWREBOOT)))
+      return -1;
+    dx.verticalOffset = ddraw::searchDisplayMode(ws.width, ws.height, ws.depth, ws.refreshRate, setMode);
+    if (dx.verticalOffset < 0) {
+      dx.verticalOffset = 0;
+      return -1;
+    }
+  } else {
+    const int32_t flags = modeFlags();
+    DWORD style = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | ((flags & modeflag::noSwitching) ? 0 : WS_MAXIMIZEBOX);
+    if (flags & modeflag::noFrame) style = WS_POPUP;
+    RECT outer{0, 0, ws.width, ws.height};
+    AdjustWindowRect(&outer, style, FALSE);
+    if (openWindow(style | WS_VISIBLE, 0, windowPosition.x, windowPosition.y, outer.right - outer.left,
+                   outer.bottom - outer.top) != 0)
+      return -1;
+    if (FAILED(dx.dd->SetCooperativeLevel(ws.window, DDSCL_NORMAL))) return -1;
+    if (FAILED(dx.dd->CreateClipper(0, &dx.clipper, nullptr)) || FAILED(dx.clipper->SetHWnd(0, ws.window))) return -1;
+  }
+
+  DDSURFACEDESC desc{};
+  desc.dwSize = sizeof desc;
+  desc.dwFlags = DDSD_CAPS;
+  desc.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE;
+  if (FAILED(dx.dd->CreateSurface(&desc, &dx.primary, nullptr))) return -1;
+  if (full) {
+    dx.work = dx.primary;
+    dx.work->AddRef();  // released on its own, like the windowed one
+  } else {
+    if (FAILED(dx.primary->SetClipper(dx.clipper))) return -1;
+    desc = {};
+    desc.dwSize = sizeof desc;
+    desc.dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH;
+    desc.dwWidth = static_cast<DWORD>(ws.width);
+    desc.dwHeight = static_cast<DWORD>(ws.height);
+    desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY;
+    if (FAILED(dx.dd->CreateSurface(&desc, &dx.work, nullptr))) {
+      // Video memory may be short; system memory serves as well.
+      desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN;
+      if (FAILED(dx.dd->CreateSurface(&desc, &dx.work, nullptr))) return -1;
+    }
+  }
+
+  DDPIXELFORMAT format{};
+  format.dwSize = sizeof format;
+  static_assert(sizeof format == 32);
+  if (FAILED(dx.primary->GetPixelFormat(&format)) || !(format.dwFlags & DDPF_RGB)) return -1;
+  const int32_t bits = static_cast<int32_t>(format.dwRGBBitCount);
+  if (bits == 8) {
+    if (FAILED(dx.dd->CreatePalette(DDPCAPS_8BIT | DDPCAPS_INITIALIZE | DDPCAPS_ALLOW256, ws.palette, &dx.palette,
+                                    nullptr)) ||
+        FAILED(dx.primary->SetPalette(dx.palette)))
+      return -1;
+    ws.paletteChanged = false;
+  }
+  const int32_t blitDepth = bits == 16 && format.dwGBitMask == 0x3E0 ? 15 : bits;
+  const DWORD red = format.dwRBitMask;
+  const bool reversed = (bits >= 16 && bits <= 23 && red == 0x1F) || (bits >= 24 && (red == 0x1F || red == 0xFF));
+  ws.blitter = selectBlitter(blitDepth, reversed ? 1 : 0);
+  if (!ws.blitter) return -1;
+
+  DWORD frequency = 0;
+  m->refreshRate = SUCCEEDED(dx.dd->GetMonitorFrequency(&frequency)) ? static_cast<int32_t>(frequency) : 0;
+  dx.retrace = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (!dx.retrace) return -1;
+
+  buildKeyboardFormat();
+  if (FAILED(dx.input->CreateDevice(guidSysKeyboard, &dx.keyboard, nullptr)) ||
+      FAILED(dx.keyboard->SetDataFormat(&keyboardFormat)))
+    return -1;
+  return SUCCEEDED(dx.keyboard->Acquire()) ? 0 : -1;
+}
+
+// Releases whatever initWindow built; safe on a half-built state and twice.
+void exitWindow() {
+  HWND window = ws.window;
+  if (window && !fullScreen()) {
+    RECT r;
+    if (GetWindowRect(window, &r)) windowPosition = {r.left, r.top};
+  }
+  if (dx.keyboard) dx.keyboard->Unacquire();
+  release(dx.keyboard);
+  release(dx.input);
+  if (dx.dd) {
+    if (fullScreen()) {
+      release(dx.work);
+      if (dx.primary) {
+        DDBLTFX fill{};
+        fill.dwSize = sizeof fill;
+        fill.dwFillColor = 0;
+        dx.primary->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fill);
+      }
+      release(dx.palette);
+      release(dx.primary);
+      dx.dd->RestoreDisplayMode();
+      if (window) dx.dd->SetCooperativeLevel(window, DDSCL_NORMAL);
+    } else {
+      release(dx.palette);
+      release(dx.primary);
+      release(dx.work);
+      release(dx.clipper);
+    }
+    release(dx.dd);
+  }
+  if (window) {
+    DestroyWindow(window);
+    ws.window = nullptr;
+  }
+  if (dx.ddrawLibrary) FreeLibrary(dx.ddrawLibrary);
+  if (dx.dinputLibrary) FreeLibrary(dx.dinputLibrary);
+  dx.ddrawLibrary = dx.dinputLibrary = nullptr;
+  if (dx.retrace) CloseHandle(dx.retrace);
+  dx.retrace = nullptr;
+  ws.blitter = nullptr;
+}
+
+bool primaryLost() {
+  if (lossesToFake > 0) {
+    --lossesToFake;
+    return true;
+  }
+  return dx.primary && dx.primary->IsLost() == DDERR_SURFACELOST;
+}
+
+// The display mode changed behind the back end's back: everything is built
+// again. Between tries the lock is let go, so the program's thread is not
+// held up; after the last one the program is told as if the window had
+// been closed, and nothing is shown any more.
+void rebuild() {
+  ++rebuilds;
+  exitWindow();
+  for (int attempt = 0; attempt < rebuildTries; ++attempt) {
+    if (initWindow() == 0) {
+      if (ws.user32.FlashWindowEx) {
+        FLASHWINFO flash{sizeof flash, ws.window, FLASHW_STOP, 0, 0};
+        ws.user32.FlashWindowEx(&flash);
+      }
+      markAllRows();
+      return;
+    }
+    exitWindow();
+    unlock();
+    Sleep(rebuildPause);
+    lock();
+  }
+  dx.broken = true;
+  closeRequest(ws.rules);
+}
+
+// Restores lost surfaces; false when they are still lost after a few tries
+// (another program holds the display) or the rebuild gave up.
+bool restoreLostSurfaces() {
+  for (int tries = 0; tries < restoreTries && !dx.broken; ++tries) {
+    if (!primaryLost()) return true;
+    if (dx.work && dx.work != dx.primary) dx.work->Restore();
+    HRESULT result = dx.primary->Restore();
+    if (wrongModeToFake.exchange(false)) result = DDERR_WRONGMODE;
+    if (result == DDERR_WRONGMODE) rebuild();
+  }
+  return !dx.broken && !primaryLost();
+}
+
+// The work surface onto the window's client area.
+void presentStep() {
+  HWND window = ws.window;
+  if (!window || !dx.primary || !dx.work || dx.work == dx.primary) return;
+  POINT origin{0, 0};
+  ClientToScreen(window, &origin);
+  RECT destination{origin.x, origin.y, origin.x + ws.width, origin.y + ws.height};
+  RECT source{0, 0, ws.width, ws.height};
+  HRESULT result = dx.primary->Blt(&destination, dx.work, &source, DDBLT_WAIT, nullptr);
+  for (int tries = 0; result == DDERR_SURFACELOST && tries < restoreTries; ++tries) {
+    if (!restoreLostSurfaces()) return;
+    result = dx.primary->Blt(&destination, dx.work, &source, DDBLT_WAIT, nullptr);
+  }
+}
+
+// The dirty rows converted into the work surface below the vertical offset.
+void convert() {
+  ScreenMode* m = currentMode();
+  if (!m || !dx.work || !restoreLostSurfaces()) return;
+  DDSURFACEDESC desc{};
+  desc.dwSize = sizeof desc;
+  HRESULT result = dx.work->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr);
+  for (int tries = 0; result == DDERR_SURFACELOST && tries < restoreTries; ++tries) {
+    if (!restoreLostSurfaces()) return;
+    result = dx.work->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr);
+  }
+  if (FAILED(result)) return;
+  int64_t dirtyRows = 0;
+  for (int32_t y = 0; y < m->height; ++y) dirtyRows += m->dirty[y] != 0;
+  auto* surface = static_cast<uint8_t*>(desc.lpSurface) + static_cast<std::ptrdiff_t>(desc.lPitch) * dx.verticalOffset;
+  ws.blitter(surface, static_cast<int32_t>(desc.lPitch));
+  dx.work->Unlock(nullptr);
+  std::memset(m->dirty, 0, static_cast<std::size_t>(m->height) * static_cast<std::size_t>(m->scanlineRepeat));
+  rowsConverted += dirtyRows;
+}
+
+void readKeyboard() {
+  ScreenMode* m = currentMode();
+  if (!m || !dx.keyboard) return;
+  uint8_t state[256];
+  const HRESULT result = dx.keyboard->GetDeviceState(sizeof state, state);
+  if (result == DIERR_INPUTLOST || result == DIERR_NOTACQUIRED) {
+    dx.keyboard->Acquire();
+    return;
+  }
+  if (FAILED(result)) return;
+  for (int i = 0; i < 128; ++i) m->keyState[i] = ((state[i] | state[i + 128]) & 0x80) ? 1 : 0;
+}
+
+// One pass of the update loop, under the lock.
+void pass() {
+  if (retraceWaiting) {
+    WaitForSingleObject(dx.retrace, 20);
+    retraceWaiting = false;
+  }
+  if (dx.broken || (!ws.rules.active && fullScreen())) return;
+  if (dx.palette && ws.paletteChanged.exchange(false)) dx.palette->SetEntries(0, 0, 256, ws.palette);
+  convert();
+  if (!fullScreen()) presentStep();
+  if (ws.rules.active) readKeyboard();
+}
+
+void paint() {
+  if (!fullScreen() && !dx.broken) presentStep();
+}
+
+unsigned __stdcall threadMain(void* started) {
+  if (initWindow() == 0) {
+    SetEvent(static_cast<HANDLE>(started));
+    ws.rules.active = true;
+    while (ws.initialised) {
+      Sleep(10);
+      lock();
+      pass();
+      drainMessages();
+      unlock();
+      ++passes;
+    }
+  }
+  // A window can be destroyed only by the thread that made it.
+  exitWindow();
+  return 1;
+}
+
+int32_t ddrawInit(const char* title, int32_t width, int32_t height, int32_t depth, int32_t refreshRate,
+                  int32_t flags) {
+  clearWindowState();
+  if (flags & (modeflag::openGl | modeflag::shaped)) return -1;
+  ws.hooks = {initWindow, exitWindow, paint, threadMain};
+  windowPosition = {(GetSystemMetrics(SM_CXSCREEN) - width) / 2, (GetSystemMetrics(SM_CYSCREEN) - height) / 2};
+  return windowInit(title, width, height, depth < 8 ? 8 : depth, refreshRate, flags);
+}
+
+// The retrace, waited for outside the lock; the window thread presents
+// right after it. The object is kept alive across the wait, since the
+// window thread may rebuild meanwhile.
+void ddrawWaitVsync() {
+  lock();
+  IDirectDraw2* dd = dx.dd;
+  HANDLE retrace = dx.retrace;
+  if (dd) dd->AddRef();
+  if (retrace) ResetEvent(retrace);
+  retraceWaiting = retrace != nullptr;
+  unlock();
+  if (dd) {
+    dd->WaitForVerticalBlank(DDWAITVB_BLOCKBEGIN, nullptr);
+    dd->Release();
+  }
+  lock();
+  if (retrace == dx.retrace && retrace) SetEvent(retrace);
+  unlock();
+}
+
+struct ModeList {
+  int32_t depth;
+  int32_t* modes;
+  int32_t count;
+  bool failed;
+};
+
+HRESULT WINAPI addMode(LPDDSURFACEDESC desc, LPVOID context) {
+  auto* list = static_cast<ModeList*>(context);
+  const DDPIXELFORMAT& f = desc->ddpfPixelFormat;
+  const int32_t bits = f.dwRGBBitCount == 16 && f.dwGBitMask == 0x3E0 ? 15 : static_cast<int32_t>(f.dwRGBBitCount);
+  if (bits != list->depth) return DDENUMRET_OK;
+  auto* grown =
+      static_cast<int32_t*>(std::realloc(list->modes, (static_cast<std::size_t>(list->count) + 1) * sizeof(int32_t)));
+  if (!grown) {
+    list->failed = true;
+    return DDENUMRET_CANCEL;
+  }
+  list->modes = grown;
+  list->modes[list->count++] = static_cast<int32_t>(desc->dwWidth << 16 | (desc->dwHeight & 0xFFFF));
+  return DDENUMRET_OK;
+}
+
+int32_t* ddrawFetchModes(int32_t depth, int32_t* count) {
+  if (count) *count = 0;
+  // The open mode's object, or one made for the question.
+  const bool open = ws.initialised && dx.dd;
+  if (open) lock();
+  IDirectDraw2* dd = open ? dx.dd : nullptr;
+  HMODULE library = nullptr;
+  if (!dd) {
+    library = LoadLibraryA("ddraw.dll");
+    dd = library ? createDirectDraw(entryPoint<DirectDrawCreateFn>(library, "DirectDrawCreate"), nullptr) : nullptr;
+  }
+  ModeList list{depth, nullptr, 0, false};
+  const bool listed = dd && SUCCEEDED(dd->EnumDisplayModes(DDEDM_STANDARDVGAMODES, nullptr, &list, addMode));
+  if (!open && dd) dd->Release();
+  if (library) FreeLibrary(library);
+  if (open) unlock();
+  if (!listed || list.failed) {
+    std::free(list.modes);
+    return nullptr;
+  }
+  if (count) *count = list.count;
+  return list.modes;
+}
+
+}  // namespace
+
+int64_t ddrawPasses() { return passes; }
+int64_t ddrawRowsConverted() { return rowsConverted; }
+int32_t ddrawVerticalOffset() { return dx.verticalOffset; }
+int64_t ddrawRebuilds() { return rebuilds; }
+void setDisplayModeSetter(DisplayModeSetter setter) { modeSetter = setter; }
+void simulateLostSurfaces(int32_t count, bool wrongMode) {
+  lossesToFake = count;
+  wrongModeToFake = wrongMode;
+}
+
+void ddrawPresentNow(int32_t first, int32_t last) {
+  ScreenMode* m = currentMode();
+  if (!m || m->driver != &ddrawDriver || first < 0 || last >= m->height || first > last) return;
+  lock();
+  std::memset(m->dirty + first, 1, static_cast<std::size_t>(last - first + 1));
+  convert();
+  if (!fullScreen()) presentStep();
+  unlock();
+}
+
+namespace {
+constexpr DisplayDriver withOwnVsync(DisplayDriver d) {
+  d.waitVsync = ddrawWaitVsync;
+  return d;
+}
+}  // namespace
+
+const DisplayDriver ddrawDriver = withOwnVsync(windowLayerDriver("DirectX", ddrawInit, ddrawFetchModes));
+
+}  // namespace pel

@@ -1,0 +1,37 @@
+// The "DirectX" back end: DirectDraw shows the framebuffer (converted
+// straight into the primary surface in full screen, into an off-screen
+// surface blitted onto the window otherwise) and DirectInput reads the
+// keyboard state, from a window thread of the Win32 window layer.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "gfx/driver.h"
+
+namespace pel {
+
+extern const DisplayDriver ddrawDriver;
+
+// Passes of the window thread, and page rows converted, since the process
+// started (tests and benchmarks).
+int64_t ddrawPasses();
+int64_t ddrawRowsConverted();
+// Marks page rows first to last and runs one pass's conversion and present
+// at once (benchmarks).
+void ddrawPresentNow(int32_t first, int32_t last);
+// Rows the picture sits below the top of a taller full-screen mode.
+int32_t ddrawVerticalOffset();
+
+// Tests: a display-mode setter in place of IDirectDraw2::SetDisplayMode
+// (null restores it), and lost surfaces made up for the next `count` checks,
+// the first Restore then answering DDERR_WRONGMODE when `wrongMode` is set.
+using DisplayModeSetter = HRESULT (*)(int32_t width, int32_t height, int32_t depth, int32_t refreshRate,
+                                      DWORD flags);
+void setDisplayModeSetter(DisplayModeSetter setter);
+void simulateLostSurfaces(int32_t count, bool wrongMode);
+// Rebuilds after a display mode change since the process started.
+int64_t ddrawRebuilds();
+
+}  // namespace pel
