@@ -9,46 +9,20 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
-#include <vector>
 
-#include "demo/disc.h"
-#include "demo/pellucet.h"
 #include "gfx/drivers/win32/gdi_driver.h"
 #include "gfx/drivers/win32/win32_window.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"
 #include "runtime/clock.h"
 #include "runtime/runtime.h"
+#include "wine_timing.h"
 
 using namespace pel;
+using bench::report;
+using bench::timePerCall;
 
 namespace {
-
-double now() {
-  LARGE_INTEGER c, f;
-  QueryPerformanceCounter(&c);
-  QueryPerformanceFrequency(&f);
-  return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
-
-// Seconds per call: the median over repetitions of runs of at least 0.3 s.
-double timePerCall(const std::function<void()>& call, int repetitions) {
-  std::vector<double> runs;
-  for (int r = 0; r < repetitions; ++r) {
-    int64_t calls = 0;
-    const double start = now();
-    double elapsed = 0;
-    do {
-      call();
-      ++calls;
-      elapsed = now() - start;
-    } while (elapsed < 0.3);
-    runs.push_back(elapsed / static_cast<double>(calls));
-  }
-  std::sort(runs.begin(), runs.end());
-  return runs[runs.size() / 2];
-}
 
 // One bare SetDIBitsToDevice of page rows first..last, as the back end sends them.
 void bareBand(HWND window, const ScreenMode* m, int32_t first, int32_t lines) {
@@ -60,33 +34,6 @@ void bareBand(HWND window, const ScreenMode* m, int32_t first, int32_t lines) {
                     DIB_RGB_COLORS);
   GdiFlush();
   ReleaseDC(window, device);
-}
-
-double demoClock() { return timerSeconds(); }
-
-// Frames per second of the demo's frame on the back end KELGFX names.
-double demoRate(const char* backend, double seconds) {
-  _putenv_s("KELGFX", backend);
-  if (openScreenBySize(800, 600, 32, 2, 36, 0) != 0) return 0;
-  setPages(1, 0);
-  screenBase = reinterpret_cast<uint32_t*>(workPagePointer());
-  DemoState state;
-  if (!demoStart(state, 42.0, demoClock)) return 0;
-  int64_t frames = 0;
-  const double start = now();
-  while (now() - start < seconds) {
-    demoFrame(state);
-    ++frames;
-  }
-  const double rate = static_cast<double>(frames) / (now() - start);
-  demoEnd(state);
-  closeScreen();
-  return rate;
-}
-
-// Times in seconds, printed in milliseconds with the speed relative to the baseline.
-void report(const char* name, double baseline, double measured) {
-  std::printf("%-40s %12.4f ms     speed ratio %6.3f\n", name, measured * 1e3, baseline / measured);
 }
 
 }  // namespace
@@ -114,16 +61,7 @@ int main(int argc, char** argv) {
   report("band10/back end", bandFloor, band);
   closeScreen();
 
-  // Frames per second: higher is faster, so the ratio is GDI over null.
-  std::vector<double> null, gdi;
-  for (int r = 0; r < repetitions; ++r) {
-    null.push_back(demoRate("null", 1.0));
-    gdi.push_back(demoRate("GDI", 1.0));
-  }
-  std::sort(null.begin(), null.end());
-  std::sort(gdi.begin(), gdi.end());
-  const double nullRate = null[null.size() / 2], gdiRate = gdi[gdi.size() / 2];
-  std::printf("%-40s %12.1f %-6s\n", "demo/baseline (null back end)", nullRate, "fps");
-  std::printf("%-40s %12.1f %-6s speed ratio %6.3f\n", "demo/GDI", gdiRate, "fps", gdiRate / nullRate);
+  // Frames per second: higher is faster, so the ratio is over the null back end.
+  bench::demoRates({"null", "GDI"}, repetitions);
   runtimeEnd(0);
 }

@@ -297,7 +297,11 @@ bool restoreLostSurfaces() {
     if (dx.work && dx.work != dx.primary) dx.work->Restore();
     HRESULT result = dx.primary->Restore();
     if (wrongModeToFake.exchange(false)) result = DDERR_WRONGMODE;
-    if (result == DDERR_WRONGMODE) rebuild();
+    // Only the window thread may rebuild: the window belongs to it.
+    if (result == DDERR_WRONGMODE) {
+      if (GetCurrentThreadId() != windowThreadId()) return false;
+      rebuild();
+    }
   }
   return !dx.broken && !primaryLost();
 }
@@ -467,6 +471,8 @@ int32_t* ddrawFetchModes(int32_t depth, int32_t* count) {
 int64_t ddrawPasses() { return passes; }
 int64_t ddrawRowsConverted() { return rowsConverted; }
 int32_t ddrawVerticalOffset() { return dx.verticalOffset; }
+IDirectDrawSurface* ddrawPrimarySurface() { return dx.primary; }
+IDirectDrawSurface* ddrawWorkSurface() { return dx.work; }
 int64_t ddrawRebuilds() { return rebuilds; }
 void setDisplayModeSetter(DisplayModeSetter setter) { modeSetter = setter; }
 void simulateLostSurfaces(int32_t count, bool wrongMode) {

@@ -10,6 +10,8 @@
 
 #include "gfx/driver.h"
 
+struct IDirectDrawSurface;
+
 namespace pel {
 
 extern const DisplayDriver ddrawDriver;
@@ -23,6 +25,10 @@ int64_t ddrawRowsConverted();
 void ddrawPresentNow(int32_t first, int32_t last);
 // Rows the picture sits below the top of a taller full-screen mode.
 int32_t ddrawVerticalOffset();
+// The open mode's surfaces (benchmarks time the bare calls on them); take
+// the presentation lock around their use.
+IDirectDrawSurface* ddrawPrimarySurface();
+IDirectDrawSurface* ddrawWorkSurface();
 
 // Tests: a display-mode setter in place of IDirectDraw2::SetDisplayMode
 // (null restores it), and lost surfaces made up for the next `count` checks,
