@@ -1,6 +1,7 @@
 #include "driver.h"
 
 #if defined(_WIN32)
+#include "gfx/drivers/win32/d2d_driver.h"
 #include "gfx/drivers/win32/ddraw_driver.h"
 #include "gfx/drivers/win32/gdi_driver.h"
 #include "gfx/drivers/win32/wgl_driver.h"
@@ -18,6 +19,7 @@ namespace {
 // Back ends of this platform, in the order tried; entries join as they land.
 constexpr const DisplayDriver* platformBackends[] = {
 #if defined(_WIN32)
+    &d2dDriver,
     &ddrawDriver,
     &gdiDriver,
     &wglDriver,

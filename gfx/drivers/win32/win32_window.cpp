@@ -240,15 +240,15 @@ MonitorInfo monitorInfo() {
   return info;
 }
 
-LONG setDisplayMode(const MonitorInfo& monitor) {
+LONG setDisplayMode(const MonitorInfo& monitor, bool withRefreshRate) {
   DEVMODEA mode{};
   static_assert(sizeof mode == 156);
   mode.dmSize = sizeof mode;
-  mode.dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT | DM_DISPLAYFREQUENCY;
+  mode.dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT | (withRefreshRate ? DM_DISPLAYFREQUENCY : 0);
   mode.dmPelsWidth = static_cast<DWORD>(ws.width);
   mode.dmPelsHeight = static_cast<DWORD>(ws.height);
   mode.dmBitsPerPel = static_cast<DWORD>(ws.depth);
-  mode.dmDisplayFrequency = static_cast<DWORD>(ws.refreshRate);
+  mode.dmDisplayFrequency = withRefreshRate ? static_cast<DWORD>(ws.refreshRate) : 0;
   return ws.user32.ChangeDisplaySettingsExA
              ? ws.user32.ChangeDisplaySettingsExA(monitor.known ? monitor.device : nullptr, &mode, nullptr,
                                                   CDS_FULLSCREEN, nullptr)

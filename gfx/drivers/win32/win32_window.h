@@ -88,8 +88,9 @@ struct MonitorInfo {
 };
 MonitorInfo monitorInfo();
 // Full screen: the display mode of the record's width, height, depth and
-// refresh rate on the monitor; the ChangeDisplaySettings result.
-LONG setDisplayMode(const MonitorInfo& monitor);
+// (unless told not to) refresh rate on the monitor; the ChangeDisplaySettings
+// result.
+LONG setDisplayMode(const MonitorInfo& monitor, bool withRefreshRate = true);
 // A framed window of this style around a client area of the record's size,
 // centred on the monitor, or on the primary screen when it is not known.
 struct Placement {

@@ -1,0 +1,36 @@
+// The "Direct2D" back end: a window thread copies the band of changed rows
+// into a Direct2D bitmap and draws it onto the window through an HWND
+// render target, or, for shaped windows, into a Direct3D 10.1 texture put
+// on screen with UpdateLayeredWindow and a magenta colour key. The key state
+// follows the key messages themselves.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "gfx/driver.h"
+
+namespace pel {
+
+extern const DisplayDriver d2dDriver;
+
+// Update steps of the window thread since the process started, and the
+// last band drawn in display lines (tests and benchmarks).
+int64_t d2dPasses();
+void d2dLastBand(int32_t& first, int32_t& lines);
+// Marks page rows first to last and runs one update step at once.
+void d2dPresentNow(int32_t first, int32_t last);
+// Render paths built again after D2DERR_RECREATE_TARGET since the process
+// started.
+int64_t d2dPathRebuilds();
+
+// Tests: the system version init sees (0: the real one); EndDraw results
+// made up for the next `count` steps; the first bitmap format made to fail;
+// the formats tried by the last HWND path (87 B8G8R8A8, 28 R8G8B8A8).
+void setReportedVersion(DWORD version);
+void injectEndDrawResult(HRESULT result, int32_t count);
+void failFirstBitmapFormat(bool fail);
+int32_t d2dFormatsTried(int32_t* formats, int32_t capacity);
+
+}  // namespace pel
