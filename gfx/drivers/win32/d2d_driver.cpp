@@ -29,6 +29,7 @@ constexpr HRESULT recreateTarget = static_cast<HRESULT>(0x8899000C);  // D2DERR_
 constexpr DXGI_FORMAT bitmapFormats[] = {DXGI_FORMAT_B8G8R8A8_UNORM, DXGI_FORMAT_R8G8B8A8_UNORM};
 constexpr COLORREF colourKey = 0xFF00FF;
 constexpr UINT updateNow = WM_APP + 0x2D;  // one update step on the window thread (benchmarks)
+constexpr UINT bareNow = WM_APP + 0x2E;    // the bare calls of a whole frame, likewise
 
 using CreateFactoryFn = HRESULT(WINAPI*)(D2D1_FACTORY_TYPE, REFIID, const D2D1_FACTORY_OPTIONS*, void**);
 using CreateDevice1Fn = HRESULT(WINAPI*)(IDXGIAdapter*, D3D10_DRIVER_TYPE, HMODULE, UINT, D3D10_FEATURE_LEVEL1, UINT,
@@ -199,6 +200,21 @@ int32_t createLayeredPath(State& s) {
 
 void updateStep();
 
+// The page copied and drawn whole with nothing around it: the floor a
+// benchmark compares the update step with (32-bit pages).
+void bareFrame(State& s) {
+  const ScreenMode* m = currentMode();
+  if (!m || !s.target || !s.bitmap) return;
+  lock();
+  const D2D1_RECT_U whole{0, 0, static_cast<UINT32>(ws.width), static_cast<UINT32>(ws.height)};
+  s.bitmap->CopyFromMemory(&whole, m->visibleBuffer, static_cast<UINT32>(ws.width) * 4);
+  const D2D1_RECT_F area{0.0f, 0.0f, static_cast<float>(ws.width), static_cast<float>(ws.height)};
+  s.target->BeginDraw();
+  s.target->DrawBitmap(s.bitmap, &area, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_LINEAR, &area);
+  s.target->EndDraw(nullptr, nullptr);
+  unlock();
+}
+
 // Messages of the window: keys keep the key state current, then everything
 // goes on to the layer's window procedure.
 LRESULT CALLBACK keyProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -206,6 +222,10 @@ LRESULT CALLBACK keyProcedure(HWND window, UINT message, WPARAM wParam, LPARAM l
   if (!s) return DefWindowProcA(window, message, wParam, lParam);
   if (message == updateNow) {
     updateStep();
+    return 0;
+  }
+  if (message == bareNow) {
+    bareFrame(*s);
     return 0;
   }
   if (message == WM_KEYDOWN || message == WM_KEYUP || message == WM_SYSKEYDOWN || message == WM_SYSKEYUP) {
@@ -494,6 +514,10 @@ void d2dPresentNow(int32_t first, int32_t last) {
   unlock();
   // Direct2D's factory is single-threaded: the step runs on the window thread.
   SendMessageA(ws.window, updateNow, 0, 0);
+}
+
+void d2dBareFrame() {
+  if (const ScreenMode* m = currentMode(); m && m->driver == &d2dDriver) SendMessageA(ws.window, bareNow, 0, 0);
 }
 
 const DisplayDriver d2dDriver = windowLayerDriver("Direct2D", d2dInit, d2dFetchModes);

@@ -21,6 +21,9 @@ int64_t d2dPasses();
 void d2dLastBand(int32_t& first, int32_t& lines);
 // Marks page rows first to last and runs one update step at once.
 void d2dPresentNow(int32_t first, int32_t last);
+// The bare CopyFromMemory, DrawBitmap and EndDraw of a whole 32-bit page,
+// on the window thread (the benchmark's floor).
+void d2dBareFrame();
 // Render paths built again after D2DERR_RECREATE_TARGET since the process
 // started.
 int64_t d2dPathRebuilds();

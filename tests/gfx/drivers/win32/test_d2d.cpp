@@ -290,5 +290,9 @@ TEST_F(Direct2D, ModeSetsLeaveNothingBehind) {
   closeScreen();
   EXPECT_EQ(threadCount(), threads);
   EXPECT_EQ(windowCount(), windows);
-  EXPECT_LT(heapBytesInUse(), memory + 64 * 1024) << "grew by " << (heapBytesInUse() - memory);
+  // Wine's Direct2D keeps 260 bytes of every render target that has drawn
+  // (measured without the runtime: create, draw, release, 200 times); the
+  // back end's own record is larger than that, so its leak would show.
+  const std::size_t wine = 320 * static_cast<std::size_t>(cycles);
+  EXPECT_LT(heapBytesInUse(), memory + 16 * 1024 + wine) << "grew by " << (heapBytesInUse() - memory);
 }
