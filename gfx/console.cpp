@@ -255,7 +255,10 @@ int32_t cursorHook(int32_t row, int32_t column) {
   m->flags &= ~screenflag::pendingNewline;
   if (column - 1 >= 0) m->cursorColumn = column - 1;
   if (row - 1 >= 0) m->cursorRow = row - 1;
-  return ((m->cursorColumn & 0xFF) | m->cursorRow << 8) + 0x101;
+  // Positions are not compared with the grid, so a far row would overflow
+  // a signed shift: the word is built unsigned and wraps.
+  const uint32_t word = (static_cast<uint32_t>(m->cursorColumn) & 0xFF) | static_cast<uint32_t>(m->cursorRow) << 8;
+  return static_cast<int32_t>(word + 0x101u);
 }
 
 int32_t textSizeHook(int32_t columns, int32_t rows) {

@@ -110,6 +110,10 @@ TEST_F(Console, CursorHook) {
   EXPECT_EQ(cursorHook(0, 0), 6 | 4 << 8);
   EXPECT_EQ(currentMode()->flags & screenflag::pendingNewline, 0u);
   EXPECT_EQ(cursorHook(3, 5), 5 | 3 << 8);
+  // Far rows and columns wrap instead of overflowing (UBSan checks it).
+  EXPECT_EQ(cursorHook(0x800000, 0x7FFFFFFF), static_cast<int32_t>(0x80000000u | 0xFF));
+  EXPECT_EQ(cursorHook(0x1000000, 1), 1);  // 0xFFFFFF00 + 0x101, modulo 2^32
+  cursorHook(3, 5);
   int32_t column = 0, row = 0;
   consolePosition(&column, &row);
   EXPECT_EQ(column, 5);
