@@ -71,17 +71,6 @@ bool failFirstFormat = false;
 int32_t formatsTried[2] = {};
 int32_t formatsTriedCount = 0;
 
-template <typename F>
-F entryPoint(HMODULE module, const char* name) {
-  return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
-template <typename T>
-void release(T*& object) {
-  if (object) object->Release();
-  object = nullptr;
-}
-
 State* stateOf(HWND window) {
   return window ? static_cast<State*>(GetPropA(window, MAKEINTATOM(stateProperty))) : nullptr;
 }

@@ -72,17 +72,6 @@ static_assert(sizeof(DIDATAFORMAT) == 24 && sizeof(DIOBJECTDATAFORMAT) == 16 && 
               sizeof(DDBLTFX) == 100);
 #endif
 
-template <typename F>
-F entryPoint(HMODULE module, const char* name) {
-  return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
-template <typename T>
-void release(T*& object) {
-  if (object) object->Release();
-  object = nullptr;
-}
-
 // The display device of the window's monitor.
 struct DeviceSearch {
   HMONITOR monitor;

@@ -33,17 +33,6 @@ Wgl w{};
 PixelFormatChooser chooserOverride = nullptr;
 int32_t samplesChosen = 0;
 
-// Entry points come typeless; through void (*)() the cast is a plain one.
-template <typename F>
-F procAs(PROC entry) {
-  return reinterpret_cast<F>(reinterpret_cast<void (*)()>(entry));
-}
-
-template <typename F>
-F entryPoint(HMODULE module, const char* name) {
-  return procAs<F>(GetProcAddress(module, name));
-}
-
 // Draw to a window, OpenGL, double-buffered, RGBA; sizes from the options.
 PIXELFORMATDESCRIPTOR descriptor(const GlOptions& o) {
   PIXELFORMATDESCRIPTOR d{};

@@ -29,11 +29,6 @@ CRITICAL_SECTION presentation;
 std::atomic<bool> lockReady{false};  // the window thread takes the lock before windowInit returns
 BOOL savedScreenSaver = FALSE;
 
-template <typename F>
-F entryPoint(HMODULE module, const char* name) {
-  return reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
 bool hasThread() { return !(modeFlags() & modeflag::openGl); }
 
 // Platform calls of the window rules.

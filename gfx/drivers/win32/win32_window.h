@@ -64,6 +64,25 @@ extern WindowState windowState;
 inline int32_t modeFlags() { return windowState.rules.modeFlags; }
 inline bool fullScreen() { return modeFlags() & modeflag::fullScreen; }
 
+// Entry points come typeless; through void (*)() the cast is a plain one.
+template <typename F>
+F procAs(PROC entry) {
+  return reinterpret_cast<F>(reinterpret_cast<void (*)()>(entry));
+}
+
+// An entry point looked up by name, null when the library lacks it.
+template <typename F>
+F entryPoint(HMODULE module, const char* name) {
+  return procAs<F>(GetProcAddress(module, name));
+}
+
+// Releases a COM object, if any, and forgets it.
+template <typename T>
+void release(T*& object) {
+  if (object) object->Release();
+  object = nullptr;
+}
+
 // Each back end's init: clear the record, refuse what it cannot serve, store
 // its hooks, then windowInit. 0 or -1.
 void clearWindowState();

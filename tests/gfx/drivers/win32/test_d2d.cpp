@@ -56,25 +56,12 @@ class Direct2D : public ::testing::Test {
   }
 };
 
-// What the window shows for a page pixel: 5-6-5 widened by shifting, the
-// palette at 8 bits.
-uint32_t shownAs(const ScreenMode* m, int x, int y) {
-  const uint8_t* row = m->visibleBuffer + y * m->pitch;
-  if (m->bytesPerPixel == 4) return reinterpret_cast<const uint32_t*>(row)[x] & 0xFFFFFF;
-  if (m->bytesPerPixel == 2) {
-    const uint32_t p = reinterpret_cast<const uint16_t*>(row)[x];
-    return ((p & 0xF800) << 8) | ((p & 0x7E0) << 5) | ((p & 0x1F) << 3);
-  }
-  const uint32_t e = m->palette[row[x]];
-  return ((e & 0xFF) << 16) | (e & 0xFF00) | (e >> 16);
-}
-
 int wrongPixels(HWND w, const ScreenMode* m) {
   const int repeat = m->scanlineRepeat;
   const std::vector<uint32_t> pixels = clientPixels(w, m->width, m->height * repeat);
   int wrong = 0;
   for (int y = 0; y < m->height * repeat; ++y) {
-    for (int x = 0; x < m->width; ++x) wrong += pixels[static_cast<std::size_t>(y) * m->width + x] != shownAs(m, x, y / repeat);
+    for (int x = 0; x < m->width; ++x) wrong += pixels[static_cast<std::size_t>(y) * m->width + x] != convertedAs(m, x, y / repeat);
   }
   return wrong;
 }
@@ -132,7 +119,7 @@ TEST_F(Direct2D, OneChangedRowDrawsOneRow) {
   const std::vector<uint32_t> pixels = clientPixels(window(), 640, 480);
   for (int y = 298; y <= 302; ++y) {
     bool same = true;
-    for (int x = 0; x < 640; ++x) same = same && pixels[static_cast<std::size_t>(y) * 640 + x] == shownAs(m, x, y);
+    for (int x = 0; x < 640; ++x) same = same && pixels[static_cast<std::size_t>(y) * 640 + x] == convertedAs(m, x, y);
     EXPECT_EQ(same, y == 300) << "row " << y;
   }
 }

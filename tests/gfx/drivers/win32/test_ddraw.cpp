@@ -55,26 +55,13 @@ class DirectX : public ::testing::Test {
   }
 };
 
-// What the 32-bit window shows for a page pixel: 5-6-5 widened by shifting,
-// the palette at 8 bits.
-uint32_t shownAs(const ScreenMode* m, int x, int y) {
-  const uint8_t* row = m->visibleBuffer + y * m->pitch;
-  if (m->bytesPerPixel == 4) return reinterpret_cast<const uint32_t*>(row)[x] & 0xFFFFFF;
-  if (m->bytesPerPixel == 2) {
-    const uint32_t p = reinterpret_cast<const uint16_t*>(row)[x];
-    return ((p & 0xF800) << 8) | ((p & 0x7E0) << 5) | ((p & 0x1F) << 3);
-  }
-  const uint32_t e = m->palette[row[x]];
-  return ((e & 0xFF) << 16) | (e & 0xFF00) | (e >> 16);
-}
-
 // Rows first to last of the window equal the page (or, with `equal` false,
 // differ from it in at least one pixel each).
 void expectRows(HWND w, const ScreenMode* m, int first, int last, bool equal, const char* what) {
   const std::vector<uint32_t> pixels = clientPixels(w, m->width, m->height);
   for (int y = first; y <= last; ++y) {
     bool same = true;
-    for (int x = 0; x < m->width && same; ++x) same = pixels[static_cast<std::size_t>(y) * m->width + x] == shownAs(m, x, y);
+    for (int x = 0; x < m->width && same; ++x) same = pixels[static_cast<std::size_t>(y) * m->width + x] == convertedAs(m, x, y);
     ASSERT_EQ(same, equal) << what << " row " << y;
   }
 }
@@ -261,7 +248,7 @@ TEST_F(DirectX, DesktopFullScreenModes) {
     const std::vector<uint32_t> pixels = clientPixels(window(), width, height, true);
     int wrong = 0;
     for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x) wrong += pixels[static_cast<std::size_t>(y) * width + x] != shownAs(m, x, y);
+      for (int x = 0; x < width; ++x) wrong += pixels[static_cast<std::size_t>(y) * width + x] != convertedAs(m, x, y);
     }
     EXPECT_EQ(wrong, 0) << width << " x " << height << " x " << depth;
   }

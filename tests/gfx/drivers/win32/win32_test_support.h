@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "gfx/mode.h"
+
 namespace pel::test {
 
 // The window's client area, 0x00RRGGBB a pixel, top row first.
@@ -35,6 +37,19 @@ inline std::vector<uint32_t> clientPixels(HWND window, int width, int height, bo
   DeleteDC(memory);
   ReleaseDC(fromScreen ? nullptr : window, source);
   return pixels;
+}
+
+// What a 32-bit surface shows for a page pixel after the runtime's own
+// conversion: 5-6-5 widened by shifting, the palette at 8 bits.
+inline uint32_t convertedAs(const ScreenMode* m, int x, int y) {
+  const uint8_t* row = m->visibleBuffer + y * m->pitch;
+  if (m->bytesPerPixel == 4) return reinterpret_cast<const uint32_t*>(row)[x] & 0xFFFFFF;
+  if (m->bytesPerPixel == 2) {
+    const uint32_t p = reinterpret_cast<const uint16_t*>(row)[x];
+    return ((p & 0xF800) << 8) | ((p & 0x7E0) << 5) | ((p & 0x1F) << 3);
+  }
+  const uint32_t e = m->palette[row[x]];
+  return ((e & 0xFF) << 16) | (e & 0xFF00) | (e >> 16);
 }
 
 inline void sendKey(WORD virtualKey, bool up, bool extended = false) {
