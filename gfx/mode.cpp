@@ -220,14 +220,15 @@ int32_t setMode(int32_t screen, int32_t width, int32_t height, int32_t depth, in
                 int32_t pages, int32_t refreshRate, int32_t paletteIndex, int32_t fontIndex, int32_t flags,
                 float aspect, int32_t textColumns, int32_t textRows) {
   if (flags >= 0 && (flags & modeflag::shaped)) flags |= 0x1C;
-  tearDown();
 
   if (screen == 0 || width == 0) {
+    tearDown();
     hooks() = {};
     if (flags != modeflag::atExit) consoleReset80x25();
     resetConsoleViewLimits();
   } else {
-    // Sizes the buffers cannot hold are refused before anything is built.
+    // Sizes the buffers cannot hold are refused before anything changes, so
+    // the open mode (and the console's grid over it) stays usable.
     const int32_t bytesPerPixel = (depth == 15 || depth == 16) ? 2 : (depth == 24 || depth == 32) ? 4 : (depth + 7) / 8;
     const uint64_t pitch = static_cast<uint64_t>(width) * static_cast<uint64_t>(bytesPerPixel);
     const uint64_t pageBytes = pitch * static_cast<uint64_t>(height);
@@ -235,8 +236,9 @@ int32_t setMode(int32_t screen, int32_t width, int32_t height, int32_t depth, in
     if (width < 0 || height <= 0 || depth < 1 || depth > 32 || scanlineRepeat < 1 || pitch > INT32_MAX ||
         pageBytes > maxPageMemory || pageCount > maxPageMemory / pageBytes ||
         static_cast<uint64_t>(height) * scanlineRepeat > INT32_MAX || textColumns < 0 || textRows < 0) {
-      return closeAndFail();
+      return setLastError(1);
     }
+    tearDown();
     installHooks();
 
     auto* m = static_cast<ScreenMode*>(allocateZeroed(1, sizeof(ScreenMode)));
