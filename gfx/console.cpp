@@ -56,6 +56,12 @@ void markIfShown(const DrawContext* c, int32_t first, int32_t last) {
 
 void cursorBack() {
   ScreenMode* m = currentMode();
+  // A cursor parked after the last cell already stands on that cell: backing
+  // up only drops the pending new line, or the next key would scroll.
+  if (m->flags & screenflag::pendingNewline) {
+    m->flags &= ~screenflag::pendingNewline;
+    return;
+  }
   if (--m->cursorColumn < 0) {
     m->cursorColumn = std::max(m->textColumns - 1, 0);
     if (--m->cursorRow < 0) m->cursorRow = m->cursorColumn = 0;

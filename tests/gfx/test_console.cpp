@@ -198,6 +198,25 @@ TEST_F(Console, BackspaceAtTheFirstCellStaysThere) {
   EXPECT_EQ(currentMode()->cursorRow, 0);
 }
 
+TEST_F(Console, ReadingFromTheLastCellOfTheScrollRegionLeavesNoStrayBlock) {
+  consoleSetView(10, 20);
+  consoleLocate(20, 100);
+  std::thread producer(feed, std::string("ab\b\r"));
+  char line[8];
+  consoleReadString(line, sizeof line);
+  producer.join();
+  EXPECT_STREQ(line, "a\r");
+  // The first key lands where the reading started; the region scrolled once,
+  // for the second key, which backspace then took away.
+  EXPECT_EQ(readCellHook(100, 19, 0), 'a');
+  for (int32_t row = 1; row <= 75; ++row) {
+    for (int32_t column = 1; column <= 100; ++column) {
+      ASSERT_NE(readCellHook(column, row, 0), 219) << column << ", " << row;
+    }
+  }
+  EXPECT_EQ(readCellHook(1, 20, 0), ' ');
+}
+
 TEST(ConsoleExample, GreetsAndEchoesInjectedKeys) {
   fake::Locking::install();
   std::thread producer([] {
