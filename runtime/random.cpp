@@ -132,6 +132,8 @@ void seedRandom(double seed, int32_t algorithm) {
   }
 }
 
+void resetRandom() { rs = RandomState{}; }
+
 double nextRandom(float x) {
   if (!rs.generator) {
     const int32_t dialect = runtimeDialect();

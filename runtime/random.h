@@ -9,6 +9,9 @@ namespace pel {
 void seedRandom(double seed, int32_t algorithm);
 // The next value in [0, 1); an argument of 0 repeats the last value.
 double nextRandom(float x);
+// Back to the state before any seed: the next draw picks by dialect again.
+// The runtime's start does this, so a new dialect takes effect.
+void resetRandom();
 
 // MT19937 tempering, shared by the Twister and the real-random generator.
 constexpr uint32_t temper(uint32_t y) {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "console.h"
+#include "random.h"
 
 namespace pel {
 namespace {
@@ -23,6 +24,7 @@ std::array<void*, static_cast<std::size_t>(ContextSlot::Count)> contextSlots{};
 
 void runtimeInit(int argc, char** argv, int32_t dialect) {
   startRecord = {argc, argv, dialect};
+  resetRandom();
 }
 
 void runtimeEnd(int32_t status) {

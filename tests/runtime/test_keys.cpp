@@ -22,9 +22,21 @@ int32_t decode(std::string_view bytes, std::size_t* used = nullptr) {
   return code;
 }
 
+// Every test starts with no hooks, an empty console ring and no key flag.
+class Keys : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    hooks() = {};
+    while (takeConsoleKey() != 0) {
+    }
+    takeConsoleKeyFlag();
+  }
+  void TearDown() override { hooks() = {}; }
+};
+
 }  // namespace
 
-TEST(Keys, StringsOfKeyCodes) {
+TEST_F(Keys, StringsOfKeyCodes) {
   EXPECT_EQ(keyString(0), "");
   EXPECT_EQ(keyString('A'), "A");
   EXPECT_EQ(keyString(27), "\x1b");
@@ -33,14 +45,14 @@ TEST(Keys, StringsOfKeyCodes) {
   EXPECT_EQ(keyString(-126), "\x82");      // upper-half character, stored signed
 }
 
-TEST(Keys, ReadKeyOnEmptyRingReturnsAtOnce) {
+TEST_F(Keys, ReadKeyOnEmptyRingReturnsAtOnce) {
   const double start = timerSeconds();
   EXPECT_EQ(readKey(), "");
   EXPECT_EQ(keyWaiting(), 0);
   EXPECT_LT(elapsedMs(start), 20.0);
 }
 
-TEST(Keys, ConsoleRingKeepsOrderAndSplitsExtendedCodes) {
+TEST_F(Keys, ConsoleRingKeepsOrderAndSplitsExtendedCodes) {
   postConsoleKey('x');
   postConsoleKey(0x48FF);
   postConsoleKey('y');
@@ -53,14 +65,13 @@ TEST(Keys, ConsoleRingKeepsOrderAndSplitsExtendedCodes) {
   EXPECT_EQ(takeConsoleChar(), 0);
 }
 
-TEST(Keys, ConsoleRingRefusesKeysWhenFull) {
+TEST_F(Keys, ConsoleRingRefusesKeysWhenFull) {
   for (int i = 1; i <= 600; ++i) postConsoleKey(i);
   for (int i = 1; i <= 511; ++i) ASSERT_EQ(takeConsoleKey(), i);
   EXPECT_EQ(takeConsoleKey(), 0);
 }
 
-TEST(Keys, SleepReturnsEarlyOnAKey) {
-  takeConsoleKeyFlag();
+TEST_F(Keys, SleepReturnsEarlyOnAKey) {
   std::thread producer([] {
     std::this_thread::sleep_for(30ms);
     postConsoleKey('k');
@@ -75,16 +86,15 @@ TEST(Keys, SleepReturnsEarlyOnAKey) {
   EXPECT_EQ(readKey(), "k");
 }
 
-TEST(Keys, ShortSleepIgnoresKeys) {
+TEST_F(Keys, ShortSleepIgnoresKeys) {
   postConsoleKey('k');
   const double start = timerSeconds();
   EXPECT_EQ(sleepMs(60), 0);
   EXPECT_GE(elapsedMs(start), 59.0);
-  // The flag is left for the next test of it.
-  EXPECT_EQ(takeConsoleKeyFlag(), 1);
+  EXPECT_EQ(takeConsoleKeyFlag(), 1);  // left for whoever asks next
 }
 
-TEST(Keys, SleepWithPendingKeyAndLongDurationReturnsAtOnce) {
+TEST_F(Keys, SleepWithPendingKeyAndLongDurationReturnsAtOnce) {
   postConsoleKey('k');
   const double start = timerSeconds();
   EXPECT_EQ(sleepMs(1000), 1);
@@ -92,8 +102,7 @@ TEST(Keys, SleepWithPendingKeyAndLongDurationReturnsAtOnce) {
   EXPECT_EQ(takeConsoleKeyFlag(), 0);  // cleared on reading
 }
 
-TEST(Keys, SleepMinusOneWaitsForAKey) {
-  takeConsoleKeyFlag();
+TEST_F(Keys, SleepMinusOneWaitsForAKey) {
   std::thread producer([] {
     std::this_thread::sleep_for(80ms);
     postConsoleKey('z');
@@ -104,7 +113,7 @@ TEST(Keys, SleepMinusOneWaitsForAKey) {
   producer.join();
 }
 
-TEST(Keys, NegativeAndZeroSleepsReturnAtOnce) {
+TEST_F(Keys, NegativeAndZeroSleepsReturnAtOnce) {
   const double start = timerSeconds();
   EXPECT_EQ(sleepMs(-7), 0);
   EXPECT_EQ(sleepMs(0), 0);
@@ -112,7 +121,7 @@ TEST(Keys, NegativeAndZeroSleepsReturnAtOnce) {
   EXPECT_LT(elapsedMs(start), 20.0);
 }
 
-TEST(Keys, HooksTakeOverSleepAndKeys) {
+TEST_F(Keys, HooksTakeOverSleepAndKeys) {
   hooks().sleep = [](int32_t ms) { return ms * 2; };
   hooks().readKey = [] { return std::string("\xff;"); };
   hooks().waitKey = [] { return int32_t{0x6BFF}; };

@@ -32,9 +32,15 @@ std::mt19937 referenceTwister(uint32_t seed) {
   return engine;
 }
 
+// Every test starts from the program's start: dialect 0, nothing seeded.
+class Random : public ::testing::Test {
+ protected:
+  void SetUp() override { runtimeInit(0, nullptr, 0); }
+};
+
 }  // namespace
 
-TEST(Random, FastGeneratorFirstValues) {
+TEST_F(Random, FastGeneratorFirstValues) {
   for (double seed : {0.0, 1.0, 12345.75, 4294967295.0, 4294967296.0 + 7, -3.9}) {
     seedRandom(seed, 2);
     uint32_t state = static_cast<uint32_t>(static_cast<int64_t>(std::trunc(seed)));
@@ -45,12 +51,12 @@ TEST(Random, FastGeneratorFirstValues) {
   }
 }
 
-TEST(Random, FastGeneratorIgnoresNegativeArgument) {
+TEST_F(Random, FastGeneratorIgnoresNegativeArgument) {
   seedRandom(10, 2);
   EXPECT_EQ(nextRandom(-5.0f), lcg(10) / twoTo32);
 }
 
-TEST(Random, TwisterMatchesStandardGenerationFromStatedSeeding) {
+TEST_F(Random, TwisterMatchesStandardGenerationFromStatedSeeding) {
   for (uint32_t seed : {0u, 5489u, 0xDEADBEEFu}) {
     std::mt19937 reference = referenceTwister(seed);
     seedRandom(seed, 3);
@@ -60,7 +66,7 @@ TEST(Random, TwisterMatchesStandardGenerationFromStatedSeeding) {
   }
 }
 
-TEST(Random, UnknownAlgorithmSeedsTheTwister) {
+TEST_F(Random, UnknownAlgorithmSeedsTheTwister) {
   std::mt19937 reference = referenceTwister(77);
   seedRandom(77, 99);
   EXPECT_EQ(nextRandom(1.0f), reference() / twoTo32);
@@ -68,7 +74,7 @@ TEST(Random, UnknownAlgorithmSeedsTheTwister) {
   EXPECT_EQ(nextRandom(1.0f), referenceTwister(77)() / twoTo32);
 }
 
-TEST(Random, CompatibleGenerator) {
+TEST_F(Random, CompatibleGenerator) {
   // Seed 1.0: upper word 0x3FF00000 gives ((0x3FF0 ^ 0x3FF00000 >> 16)...) << 8.
   seedRandom(1.0, 4);
   const uint32_t high = 0x3FF00000u;
@@ -81,7 +87,7 @@ TEST(Random, CompatibleGenerator) {
   EXPECT_EQ(nextRandom(-2.5f), state / 16777216.0);
 }
 
-TEST(Random, ZeroArgumentRepeatsTheLastValueForEveryGenerator) {
+TEST_F(Random, ZeroArgumentRepeatsTheLastValueForEveryGenerator) {
   for (int algorithm = 1; algorithm <= 5; ++algorithm) {
     seedRandom(42, algorithm);
     const double first = nextRandom(1.0f);
@@ -92,7 +98,7 @@ TEST(Random, ZeroArgumentRepeatsTheLastValueForEveryGenerator) {
   }
 }
 
-TEST(Random, ValuesStayInUnitInterval) {
+TEST_F(Random, ValuesStayInUnitInterval) {
   for (int algorithm = 1; algorithm <= 5; ++algorithm) {
     seedRandom(7, algorithm);
     for (int i = 0; i < 2000; ++i) {
@@ -103,7 +109,7 @@ TEST(Random, ValuesStayInUnitInterval) {
   }
 }
 
-TEST(Random, RealRandomZeroArgumentLeavesEntropyAlone) {
+TEST_F(Random, RealRandomZeroArgumentLeavesEntropyAlone) {
   seedRandom(3, 5);
   const double a = nextRandom(1.0f);
   EXPECT_EQ(nextRandom(0.0f), a);
@@ -111,7 +117,7 @@ TEST(Random, RealRandomZeroArgumentLeavesEntropyAlone) {
   for (int i = 0; i < 600; ++i) ASSERT_LT(nextRandom(1.0f), 1.0);
 }
 
-TEST(Random, ClockSeedUsesTheBitPattern) {
+TEST_F(Random, ClockSeedUsesTheBitPattern) {
   // A clock seed must not be the integer part of the clock: two seeds taken
   // microseconds apart differ in their low bits almost always.
   seedRandom(-1.0, 2);
@@ -121,7 +127,7 @@ TEST(Random, ClockSeedUsesTheBitPattern) {
   EXPECT_NE(a, b);
 }
 
-TEST(Random, SeedConversionTruncatesAndKeepsLowBits) {
+TEST_F(Random, SeedConversionTruncatesAndKeepsLowBits) {
   EXPECT_EQ(seedBits(2.9), 2u);
   EXPECT_EQ(seedBits(-2.9), 0xFFFFFFFEu);
   EXPECT_EQ(seedBits(4294967296.0 * 3 + 5), 5u);
@@ -131,19 +137,19 @@ TEST(Random, SeedConversionTruncatesAndKeepsLowBits) {
   EXPECT_EQ(seedBits(1e300), 0u);
 }
 
-TEST(Random, DialectDefaults) {
+TEST_F(Random, DialectDefaults) {
   // Dialect 0 before any seed: seed 0 with the Twister.
   runtimeInit(0, nullptr, 0);
   EXPECT_EQ(nextRandom(1.0f), referenceTwister(0)() / twoTo32);
 }
 
-TEST(Random, DialectThreeStartsTheCompatibleGenerator) {
+TEST_F(Random, DialectThreeStartsTheCompatibleGenerator) {
   runtimeInit(0, nullptr, 3);
   const uint32_t state = (0x50000u * 16598013u + 12820163u) & 0xFFFFFFu;
   EXPECT_EQ(nextRandom(1.0f), state / 16777216.0);
 }
 
-TEST(Random, AlgorithmZeroPicksByDialect) {
+TEST_F(Random, AlgorithmZeroPicksByDialect) {
   runtimeInit(0, nullptr, 3);
   seedRandom(1.0, 0);  // algorithm 4
   const uint32_t high = 0x3FF00000u;
