@@ -786,3 +786,97 @@ TEST_F(X11, TheDemoShowsItsDiscsAndEndsOnAKey) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_LT(took, demoEndsWithin);
 }
+
+// Close requests at random moments, some while a mode set builds the next
+// window: each gives exactly one close key and one WindowClose.
+TEST_F(X11, EveryCloseRequestIsAnsweredOnce) {
+  Display* sender = XOpenDisplay(display.c_str());
+  ASSERT_NE(sender, nullptr);
+  const Atom protocols = XInternAtom(sender, "WM_PROTOCOLS", False);
+  const Atom deleteWindow = XInternAtom(sender, "WM_DELETE_WINDOW", False);
+  auto sendClose = [&](Window w) {
+    XEvent close{};
+    close.xclient.type = ClientMessage;
+    close.xclient.window = w;
+    close.xclient.message_type = protocols;
+    close.xclient.format = 32;
+    close.xclient.data.l[0] = static_cast<long>(deleteWindow);
+    XSendEvent(sender, w, False, NoEventMask, &close);
+    XFlush(sender);
+  };
+  // A new connection may get the old window's number again: the old window
+  // carries a mark, and the new one is the top-level window without it. The
+  // window may go between two requests; the sender's errors are ignored.
+  static Display* quiet = nullptr;
+  static XErrorHandler previous = nullptr;
+  quiet = sender;
+  previous = XSetErrorHandler([](Display* d, XErrorEvent* e) { return d == quiet ? 0 : previous(d, e); });
+  const Atom mark = XInternAtom(sender, "PEL_TEST_OLD", False);
+  auto markWindow = [&](Window w) {
+    const long one = 1;
+    XChangeProperty(sender, w, mark, XA_CARDINAL, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(&one), 1);
+    XSync(sender, False);
+  };
+  auto newWindow = [&] {
+    Window root, parent, *children = nullptr, found = 0;
+    unsigned count = 0;
+    XQueryTree(sender, DefaultRootWindow(sender), &root, &parent, &children, &count);
+    if (count) {
+      Atom type = None;
+      int format;
+      unsigned long items = 0, remaining;
+      unsigned char* data = nullptr;
+      const int status = XGetWindowProperty(sender, children[count - 1], mark, 0, 1, False, XA_CARDINAL, &type,
+                                            &format, &items, &remaining, &data);
+      if (data) XFree(data);
+      if (status == Success && type == None) found = children[count - 1];
+    }
+    if (children) XFree(children);
+    return found;
+  };
+  int keys = 0, closes = 0;
+  auto collect = [&] {
+    for (int32_t code; (code = takeKey()) != 0;) keys += code == closeKeyCode;
+    EventRecord e;
+    while (pollEvent(e)) closes += e.type == WindowClose;
+  };
+  std::mt19937 random(16);
+  ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
+  Window w = findWindow();
+  ASSERT_NE(w, 0u);
+  constexpr int requests = 200;
+  for (int i = 0; i < requests; ++i) {
+    if (i % 20 == 19) {
+      // The request goes to the new window as soon as it exists, while the
+      // mode set is still going on.
+      markWindow(w);
+      std::thread during([&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        Window fresh = 0;
+        while (!(fresh = newWindow()) && std::chrono::steady_clock::now() < deadline) {
+          std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        if (fresh) sendClose(fresh);
+      });
+      ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
+      during.join();
+      w = findWindow();
+    } else {
+      std::this_thread::sleep_for(std::chrono::microseconds(random() % 15000));
+      sendClose(w);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while ((keys <= i || closes <= i) && std::chrono::steady_clock::now() < deadline) {
+      collect();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(keys, i + 1) << "request " << i;
+    ASSERT_EQ(closes, i + 1) << "request " << i;
+  }
+  settle();
+  collect();
+  EXPECT_EQ(keys, requests);
+  EXPECT_EQ(closes, requests);
+  XSetErrorHandler(previous);
+  XCloseDisplay(sender);
+}
