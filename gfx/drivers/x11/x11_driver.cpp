@@ -5,6 +5,7 @@
 #include "gfx/blit.h"
 #include "gfx/drivers/window_rules.h"
 #include "gfx/mode.h"
+#include "gfx/scale.h"
 
 #include "gfx/drivers/x11/x11_window.h"
 
@@ -27,12 +28,19 @@ using namespace x11;
 
 constexpr auto presentPeriod = std::chrono::milliseconds(10);
 
-// The surface image and the window thread that presents it.
-struct Surface {
-  GC gc = nullptr;
+// An image in the window's format, in shared memory where the server offers it.
+struct Image {
   XImage* image = nullptr;
   XShmSegmentInfo shm{};
   bool shmAttached = false;
+};
+
+// The surface image and the window thread that presents it.
+struct Surface {
+  GC gc = nullptr;
+  Image page;    // the picture converted, at its own size
+  Image scaled;  // the picture as a full-screen window shows it, when larger
+  ScaleMap map;
   Blitter blitter = nullptr;
   bool sameFormat = false;  // a 32-bit visual in the pages' channel order
 
@@ -80,23 +88,54 @@ void reshape(const ScreenMode* m, int32_t top, int32_t rows) {
 // cache lines without reading them first, which matters for memory the
 // server reads next.
 void copyBand(const ScreenMode* m, int32_t top, int32_t rows) {
-  auto* image = reinterpret_cast<uint8_t*>(surface.image->data);
-  const auto stride = static_cast<std::size_t>(surface.image->bytes_per_line);
+  XImage* image = surface.page.image;
+  auto* data = reinterpret_cast<uint8_t*>(image->data);
+  const auto stride = static_cast<std::size_t>(image->bytes_per_line);
   const auto rowBytes = static_cast<std::size_t>(win->width) * 4;
   if (m->scanlineRepeat == 1 && stride == static_cast<std::size_t>(m->pitch)) {
-    std::memcpy(image + top * stride, m->visibleBuffer + top * stride, rows * stride);
+    std::memcpy(data + top * stride, m->visibleBuffer + top * stride, rows * stride);
     return;
   }
   for (int32_t r = top; r < top + rows; ++r) {
-    std::memcpy(image + r * stride, m->visibleBuffer + static_cast<std::size_t>(r / m->scanlineRepeat) * m->pitch,
+    std::memcpy(data + r * stride, m->visibleBuffer + static_cast<std::size_t>(r / m->scanlineRepeat) * m->pitch,
                 rowBytes);
   }
+}
+
+// Puts rows [top, top + rows) of the image at (x, y + top) in the window.
+void put(const Image& i, int32_t x, int32_t y, int32_t top, int32_t rows) {
+  const auto width = static_cast<unsigned>(i.image->width);
+  if (i.shmAttached) {
+    xl->XShmPutImage(win->display, win->window, surface.gc, i.image, 0, top, x, y + top, width,
+                     static_cast<unsigned>(rows), False);
+  } else {
+    xl->XPutImage(win->display, win->window, surface.gc, i.image, 0, top, x, y + top, width,
+                  static_cast<unsigned>(rows));
+  }
+}
+
+bool createImage(Image& i, int32_t width, int32_t height);
+void destroyImage(Image& i);
+
+// The scaled image and its map for the picture's size on the window; the
+// image goes when the picture is shown at its own size again.
+bool prepareScaled(bool scaled) {
+  Image& i = surface.scaled;
+  if (!scaled) {
+    if (i.image) destroyImage(i);
+    return true;
+  }
+  if (i.image && i.image->width == win->pictureW && i.image->height == win->pictureH) return true;
+  destroyImage(i);
+  const int32_t bytesPerPixel = surface.page.image->bits_per_pixel / 8;
+  return buildScaleMap(surface.map, win->width, win->height, win->pictureW, win->pictureH, bytesPerPixel) &&
+         createImage(i, win->pictureW, win->pictureH);
 }
 
 // The rows that changed since the last pass, converted and put on the window.
 void present() {
   ScreenMode* m = currentMode();
-  if (!m || !surface.image || !win->window) return;
+  if (!m || !surface.page.image || !win->window) return;
   // The band of page rows marked dirty, in surface rows.
   int32_t first = 0;
   while (first < m->height && !m->dirty[first]) ++first;
@@ -104,18 +143,33 @@ void present() {
   int32_t last = m->height - 1;
   while (!m->dirty[last]) --last;
   const int32_t top = first * m->scanlineRepeat, rows = (last - first + 1) * m->scanlineRepeat;
-  if (surface.sameFormat && m->bytesPerPixel == 4) {
-    copyBand(m, top, rows);
+  const bool scaled = win->pictureW != win->width || win->pictureH != win->height;
+  if (!prepareScaled(scaled)) return;
+  const bool direct = surface.sameFormat && m->bytesPerPixel == 4;
+  if (scaled) {
+    // Pages already in the window's format are scaled straight from the page.
+    const uint8_t* source = m->visibleBuffer;
+    std::size_t pitch = static_cast<std::size_t>(m->pitch);
+    int32_t repeat = m->scanlineRepeat;
+    if (!direct) {
+      surface.blitter(reinterpret_cast<uint8_t*>(surface.page.image->data), surface.page.image->bytes_per_line);
+      source = reinterpret_cast<const uint8_t*>(surface.page.image->data);
+      pitch = static_cast<std::size_t>(surface.page.image->bytes_per_line);
+      repeat = 1;
+    }
+    XImage* image = surface.scaled.image;
+    const RowSpan band = scaledRows(surface.map, top, top + rows);
+    scaleRows(surface.map, source, pitch, repeat, reinterpret_cast<uint8_t*>(image->data),
+              static_cast<std::size_t>(image->bytes_per_line), band);
+    if (band.end > band.first) put(surface.scaled, win->originX, win->originY, band.first, band.end - band.first);
   } else {
-    surface.blitter(reinterpret_cast<uint8_t*>(surface.image->data), surface.image->bytes_per_line);
-  }
-  if (!win->shapeBits.empty()) reshape(m, top, rows);
-  if (surface.shmAttached) {
-    xl->XShmPutImage(win->display, win->window, surface.gc, surface.image, 0, top, win->originX, win->originY + top,
-                     static_cast<unsigned>(win->width), static_cast<unsigned>(rows), False);
-  } else {
-    xl->XPutImage(win->display, win->window, surface.gc, surface.image, 0, top, win->originX, win->originY + top,
-                  static_cast<unsigned>(win->width), static_cast<unsigned>(rows));
+    if (direct) {
+      copyBand(m, top, rows);
+    } else {
+      surface.blitter(reinterpret_cast<uint8_t*>(surface.page.image->data), surface.page.image->bytes_per_line);
+    }
+    if (!win->shapeBits.empty()) reshape(m, top, rows);
+    put(surface.page, win->originX, win->originY, top, rows);
   }
   std::memset(m->dirty, 0, static_cast<std::size_t>(m->height));
   rowsPresented += rows;
@@ -124,41 +178,56 @@ void present() {
 // ---- The surface ----------------------------------------------------------
 
 // Attaching shared memory fails on a remote server.
-bool attachShared() {
-  return withoutErrorExit([] { return xl->XShmAttach(win->display, &surface.shm) != 0; });
+bool attachShared(XShmSegmentInfo& shm) {
+  return withoutErrorExit([&shm] { return xl->XShmAttach(win->display, &shm) != 0; });
 }
 
-// The surface image: shared memory where the server offers it.
-bool createImage() {
-  const unsigned w = static_cast<unsigned>(win->width), h = static_cast<unsigned>(win->height);
+bool createImage(Image& i, int32_t width, int32_t height) {
+  const auto w = static_cast<unsigned>(width), h = static_cast<unsigned>(height);
   if (xl->hasXext && xl->XShmQueryExtension(win->display)) {
-    surface.image = xl->XShmCreateImage(win->display, win->visual, static_cast<unsigned>(win->depth), ZPixmap, nullptr,
-                                     &surface.shm, w, h);
-    if (surface.image) {
-      surface.shm.shmid = shmget(IPC_PRIVATE, static_cast<std::size_t>(surface.image->bytes_per_line) * h, IPC_CREAT | 0600);
-      if (surface.shm.shmid >= 0) {
-        surface.shm.shmaddr = surface.image->data = static_cast<char*>(shmat(surface.shm.shmid, nullptr, 0));
-        surface.shm.readOnly = False;
-        const bool mapped = surface.shm.shmaddr != reinterpret_cast<char*>(-1);
-        const bool attached = mapped && attachShared();
+    i.image = xl->XShmCreateImage(win->display, win->visual, static_cast<unsigned>(win->depth), ZPixmap, nullptr,
+                                  &i.shm, w, h);
+    if (i.image) {
+      i.shm.shmid = shmget(IPC_PRIVATE, static_cast<std::size_t>(i.image->bytes_per_line) * h, IPC_CREAT | 0600);
+      if (i.shm.shmid >= 0) {
+        i.shm.shmaddr = i.image->data = static_cast<char*>(shmat(i.shm.shmid, nullptr, 0));
+        i.shm.readOnly = False;
+        const bool mapped = i.shm.shmaddr != reinterpret_cast<char*>(-1);
+        const bool attached = mapped && attachShared(i.shm);
         // Marked for removal now, so the segment goes away with the last detach.
-        shmctl(surface.shm.shmid, IPC_RMID, nullptr);
+        shmctl(i.shm.shmid, IPC_RMID, nullptr);
         if (attached) {
-          surface.shmAttached = true;
+          i.shmAttached = true;
           return true;
         }
-        if (mapped) shmdt(surface.shm.shmaddr);
+        if (mapped) shmdt(i.shm.shmaddr);
       }
-      surface.image->data = nullptr;
-      XDestroyImage(surface.image);
-      surface.image = nullptr;
+      i.image->data = nullptr;
+      XDestroyImage(i.image);
+      i.image = nullptr;
     }
   }
-  surface.image =
-      xl->XCreateImage(win->display, win->visual, static_cast<unsigned>(win->depth), ZPixmap, 0, nullptr, w, h, 32, 0);
-  if (!surface.image) return false;
-  surface.image->data = static_cast<char*>(std::calloc(static_cast<std::size_t>(surface.image->bytes_per_line), h));
-  return surface.image->data != nullptr;
+  i.image = xl->XCreateImage(win->display, win->visual, static_cast<unsigned>(win->depth), ZPixmap, 0, nullptr, w, h,
+                             32, 0);
+  if (!i.image) return false;
+  i.image->data = static_cast<char*>(std::calloc(static_cast<std::size_t>(i.image->bytes_per_line), h));
+  if (i.image->data) return true;
+  XDestroyImage(i.image);
+  i.image = nullptr;
+  return false;
+}
+
+void destroyImage(Image& i) {
+  if (i.image) {
+    if (i.shmAttached) {
+      xl->XShmDetach(win->display, &i.shm);
+      xl->XSync(win->display, False);
+      shmdt(i.shm.shmaddr);
+      i.image->data = nullptr;
+    }
+    XDestroyImage(i.image);  // frees the data of a plain image
+  }
+  i = Image{};
 }
 
 // The blitter for the default visual (its bits per pixel and channel order),
@@ -179,24 +248,15 @@ bool openSurface() {
   if (!surface.blitter) return false;
   surface.sameFormat = blitDepth == 32 && order == 0;
   surface.gc = xl->XCreateGC(d, RootWindow(d, win->screen), 0, nullptr);
-  return createImage();
+  return createImage(surface.page, win->width, win->height);
 }
 
 void closeSurface() {
-  Display* d = win->display;
-  if (!d) return;
-  if (surface.image) {
-    if (surface.shmAttached) {
-      xl->XShmDetach(d, &surface.shm);
-      xl->XSync(d, False);
-      shmdt(surface.shm.shmaddr);
-      surface.image->data = nullptr;
-    }
-    XDestroyImage(surface.image);  // frees the data of a plain image
-    surface.image = nullptr;
-  }
-  surface.shmAttached = false;
-  if (surface.gc) xl->XFreeGC(d, surface.gc);
+  if (!win->display) return;
+  destroyImage(surface.scaled);
+  destroyImage(surface.page);
+  surface.map = ScaleMap{};
+  if (surface.gc) xl->XFreeGC(win->display, surface.gc);
   surface.gc = nullptr;
 }
 
@@ -250,6 +310,7 @@ void threadMain() {
 int32_t x11Init(const char* title, int32_t width, int32_t height, int32_t, int32_t, int32_t flags) {
   if (flags & modeflag::openGl) return -1;
   if (!createLayer(title, width, height, flags, {})) return -1;
+  win->scaleToFit = true;
   surface.startResult = 1;
   surface.running = true;
   surface.thread = std::thread(threadMain);
@@ -277,7 +338,7 @@ int64_t x11Passes() { return passes; }
 
 void x11PresentNow(int32_t first, int32_t last) {
   ScreenMode* m = currentMode();
-  if (!win || !win->display || !surface.image || !m || first < 0 || last >= m->height || first > last) return;
+  if (!win || !win->display || !surface.page.image || !m || first < 0 || last >= m->height || first > last) return;
   std::lock_guard guard(win->presentation);
   std::memset(m->dirty + first, 1, static_cast<std::size_t>(last - first + 1));
   present();

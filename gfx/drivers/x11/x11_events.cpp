@@ -97,9 +97,10 @@ void buttonEvent(XButtonEvent& e, bool press) {
 }
 
 void pointerAt(int x, int y, int rootX, int rootY) {
-  const int32_t cx = x - win->originX, cy = y - win->originY;
-  win->rules.pointerInClient = cx >= 0 && cy >= 0 && cx < win->width && cy < win->height;
-  pointerMove(win->rules, cx, cy, rootX, rootY);
+  const int32_t px = x - win->originX, py = y - win->originY;
+  win->rules.pointerInClient = px >= 0 && py >= 0 && px < win->pictureW && py < win->pictureH;
+  pointerMove(win->rules, pictureFromWindow(px, win->pictureW, win->width),
+              pictureFromWindow(py, win->pictureH, win->height), rootX, rootY);
 }
 
 // A window property of the given type and format (8: bytes, 32: longs, as

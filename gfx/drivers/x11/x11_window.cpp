@@ -40,7 +40,9 @@ const WindowPlatform platformCalls = {
     .capture = nullptr,  // X keeps delivering to the window while a button is held
     .warpPointer =
         [](void*, int32_t x, int32_t y) {
-          xl->XWarpPointer(win->display, None, win->window, 0, 0, 0, 0, x + win->originX, y + win->originY);
+          xl->XWarpPointer(win->display, None, win->window, 0, 0, 0, 0,
+                           win->originX + windowFromPicture(x, win->pictureW, win->width),
+                           win->originY + windowFromPicture(y, win->pictureH, win->height));
         },
     .updateCursor =
         [](void*) {
@@ -254,8 +256,13 @@ void placePicture(int32_t windowW, int32_t windowH) {
   const bool full = win->rules.modeFlags & modeflag::fullScreen;
   win->windowW = windowW;
   win->windowH = windowH;
-  win->originX = full ? (windowW - win->width) / 2 : 0;
-  win->originY = full ? (windowH - win->height) / 2 : 0;
+  const Size shown = full && win->scaleToFit && !(win->rules.modeFlags & modeflag::shaped)
+                         ? fitKeepingShape(windowW, windowH, win->width, win->height)
+                         : Size{win->width, win->height};
+  win->pictureW = shown.width;
+  win->pictureH = shown.height;
+  win->originX = full ? (windowW - shown.width) / 2 : 0;
+  win->originY = full ? (windowH - shown.height) / 2 : 0;
   if (win->picture) xl->XMoveWindow(win->display, win->picture, win->originX, win->originY);
 }
 

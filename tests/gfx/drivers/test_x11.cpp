@@ -135,6 +135,18 @@ class X11 : public ::testing::Test {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   }
+  // A server with another screen size in place of the test's own.
+  void restartServer(const char* screen) {
+    closeScreen();
+    if (probe) XCloseDisplay(probe);
+    probe = nullptr;
+    server.stop();
+    ASSERT_TRUE(server.start(screen)) << "Xvfb did not start";
+    display = server.display;
+    setenv("DISPLAY", display.c_str(), 1);
+    probe = XOpenDisplay(display.c_str());
+    ASSERT_NE(probe, nullptr);
+  }
   std::string display;
   PrivateXvfb server;
   Display* probe = nullptr;
@@ -413,7 +425,9 @@ TEST_F(X11, RepeatedModeSetsLeaveNoWindowsSegmentsOrMemory) {
   EXPECT_LT(after - before, cycles * 16L) << before << " bytes before, " << after << " bytes after " << cycles << " cycles";
 }
 
-// Full screen: a frameless window over the whole screen, the picture centred.
+// Full screen: a frameless window over the whole screen, the picture scaled
+// to fill it as far as its shape allows (320 x 200 on 1024 x 768: 1024 x 640
+// at (0, 64)).
 TEST_F(X11, AltEnterTogglesFullScreenAndBack) {
   ASSERT_EQ(openScreenBySize(320, 200, 32, 1, 0, 0), 0);
   ScreenMode* m = currentMode();
@@ -435,15 +449,15 @@ TEST_F(X11, AltEnterTogglesFullScreenAndBack) {
   EXPECT_EQ(windowCount(), 1);
   XImage* image = XGetImage(probe, w, 0, 0, 1024, 768, AllPlanes, ZPixmap);
   ASSERT_NE(image, nullptr);
-  EXPECT_EQ(XGetPixel(image, 352, 284) & 0xFFFFFF, 0xC01020u);
-  EXPECT_EQ(XGetPixel(image, 671, 483) & 0xFFFFFF, 0xC01020u);
-  EXPECT_EQ(XGetPixel(image, 351, 284) & 0xFFFFFF, 0u);
-  EXPECT_EQ(XGetPixel(image, 672, 483) & 0xFFFFFF, 0u);
+  EXPECT_EQ(XGetPixel(image, 0, 64) & 0xFFFFFF, 0xC01020u);
+  EXPECT_EQ(XGetPixel(image, 1023, 703) & 0xFFFFFF, 0xC01020u);
+  EXPECT_EQ(XGetPixel(image, 0, 63) & 0xFFFFFF, 0u);
+  EXPECT_EQ(XGetPixel(image, 1023, 704) & 0xFFFFFF, 0u);
   XDestroyImage(image);
   EXPECT_EQ(currentMode()->driver->setWindowPos(keepCoordinate, keepCoordinate), 0);  // nothing in full screen
   EXPECT_EQ(keyWaiting(), 0);  // Alt+Enter is no key
-  // The pointer's coordinates count from the picture's corner.
-  XTestFakeMotionEvent(probe, 0, 352 + 7, 284 + 9, 0);
+  // The pointer's coordinates are page pixels: 23 / 3.2 and 29 / 3.2.
+  XTestFakeMotionEvent(probe, 0, 23, 64 + 29, 0);
   XSync(probe, False);
   settle();
   int32_t x = 0, y = 0;
@@ -458,6 +472,64 @@ TEST_F(X11, AltEnterTogglesFullScreenAndBack) {
   EXPECT_EQ(a.width, 320);
   EXPECT_EQ(a.height, 200);
   EXPECT_FALSE(hasState(w, "_NET_WM_STATE_FULLSCREEN"));
+}
+
+// 320 x 200 in full screen on 1280 x 1024 fills 1280 x 800 in the middle,
+// each page pixel a 4 x 4 block; the pointer comes back in page pixels, and
+// a change to one page row is presented as its four window rows.
+TEST_F(X11, FullScreenScalesThePictureToFillTheMonitor) {
+  restartServer("1280x1024x24");
+  ASSERT_EQ(openScreenBySize(320, 200, 32, 1, 0x01, 0), 0);
+  ScreenMode* m = currentMode();
+  auto colour = [](int x, int y) { return 0x00100000u | static_cast<uint32_t>(x) << 8 | static_cast<uint32_t>(y); };
+  lockScreen();
+  for (int y = 0; y < 200; ++y) {
+    for (int x = 0; x < 320; ++x) reinterpret_cast<uint32_t*>(m->visibleBuffer + y * m->pitch)[x] = colour(x, y);
+  }
+  unlockScreen(-1, -1);
+  const Window w = findWindow();
+  XSetInputFocus(probe, w, RevertToParent, CurrentTime);
+  settle();
+  EXPECT_EQ(origin(w), std::make_pair(0, 0));
+  auto check = [&](int changedRow) {
+    XImage* image = XGetImage(probe, w, 0, 0, 1280, 1024, AllPlanes, ZPixmap);
+    ASSERT_NE(image, nullptr);
+    int wrong = 0;
+    for (int y = 0; y < 1024; ++y) {
+      for (int x = 0; x < 1280; ++x) {
+        const int py = (y - 112) / 4;
+        uint32_t expected = y < 112 || y >= 912 ? 0u : colour(x / 4, py);
+        if (y >= 112 && y < 912 && py == changedRow) expected = 0x00FFEEDDu;
+        wrong += (XGetPixel(image, x, y) & 0xFFFFFF) != expected;
+      }
+    }
+    XDestroyImage(image);
+    EXPECT_EQ(wrong, 0) << "changed row " << changedRow;
+  };
+  check(-1);
+  const int64_t before = x11RowsPresented();
+  lockScreen();
+  std::fill_n(reinterpret_cast<uint32_t*>(m->visibleBuffer + 50 * m->pitch), 320, 0x00FFEEDDu);
+  unlockScreen(50, 50);
+  settle();
+  EXPECT_EQ(x11RowsPresented() - before, 1);
+  check(50);
+  // Window (30, 112 + 39) is page (7, 9); a point in the bars is outside.
+  XTestFakeMotionEvent(probe, 0, 30, 112 + 39, 0);
+  settle();
+  int32_t x = 0, y = 0;
+  EXPECT_EQ(getMouseHook(&x, &y, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(x, 7);
+  EXPECT_EQ(y, 9);
+  // Setting the mouse puts the pointer in the middle of the page pixel's block.
+  setMouseHook(10, 20, -1, -1);
+  settle();
+  Window root, child;
+  int rootX = 0, rootY = 0, winX = 0, winY = 0;
+  unsigned mask = 0;
+  XQueryPointer(probe, w, &root, &child, &rootX, &rootY, &winX, &winY, &mask);
+  EXPECT_EQ(winX, 42);
+  EXPECT_EQ(winY, 112 + 82);
 }
 
 #ifdef PEL_HAVE_XRANDR
@@ -503,15 +575,19 @@ TEST_F(X11, WindowsGoToThePointersMonitor) {
     if (image) XDestroyImage(image);
     return p;
   };
-  EXPECT_EQ(pixel(224, 360), 0x406080u);
-  EXPECT_EQ(pixel(223, 360), 0u);
-  XResizeWindow(probe, w, 500, 700);  // as a window manager might
+  // 64 x 48 on 512 x 768: 512 x 384 at (0, 192).
+  EXPECT_EQ(pixel(0, 192), 0x406080u);
+  EXPECT_EQ(pixel(511, 575), 0x406080u);
+  EXPECT_EQ(pixel(0, 191), 0u);
+  EXPECT_EQ(pixel(0, 576), 0u);
+  XResizeWindow(probe, w, 500, 700);  // as a window manager might: 500 x 375 at (0, 162)
   XSync(probe, False);
   settle();
-  EXPECT_EQ(pixel(218, 326), 0x406080u);
-  EXPECT_EQ(pixel(218 + 63, 326 + 47), 0x406080u);
-  EXPECT_EQ(pixel(217, 326), 0u);
-  EXPECT_EQ(pixel(280, 400), 0u);  // where the picture was is cleared
+  EXPECT_EQ(pixel(0, 162), 0x406080u);
+  EXPECT_EQ(pixel(499, 162 + 374), 0x406080u);
+  EXPECT_EQ(pixel(0, 161), 0u);
+  EXPECT_EQ(pixel(0, 162 + 375), 0u);
+  EXPECT_EQ(pixel(250, 560), 0u);  // where the picture was is cleared
 }
 #endif
 
