@@ -60,6 +60,7 @@ ScreenMode* openMode = nullptr;
 uint32_t nextModeId = 1;
 bool exitRoutineRegistered = false;
 uint32_t* scratchTable = nullptr;
+uint8_t selectedHeader[sizeof(ImageHeader)] = {};  // the image target's header when selected
 
 bool equalsIgnoringCase(const char* a, const char* b) {
   for (; *a && *b; ++a, ++b) {
@@ -366,10 +367,13 @@ bool selectTarget(DrawContext* c, const void* image) {
   const ScreenMode* m = openMode;
   if (!m) return false;
   if (image) {
-    if (image == c->target) return true;
     const auto* bytes = static_cast<const uint8_t*>(image);
     int32_t tag;
     std::memcpy(&tag, bytes, sizeof tag);
+    // The same address is the same image only with the same header: a freed
+    // image's memory may come back holding another.
+    const std::size_t headerBytes = tag == longImageTag ? sizeof(ImageHeader) : 4;
+    if (image == c->target && std::memcmp(selectedHeader, bytes, headerBytes) == 0) return true;
     int32_t bytesPerPixel, width, height, pitch;
     const uint8_t* pixels;
     if (tag == longImageTag) {
@@ -411,6 +415,7 @@ bool selectTarget(DrawContext* c, const void* image) {
     // size would write past this one's rows.
     selectPixelRoutines(bytesPerPixel);
     c->flags |= contextflag::imageTarget;
+    std::memcpy(selectedHeader, bytes, headerBytes);
   } else if (c->flags & (contextflag::rebuildScreen | contextflag::imageTarget)) {
     c->viewX = c->screenViewX;
     c->viewY = c->screenViewY;

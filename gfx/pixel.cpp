@@ -14,32 +14,44 @@ FillBytesFn fillBytes = std::memset;
 
 namespace {
 
+// Image targets may have any pitch, so a pixel need not be aligned to its
+// size: pixels are read and written as bytes (one move on x86 all the same).
 template <typename T>
-T* pixelAt(DrawContext* context, int32_t x, int32_t y) {
-  return reinterpret_cast<T*>(context->rows[y]) + x;
+uint8_t* pixelAt(DrawContext* context, int32_t x, int32_t y) {
+  return context->rows[y] + static_cast<std::ptrdiff_t>(x) * static_cast<std::ptrdiff_t>(sizeof(T));
+}
+template <typename T>
+T load(const void* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+template <typename T>
+void store(void* p, T v) {
+  std::memcpy(p, &v, sizeof v);
 }
 
 }  // namespace
 
 void putPixel8(DrawContext* c, int32_t x, int32_t y, uint32_t colour) { *pixelAt<uint8_t>(c, x, y) = static_cast<uint8_t>(colour); }
-void putPixel16(DrawContext* c, int32_t x, int32_t y, uint32_t colour) { *pixelAt<uint16_t>(c, x, y) = static_cast<uint16_t>(colour); }
-void putPixel32(DrawContext* c, int32_t x, int32_t y, uint32_t colour) { *pixelAt<uint32_t>(c, x, y) = colour; }
+void putPixel16(DrawContext* c, int32_t x, int32_t y, uint32_t colour) { store(pixelAt<uint16_t>(c, x, y), static_cast<uint16_t>(colour)); }
+void putPixel32(DrawContext* c, int32_t x, int32_t y, uint32_t colour) { store(pixelAt<uint32_t>(c, x, y), colour); }
 uint32_t getPixel8(DrawContext* c, int32_t x, int32_t y) { return *pixelAt<uint8_t>(c, x, y); }
-uint32_t getPixel16(DrawContext* c, int32_t x, int32_t y) { return *pixelAt<uint16_t>(c, x, y); }
-uint32_t getPixel32(DrawContext* c, int32_t x, int32_t y) { return *pixelAt<uint32_t>(c, x, y); }
+uint32_t getPixel16(DrawContext* c, int32_t x, int32_t y) { return load<uint16_t>(pixelAt<uint16_t>(c, x, y)); }
+uint32_t getPixel32(DrawContext* c, int32_t x, int32_t y) { return load<uint32_t>(pixelAt<uint32_t>(c, x, y)); }
 
 void fillSpan8(void* first, uint32_t colour, int32_t count) {
   if (count > 0) fillBytes(first, static_cast<int>(colour & 0xFF), static_cast<std::size_t>(count));
 }
 
 void fillSpan16(void* first, uint32_t colour, int32_t count) {
-  auto* p = static_cast<uint16_t*>(first);
-  for (int32_t i = 0; i < count; ++i) p[i] = static_cast<uint16_t>(colour);
+  auto* p = static_cast<uint8_t*>(first);
+  for (int32_t i = 0; i < count; ++i) store(p + 2 * i, static_cast<uint16_t>(colour));
 }
 
 void fillSpan32(void* first, uint32_t colour, int32_t count) {
-  auto* p = static_cast<uint32_t*>(first);
-  for (int32_t i = 0; i < count; ++i) p[i] = colour;
+  auto* p = static_cast<uint8_t*>(first);
+  for (int32_t i = 0; i < count; ++i) store(p + 4 * i, colour);
 }
 
 namespace {
@@ -56,18 +68,18 @@ inline uint32_t blendPortable(uint32_t pixel, uint32_t colour) {
 }  // namespace
 
 void blendPixel32(DrawContext* c, int32_t x, int32_t y, uint32_t colour) {
-  uint32_t* p = pixelAt<uint32_t>(c, x, y);
-  *p = blendPortable(*p, colour);
+  uint8_t* p = pixelAt<uint32_t>(c, x, y);
+  store(p, blendPortable(load<uint32_t>(p), colour));
 }
 
 void blendSpan32(void* first, uint32_t colour, int32_t count) {
-  auto* p = static_cast<uint32_t*>(first);
-  for (int32_t i = 0; i < count; ++i) p[i] = blendPortable(p[i], colour);
+  auto* p = static_cast<uint8_t*>(first);
+  for (int32_t i = 0; i < count; ++i) store(p + 4 * i, blendPortable(load<uint32_t>(p + 4 * i), colour));
 }
 
 void blendPixel32Vector(DrawContext* c, int32_t x, int32_t y, uint32_t colour) {
-  uint32_t* p = pixelAt<uint32_t>(c, x, y);
-  *p = simd::blendVectorPixel(*p, colour);
+  uint8_t* p = pixelAt<uint32_t>(c, x, y);
+  store(p, simd::blendVectorPixel(load<uint32_t>(p), colour));
 }
 
 void copyPixels8(void* d, const void* s, int32_t count) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <tuple>
 #include <vector>
@@ -256,4 +257,30 @@ TEST_F(Draw, BadCoordinatesDrawNothingAndNeverCrash) {
     }
   }
   SUCCEED();
+}
+
+// An image target's pitch need not keep pixels aligned to their size; every
+// pixel size draws exactly there (UBSan checks the accesses in the sanitised
+// run).
+TEST_F(Draw, ImageTargetsWithOddPitches) {
+  for (int32_t bytes : {2, 4}) {
+    std::vector<uint8_t> buffer(sizeof(ImageHeader) + 1 + 7 * 23, 0);
+    uint8_t* image = buffer.data() + 1;  // the header itself unaligned too
+    const ImageHeader header{longImageTag, bytes, 5, 7, 23, {}};
+    std::memcpy(image, &header, sizeof header);
+    drawLine(image, 0, 0, 4, 6, 0xFF123456u, linekind::filledBox, 0xFFFF, 0);
+    for (int y = 0; y < 7; ++y) {
+      for (int x = 0; x < 5; ++x) {
+        uint32_t p = 0;
+        std::memcpy(&p, image + sizeof header + y * 23 + x * bytes, static_cast<std::size_t>(bytes));
+        ASSERT_NE(p, 0u) << bytes << " bytes at " << x << ", " << y;
+      }
+      ASSERT_EQ(image[sizeof header + y * 23 + 5 * bytes], 0) << "past the row, " << bytes << " bytes";
+    }
+    drawLine(image, 1, 1, 3, 1, 0xFF000000u, linekind::line, 0xFFFF, 0);
+    uint32_t p = 1;
+    std::memcpy(&p, image + sizeof header + 23 + 2 * bytes, static_cast<std::size_t>(bytes));
+    EXPECT_EQ(p, bytes == 4 ? 0xFF000000u : 0u);  // black, as each pixel size holds it
+  }
+  resetScreenTarget(getContext());
 }

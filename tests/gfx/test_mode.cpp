@@ -342,4 +342,13 @@ TEST_F(Mode, ImageTargetsOfBothHeaderForms) {
   ImageHeader bad{longImageTag, 3, 4, 4, 12, {}};
   EXPECT_FALSE(selectTarget(c, &bad));
   EXPECT_EQ(c->target, nullptr);
+  // Another image at the address of the selected one (memory freed and given
+  // out again) is read afresh, not drawn with the old image's rows.
+  ASSERT_TRUE(selectTarget(c, shortImage));
+  shortImage[0] = 3 << 3;
+  shortImage[2] = 1;
+  ASSERT_TRUE(selectTarget(c, shortImage));
+  EXPECT_EQ(c->viewWidth, 3);
+  EXPECT_EQ(c->viewHeight, 1);
+  EXPECT_EQ(c->targetPitch, 12);
 }
