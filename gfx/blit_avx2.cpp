@@ -7,6 +7,11 @@
 #include "gfx/cpu.h"
 
 namespace pel {
+
+// blit_vbmi.cpp: 32-bit pixels from indices and a converted palette, where
+// the processor has AVX-512 byte permutes.
+void indexedRows32Vbmi(const uint32_t* converted, uint8_t* destination, int32_t pitch);
+
 namespace {
 
 using namespace blit;
@@ -72,6 +77,9 @@ void indexedRows(uint8_t* destination, int32_t pitch) {
   const ScreenMode* m = currentMode();
   uint32_t converted[256];
   for (int i = 0; i < 256; ++i) converted[i] = F::at(m->palette[i]);
+  if constexpr (Bytes == 4) {
+    if (cpuHasAvx512Vbmi()) return indexedRows32Vbmi(converted, destination, pitch);
+  }
   const int32_t width = m->width;
   walkRows(destination, pitch, [&](const uint8_t* source, uint8_t* row) {
     int32_t x = 0;

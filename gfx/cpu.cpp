@@ -8,6 +8,7 @@ namespace pel {
 namespace {
 
 uint32_t cpuFeatures = 0;
+bool avx512Allowed = true;
 
 #if defined(__i386__)
 // Whether bit `bit` of EFLAGS can be toggled.
@@ -69,5 +70,27 @@ bool cpuHasAvx2() {
   return false;
 #endif
 }
+
+bool cpuHasAvx512Vbmi() {
+#if defined(__i386__) || defined(__x86_64__)
+  static const bool vbmi = [] {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (__get_cpuid_max(0, nullptr) < 7) return false;
+    __cpuid(1, eax, ebx, ecx, edx);
+    if (!((ecx >> 27) & 1u)) return false;  // no XGETBV
+    uint32_t xcr0Low, xcr0High;
+    __asm__("xgetbv" : "=a"(xcr0Low), "=d"(xcr0High) : "c"(0));
+    if ((xcr0Low & 0xE6u) != 0xE6u) return false;  // XMM, YMM, mask and ZMM state
+    __cpuid_count(7, 0, eax, ebx, ecx, edx);
+    const bool f = (ebx >> 16) & 1u, bw = (ebx >> 30) & 1u, bytePermutes = (ecx >> 1) & 1u;
+    return f && bw && bytePermutes;
+  }();
+  return vbmi && avx512Allowed;
+#else
+  return false;
+#endif
+}
+
+void allowAvx512(bool allowed) { avx512Allowed = allowed; }
 
 }  // namespace pel

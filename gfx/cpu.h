@@ -17,4 +17,9 @@ uint32_t detectCpu();
 // AVX2 usable: reported by the processor and its state saved by the system.
 bool cpuHasAvx2();
 
+// AVX-512 with byte permutes (F, BW and VBMI) usable, and not turned off by
+// allowAvx512 (tests turn it off to check the AVX2 forms on such processors).
+bool cpuHasAvx512Vbmi();
+void allowAvx512(bool allowed);
+
 }  // namespace pel

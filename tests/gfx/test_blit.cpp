@@ -169,8 +169,12 @@ TEST(Blit, ScanlineRepeatAndCleanRows) {
   }
 }
 
+// Each vector tier the processor has (AVX-512 byte permutes, AVX2) against
+// the plain forms.
 TEST(Blit, VectorAndPlainFormsAgreeOnRandomFrames) {
   std::mt19937 random(21);
+  for (int tier = 0; tier < 2; ++tier) {
+  allowAvx512(tier == 0);
   for (SourceClass source : {Indexed, Rgb16, Rgb32}) {
     openWith(source, 800, 40, 1, true, [&](int, int) { return static_cast<uint32_t>(random()); });
     for (int i = 0; i < 256; ++i) currentMode()->palette[i] = random() & 0xFFFFFF;
@@ -186,11 +190,13 @@ TEST(Blit, VectorAndPlainFormsAgreeOnRandomFrames) {
         std::memcpy(currentMode()->dirty, dirty.data(), dirty.size());
         plain(a.data(), pitch);
         vector(b.data(), pitch);
-        ASSERT_TRUE(a == b) << "source " << source << " order " << order << " depth " << depth;
+        ASSERT_TRUE(a == b) << "source " << source << " order " << order << " depth " << depth << " tier " << tier;
       }
     }
     closeScreen();
   }
+  }
+  allowAvx512(true);
 }
 
 TEST(Blit, EdgeCases) {
