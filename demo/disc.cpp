@@ -16,6 +16,18 @@ namespace pel {
 
 uint32_t* screenBase = nullptr;
 
+const uint8_t* disc::halfWidthsOf(int32_t radius) {
+  // Radius r's widths start at r * (r + 1) / 2; 16,653 bytes in all.
+  static const auto table = [] {
+    static uint8_t widths[(tableRadius + 1) * (tableRadius + 2) / 2];
+    for (int32_t r = 0, at = 0; r <= tableRadius; ++r) {
+      for (int32_t k = 0; k <= r; ++k) widths[at++] = static_cast<uint8_t>(halfWidth(r * r - k * k));
+    }
+    return widths;
+  }();
+  return table + radius * (radius + 1) / 2;
+}
+
 float fastSqrt(float x) { return disc::estimateRoot(x); }
 
 float sqrtSignedShift(float x) {
@@ -53,7 +65,7 @@ void fillDiscWindowAvx2(int32_t cx, int32_t cy, int32_t r, uint32_t value, int32
 
 namespace {
 
-struct PlainSpans : disc::PlainRows {
+struct PlainSpans {
   static void fill(uint32_t* p, uint32_t value, int32_t count) { fillSpan32(p, value, count); }
 };
 

@@ -8,6 +8,12 @@
 #include "demo/disc.h"
 
 namespace pel::disc {
+
+// Every radius up to 181 draws the same half-widths each time: they are
+// worked out once, for radius r at k = 0 .. r (halfWidth(r * r - k * k)).
+constexpr int32_t tableRadius = 181;
+const uint8_t* halfWidthsOf(int32_t radius);  // disc.cpp; 0 <= radius <= tableRadius
+
 // Unnamed, and free of library templates: a copy compiled for AVX2 must not
 // be what the linker picks for the plain file, as it would for a shared
 // out-of-line std::min in an unoptimised build.
@@ -62,11 +68,9 @@ inline void fillDiscWindowWith(int32_t cx, int32_t cy, int32_t r, uint32_t value
   const int32_t fromRow = low / discPagePitch - 1, toRow = (high - 1) / discPagePitch + 1;
   const int32_t iStart = static_cast<int32_t>(greater(-radius, fromRow - y0)), iEnd = static_cast<int32_t>(lesser(radius, toRow - y0));
   if (iStart > iEnd) return;
-  // Rows i and -i have the same width: one estimate serves both.
-  constexpr int32_t tableRadius = 181;
-  int32_t widths[tableRadius + 4];  // whole groups of four
+  // Rows i and -i have the same width. (A negative radius has no rows.)
   const bool tabled = radius <= tableRadius;
-  if (tabled) S::halfWidths(r2, static_cast<int32_t>(greater(-iStart, iEnd)) + 1, widths);
+  const uint8_t* widths = tabled ? halfWidthsOf(radius) : nullptr;
   for (int32_t i = iStart; i <= iEnd; ++i) {
     const int64_t h = tabled ? widths[i < 0 ? -i : i] : checkedHalfWidth(r2 - i * i);
     if (h < 0) continue;
@@ -78,13 +82,6 @@ inline void fillDiscWindowWith(int32_t cx, int32_t cy, int32_t r, uint32_t value
     S::fill(screenBase + first, value, static_cast<int32_t>(last - first + 1));
   }
 }
-
-// The plain forms of a span writer's two routines.
-struct PlainRows {
-  static void halfWidths(int32_t r2, int32_t count, int32_t* out) {
-    for (int32_t k = 0; k < count; ++k) out[k] = halfWidth(r2 - k * k);
-  }
-};
 
 }  // namespace
 }  // namespace pel::disc
