@@ -292,9 +292,10 @@ void threadMain() {
     }
     {
       std::lock_guard guard(win->presentation);
+      // The key state follows the key events and the keymap X sends with
+      // the focus: no round trip to the server on each pass.
       applyTitle();
       present();
-      refreshKeyState();
       handleEvents();
       xl->XFlush(win->display);
     }

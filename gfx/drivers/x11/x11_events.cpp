@@ -176,13 +176,6 @@ void handleEvents() {
   }
 }
 
-void refreshKeyState() {
-  if (!currentMode() || !win->rules.active) return;
-  char keys[32];
-  xl->XQueryKeymap(win->display, keys);
-  applyKeymap(keys);
-}
-
 void applyKeymap(const char* keys) {
   ScreenMode* m = currentMode();
   if (!m) return;

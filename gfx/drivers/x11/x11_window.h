@@ -159,11 +159,8 @@ bool withoutErrorExit(Requests requests) {
 
 // Turns the queued X events into key codes, events and mouse state.
 void handleEvents();
-// The key state from the keys held now (a round trip to the server); only
-// while the window is active. Between two calls, and without them, the key
-// state follows the key events and the keymap X sends with the focus.
-void refreshKeyState();
-// The key state from a keymap of 256 bits by X key code.
+// The key state follows the key events, and the keymap X sends with the
+// focus (KeymapNotify, 256 bits by X key code) for keys pressed elsewhere.
 void applyKeymap(const char* keys);
 // A title set from another thread reaches the window here.
 void applyTitle();

@@ -306,6 +306,13 @@ TEST_F(X11, KeysAndTheCloseRequest) {
   EXPECT_EQ(readKey(), "\xff\x8d");
   press(XK_a);
   EXPECT_EQ(readKey(), "a");
+  // The key state: Shift held, then let go.
+  XTestFakeKeyEvent(probe, XKeysymToKeycode(probe, XK_Shift_L), True, 0);
+  settle();
+  EXPECT_EQ(currentMode()->keyState[0x2A], 1);
+  XTestFakeKeyEvent(probe, XKeysymToKeycode(probe, XK_Shift_L), False, 0);
+  settle();
+  EXPECT_EQ(currentMode()->keyState[0x2A], 0);
   EventRecord e;
   bool sawPress = false;
   while (pollEvent(e)) sawPress |= e.type == KeyPress && e.a == 0x1E;
