@@ -1,5 +1,7 @@
 #include "driver.h"
 
+#include <atomic>
+
 #if defined(_WIN32)
 #include "gfx/drivers/win32/d2d_driver.h"
 #include "gfx/drivers/win32/ddraw_driver.h"
@@ -34,11 +36,17 @@ constexpr const DisplayDriver* platformBackends[] = {
 };
 
 const DisplayDriver* const* activeList = platformBackends;
+// Written by a back end's init (or its window thread while init waits for
+// it), read by the mode set after init returns.
+std::atomic<const char*> refusal{nullptr};
 
 }  // namespace
 
 const DisplayDriver* const* backendList() { return activeList; }
 
 void setBackendList(const DisplayDriver* const* list) { activeList = list ? list : platformBackends; }
+
+void refuseBecause(const char* reason) { refusal = reason; }
+const char* takeRefusalReason() { return refusal.exchange(nullptr); }
 
 }  // namespace pel

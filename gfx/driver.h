@@ -28,6 +28,13 @@ struct DisplayDriver {
 
 constexpr int32_t keepCoordinate = INT32_MIN;  // setMouse / setWindowPos
 
+// A back end refusing a mode set says why in a few words ("no X display");
+// the mode set lists each back end tried with its reason (see
+// modeSetFailure). A string literal: only the pointer is kept.
+void refuseBecause(const char* reason);
+// The reason given since the last call, or null; cleared.
+const char* takeRefusalReason();
+
 extern const DisplayDriver nullDriver;
 
 // The null-terminated list that mode setting walks, in the order tried.

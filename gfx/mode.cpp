@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "gfx/console.h"
 #include "gfx/driver.h"
@@ -173,13 +174,26 @@ void setDefaultTitle() {
   setTitle(std::string_view(name, dot ? static_cast<std::size_t>(dot - name) : std::strlen(name)));
 }
 
+std::string failureText;
+
+// Adds "name: reason" for a back end that refused, once per distinct pair.
+void noteRefusal(const char* name, const char* reason) {
+  std::string entry = std::string(name ? name : "?") + ": " + (reason ? reason : "refused");
+  if (failureText.find(entry) != std::string::npos) return;
+  if (!failureText.empty()) failureText += "; ";
+  failureText += entry;
+}
+
 // Tries one back end twice (asked refresh rate, then 0); exit after a failure.
 bool tryBackend(const DisplayDriver* d, const ScreenMode* m, int32_t refreshRate, int32_t flags) {
   for (int32_t rate : {refreshRate, 0}) {
+    takeRefusalReason();
     if (d->init && d->init(windowTitle(), m->width, m->height * m->scanlineRepeat, m->depth, rate, flags) == 0) {
       return true;
     }
+    const char* reason = takeRefusalReason();
     if (d->exit) d->exit();
+    noteRefusal(d->name, reason);
   }
   return false;
 }
@@ -195,6 +209,9 @@ const DisplayDriver* chooseBackend(const ScreenMode* m, int32_t refreshRate, int
   constexpr Pass named[] = {{true, false}, {false, false}, {true, true}, {false, true}};
   const bool hasName = name != nullptr;
   const Pass* passes = hasName ? named : unnamed;
+  bool anyNamed = false;
+  for (const DisplayDriver* const* d = backendList(); hasName && *d; ++d) anyNamed |= equalsIgnoringCase((*d)->name, name);
+  if (hasName && !anyNamed) noteRefusal("KELGFX", "names no back end here; the others were tried");
   const int passCount = hasName ? 4 : 2;
   for (int p = 0; p < passCount; ++p) {
     const int32_t passFlags = passes[p].toggleFullScreen ? flags ^ modeflag::fullScreen : flags;
@@ -208,6 +225,7 @@ const DisplayDriver* chooseBackend(const ScreenMode* m, int32_t refreshRate, int
 
 int32_t closeAndFail() {
   tearDown();
+  failureText = "out of memory";
   hooks() = {};
   return setLastError(1);
 }
@@ -215,12 +233,14 @@ int32_t closeAndFail() {
 }  // namespace
 
 ScreenMode* currentMode() { return openMode; }
+const char* modeSetFailure() { return failureText.c_str(); }
 uint32_t* blitterScratch() { return scratchTable; }
 
 int32_t setMode(int32_t screen, int32_t width, int32_t height, int32_t depth, int32_t scanlineRepeat,
                 int32_t pages, int32_t refreshRate, int32_t paletteIndex, int32_t fontIndex, int32_t flags,
                 float aspect, int32_t textColumns, int32_t textRows) {
   if (flags >= 0 && (flags & modeflag::shaped)) flags |= 0x1C;
+  failureText.clear();
 
   if (screen == 0 || width == 0) {
     tearDown();
@@ -237,6 +257,7 @@ int32_t setMode(int32_t screen, int32_t width, int32_t height, int32_t depth, in
     if (width < 0 || height <= 0 || depth < 1 || depth > 32 || scanlineRepeat < 1 || pitch > INT32_MAX ||
         pageBytes > maxPageMemory || pageCount > maxPageMemory / pageBytes ||
         static_cast<uint64_t>(height) * scanlineRepeat > INT32_MAX || textColumns < 0 || textRows < 0) {
+      failureText = "the size cannot be held: pages too large, or a depth, width or height out of range";
       return setLastError(1);
     }
     tearDown();
@@ -280,10 +301,13 @@ int32_t setMode(int32_t screen, int32_t width, int32_t height, int32_t depth, in
 
     const DisplayDriver* driver = chooseBackend(m, refreshRate, flags);
     if (!driver) {
+      std::string why = failureText.empty() ? "no back end is built in" : failureText;
       closeScreen();
+      failureText = std::move(why);
       return setLastError(1);
     }
     m->driver = driver;
+    failureText.clear();
     paletteSet(-1, 0, 0, 0);
     m->textColumns = textColumns;
     m->textRows = textRows;

@@ -101,6 +101,10 @@ int32_t openScreenByNumber(int32_t screen, int32_t depth, int32_t pages, int32_t
 int32_t openScreenWithPages(int32_t screen, int32_t workPage, int32_t visiblePage);
 // Closes an open mode as at program exit: hooks emptied, console untouched.
 void closeScreen();
+// Why the last mode set failed, in words: the size refused, or each back end
+// tried and its reason ("X11: no X display; OpenGL: needs the OpenGL flag").
+// Empty after a mode set that succeeded.
+const char* modeSetFailure();
 int32_t setMode(int32_t screen, int32_t width, int32_t height, int32_t depth, int32_t scanlineRepeat,
                 int32_t pages, int32_t refreshRate, int32_t paletteIndex, int32_t fontIndex, int32_t flags,
                 float aspect, int32_t textColumns, int32_t textRows);

@@ -17,6 +17,7 @@ inline std::vector<std::string> calls;
 struct Behaviour {
   int acceptRate = -2;
   int acceptFlags = -1;
+  const char* reason = nullptr;  // given when refusing
 };
 
 template <char Name>
@@ -33,7 +34,9 @@ struct Driver {
                     " rate " + std::to_string(rate) + " flags " + std::to_string(flags));
     const bool rateOk = behaviour.acceptRate == -1 || behaviour.acceptRate == rate;
     const bool flagsOk = behaviour.acceptFlags < 0 || behaviour.acceptFlags == flags;
-    return rateOk && flagsOk ? 0 : 1;
+    if (rateOk && flagsOk) return 0;
+    if (behaviour.reason) pel::refuseBecause(behaviour.reason);
+    return 1;
   }
   static void exit() { calls.push_back(tag() + ".exit"); }
   static void lock() { ++locks; }

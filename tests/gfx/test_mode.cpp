@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #if defined(__GLIBC__)
 #endif
 
@@ -127,6 +128,22 @@ TEST_F(Mode, OversizedPagesAreRefusedWithoutTouchingTheOpenMode) {
   // The mode still draws.
   ASSERT_NE(getContext(), nullptr);
   EXPECT_EQ(getContext()->rows[199], before->pages[0] + 199 * 320);
+}
+
+TEST_F(Mode, FailureTextNamesEachBackEndTriedAndWhy) {
+  fake::A::behaviour.acceptRate = -2;
+  fake::A::behaviour.reason = "no display";
+  EXPECT_EQ(openScreenBySize(320, 200, 32, 1, 0, 0), 1);
+  EXPECT_STREQ(modeSetFailure(), "A: no display; B: refused");
+  EXPECT_EQ(openScreenBySize(65536, 65536, 32, 1, 0, 0), 1);
+  EXPECT_NE(std::string(modeSetFailure()).find("size"), std::string::npos);
+  setenv("KELGFX", "C", 1);
+  EXPECT_EQ(openScreenBySize(320, 200, 32, 1, 0, 0), 1);
+  unsetenv("KELGFX");
+  EXPECT_STREQ(modeSetFailure(), "KELGFX: names no back end here; the others were tried; A: no display; B: refused");
+  fake::B::behaviour.acceptRate = -1;
+  EXPECT_EQ(openScreenBySize(320, 200, 32, 1, 0, 0), 0);
+  EXPECT_STREQ(modeSetFailure(), "");
 }
 
 TEST_F(Mode, DepthNormalisation) {

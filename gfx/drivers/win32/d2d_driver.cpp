@@ -411,7 +411,14 @@ unsigned __stdcall threadMain(void* started) {
 
 int32_t d2dInit(const char* title, int32_t width, int32_t height, int32_t depth, int32_t refreshRate, int32_t flags) {
   const DWORD version = reportedVersion ? reportedVersion : GetVersion();
-  if ((flags & modeflag::openGl) || (version & 0xFF) <= 5) return -1;
+  if (flags & modeflag::openGl) {
+    refuseBecause("OpenGL modes are the OpenGL back end's");
+    return -1;
+  }
+  if ((version & 0xFF) <= 5) {
+    refuseBecause("needs Windows 6 or later");
+    return -1;
+  }
   clearWindowState();
   ws.hooks = {initWindow, exitWindow, paint, threadMain};
   return windowInit(title, width, height, depth, refreshRate, flags);

@@ -382,7 +382,10 @@ unsigned __stdcall threadMain(void* started) {
 int32_t ddrawInit(const char* title, int32_t width, int32_t height, int32_t depth, int32_t refreshRate,
                   int32_t flags) {
   clearWindowState();
-  if (flags & (modeflag::openGl | modeflag::shaped)) return -1;
+  if (flags & (modeflag::openGl | modeflag::shaped)) {
+    refuseBecause("no OpenGL or shaped modes");
+    return -1;
+  }
   ws.hooks = {initWindow, exitWindow, paint, threadMain};
   windowPosition = {(GetSystemMetrics(SM_CXSCREEN) - width) / 2, (GetSystemMetrics(SM_CYSCREEN) - height) / 2};
   return windowInit(title, width, height, depth < 8 ? 8 : depth, refreshRate, flags);

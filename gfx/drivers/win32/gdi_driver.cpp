@@ -230,7 +230,10 @@ unsigned __stdcall threadMain(void* started) {
 
 int32_t gdiInit(const char* title, int32_t width, int32_t height, int32_t depth, int32_t refreshRate, int32_t flags) {
   clearWindowState();
-  if (flags & modeflag::openGl) return -1;
+  if (flags & modeflag::openGl) {
+    refuseBecause("OpenGL modes are the OpenGL back end's");
+    return -1;
+  }
   ws.hooks = {initWindow, exitWindow, paint, threadMain};
   return windowInit(title, width, height, depth < 8 ? 8 : depth, refreshRate, flags);
 }

@@ -207,10 +207,16 @@ int32_t wglInit(const char* title, int32_t width, int32_t height, int32_t depth,
   clearWindowState();
   w = Wgl{};
   samplesChosen = 0;
-  if (!(flags & modeflag::openGl)) return -1;
+  if (!(flags & modeflag::openGl)) {
+    refuseBecause("only for modes with the OpenGL flag");
+    return -1;
+  }
 
   w.library = LoadLibraryA("opengl32.dll");
-  if (!w.library) return -1;
+  if (!w.library) {
+    refuseBecause("opengl32.dll not found");
+    return -1;
+  }
   w.createContext = entryPoint<decltype(w.createContext)>(w.library, "wglCreateContext");
   w.makeCurrent = entryPoint<decltype(w.makeCurrent)>(w.library, "wglMakeCurrent");
   w.deleteContext = entryPoint<decltype(w.deleteContext)>(w.library, "wglDeleteContext");

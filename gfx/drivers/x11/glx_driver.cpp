@@ -119,31 +119,40 @@ void windowGoing() {
 
 int32_t glxInit(const char* title, int32_t width, int32_t height, int32_t depth, int32_t, int32_t flags) {
   samplesChosen = 0;
-  if (!(flags & modeflag::openGl)) return -1;
+  auto refuse = [](const char* reason) {
+    refuseBecause(reason);
+    return -1;
+  };
+  if (!(flags & modeflag::openGl)) return refuse("only for modes with the OpenGL flag");
   const GlxLibrary* lib = glxLibrary();
-  if (!lib || !createLayer(title, width, height, flags, {windowBuilt, windowGoing})) return -1;
+  if (!lib) return refuse("libGL not found");
+  if (!createLayer(title, width, height, flags, {windowBuilt, windowGoing})) return refuse("the X11 libraries are missing");
   g = Glx{};
   g.lib = lib;
   int event = 0, error = 0;
-  if (!openDisplay() || !lib->glXQueryExtension(win->display, &error, &event)) return -1;
+  if (!openDisplay()) return refuse("no X display (is DISPLAY set?)");
+  if (!lib->glXQueryExtension(win->display, &error, &event)) return refuse("the X server has no GLX");
 
   GlOptions& o = glOptions();
   fillGlDefaults(o, depth, flags);
   const std::optional<GLXFBConfig> config = chooseConfig();
-  if (!config) return -1;
+  if (!config) return refuse("no framebuffer configuration fits");
   XVisualInfo* visual = lib->glXGetVisualFromFBConfig(win->display, *config);
-  if (!visual) return -1;
+  if (!visual) return refuse("no framebuffer configuration fits");
   win->pictureVisual = visual->visual;
   win->pictureDepth = visual->depth;
   win->colormap = xl->XCreateColormap(win->display, RootWindow(win->display, win->screen), visual->visual, AllocNone);
   xl->XFree(visual);
   g.context = lib->glXCreateNewContext(win->display, *config, GLX_RGBA_TYPE, nullptr, True);
-  if (!g.context || !initWindow()) return -1;
+  if (!g.context) return refuse("no OpenGL context");
+  if (!initWindow()) return refuse("the window could not be made");
 
-  if (!loadGlEntryPoints(g.gl, [lib](const char* name) { return dlsym(lib->handle, name); })) return -1;
+  if (!loadGlEntryPoints(g.gl, [lib](const char* name) { return dlsym(lib->handle, name); })) {
+    return refuse("libGL lacks OpenGL 1.1 entry points");
+  }
   buildExtensionText(g.extensions, reinterpret_cast<const char*>(g.gl.glGetString(GL_EXTENSIONS)),
                      lib->glXQueryExtensionsString(win->display, win->screen));
-  if (!extensionOffered(g.extensions, "GL_EXT_bgra")) return -1;
+  if (!extensionOffered(g.extensions, "GL_EXT_bgra")) return refuse("GL_EXT_bgra not offered");
   if (o.samples != 0 && samplesChosen > 0) g.gl.glEnable(multisampleArb);
   activation(win->rules, true);
   setGlEntryPoints(&g.gl);

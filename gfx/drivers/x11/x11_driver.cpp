@@ -264,7 +264,12 @@ void closeSurface() {
 
 void threadMain() {
   win->threadId = gettid();
-  const bool opened = openDisplay() && openSurface() && initWindow();
+  const char* failure = !openDisplay()   ? "no X display (is DISPLAY set?)"
+                        : !openSurface() ? "the screen's visual is not true colour"
+                        : !initWindow()  ? "the window could not be made"
+                                         : nullptr;
+  if (failure) refuseBecause(failure);
+  const bool opened = failure == nullptr;
   {
     std::lock_guard guard(surface.startLock);
     surface.startResult = opened ? 0 : -1;
@@ -309,8 +314,14 @@ void threadMain() {
 }
 
 int32_t x11Init(const char* title, int32_t width, int32_t height, int32_t, int32_t, int32_t flags) {
-  if (flags & modeflag::openGl) return -1;
-  if (!createLayer(title, width, height, flags, {})) return -1;
+  if (flags & modeflag::openGl) {
+    refuseBecause("OpenGL modes are the OpenGL back end's");
+    return -1;
+  }
+  if (!createLayer(title, width, height, flags, {})) {
+    refuseBecause("the X11 libraries are missing");
+    return -1;
+  }
   win->scaleToFit = true;
   surface.startResult = 1;
   surface.running = true;

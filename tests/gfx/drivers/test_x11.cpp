@@ -801,6 +801,10 @@ TEST_F(X11, LostServerActsAsACloseRequest) {
   // The display name goes too: a parallel test's server may take its number.
   unsetenv("DISPLAY");
   EXPECT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 1);
+  // The reason names each back end tried.
+  const std::string why = modeSetFailure();
+  EXPECT_NE(why.find("X11: no X display"), std::string::npos) << why;
+  EXPECT_EQ(why.find("OpenGL") == std::string::npos, backendList()[1] == nullptr) << why;
 }
 
 // How soon the demo must end after a key: a second, as users expect; the
