@@ -328,6 +328,9 @@ int32_t setMode(int32_t screen, int32_t width, int32_t height, int32_t depth, in
     consoleRefreshSize();
     if (!exitRoutineRegistered) {
       setExitRoutine(closeScreen);
+      // A program that returns from main with a screen open closes it too,
+      // before the back end's statics (a window thread) are destroyed.
+      std::atexit(closeScreen);
       exitRoutineRegistered = true;
     }
   }
@@ -340,7 +343,11 @@ int32_t openScreenBySize(int32_t width, int32_t height, int32_t depth, int32_t p
                          int32_t refreshRate) {
   constexpr int32_t depths[] = {1, 2, 4, 8, 15, 16, 24, 32};
   const bool validDepth = std::find(std::begin(depths), std::end(depths), depth) != std::end(depths);
-  if (width <= 0 || height <= 0 || !validDepth) return setLastError(1);
+  if (width <= 0 || height <= 0 || !validDepth) {
+    failureText = validDepth ? "the size cannot be held: width and height must be at least 1"
+                             : "the size cannot be held: depth not offered (1, 2, 4, 8, 15, 16, 24 or 32)";
+    return setLastError(1);
+  }
   const int32_t result =
       setMode(-1, width, height, depth, 1, pages <= 0 ? 1 : pages, refreshRate, 3, 0, flags, 1.0f, width / 8, height / 8);
   if (result == 0) setConsoleTextRow(0);
@@ -348,7 +355,10 @@ int32_t openScreenBySize(int32_t width, int32_t height, int32_t depth, int32_t p
 }
 
 int32_t openScreenByNumber(int32_t screen, int32_t depth, int32_t pages, int32_t flags, int32_t refreshRate) {
-  if (screen < 0 || screen > 21 || (screen != 0 && screenTable[screen].width == 0)) return setLastError(1);
+  if (screen < 0 || screen > 21 || (screen != 0 && screenTable[screen].width == 0)) {
+    failureText = "no such numbered screen";
+    return setLastError(1);
+  }
   const ScreenRow& row = screenTable[screen];
   const bool askedDepth = screen > 13 && (depth == 8 || depth == 15 || depth == 16 || depth == 24 || depth == 32);
   const int32_t result = setMode(screen, row.width, row.height, askedDepth ? depth : row.depth, row.repeat,

@@ -967,3 +967,14 @@ TEST_F(X11, EveryCloseRequestIsAnsweredOnce) {
   XSetErrorHandler(previous);
   XCloseDisplay(sender);
 }
+
+// A program may end with its screen open: the window thread is stopped on
+// the way out, not left for the library's destructors (which would abort).
+TEST_F(X11, ExitingWithTheScreenOpenEndsCleanly) {
+  EXPECT_EXIT(
+      {
+        if (openScreenBySize(64, 48, 32, 1, 0, 0) != 0) std::_Exit(3);
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}

@@ -1,0 +1,193 @@
+// Pellucet: a small pixel runtime. Open a screen, draw on its work page,
+// flip, and read keys, the mouse and window events.
+//
+//   #include <pellucet/pellucet.h>
+//   int main() {
+//     if (!pellucet::openScreen(640, 480)) return std::puts(pellucet::lastFailure()), 1;
+//     pellucet::fillBox(10, 10, 100, 60, 0xFF2080FF);
+//     pellucet::text(10, 70, "Hello", 0xFFFFFFFF);
+//     pellucet::flip();
+//     pellucet::Event e;
+//     while (pellucet::waitEvent(e) && e.type != pellucet::EventType::KeyPress && e.type != pellucet::EventType::Close) {
+//     }
+//   }
+//
+// Colours are 0xAARRGGBB in 16- and 32-bit screens (the top byte is the
+// opacity where the screen has alpha primitives, else unused) and palette
+// indices in screens of 8 bits and fewer. Coordinates are pixels of the page,
+// (0, 0) top left. Every call is a thin layer over the runtime's own
+// operations: what they draw and report is theirs, unchanged.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace pellucet {
+
+// ---- Screens ---------------------------------------------------------------
+
+// Flags of openScreen, combined with |.
+enum ScreenFlags : uint32_t {
+  windowed = 0,
+  fullScreen = 0x01,       // a display mode of the screen's size (scaled to the monitor on X11)
+  openGl = 0x02,           // an OpenGL context instead of a framebuffer (see glEntryPoints in the runtime)
+  noSwitching = 0x04,      // Alt+Enter and maximising do not switch to and from full screen
+  noFrame = 0x08,          // a window without a frame
+  shaped = 0x10,           // see-through where pixels hold the colour key (magenta, or index 0)
+  alwaysOnTop = 0x20,      // above other windows
+  alphaPrimitives = 0x40,  // lines, boxes and text blend with the colour's top byte
+  highPriority = 0x80,     // the window thread at a higher priority, where the system allows it
+};
+
+// Opens a screen of width x height pixels, depth 8, 15, 16, 24 or 32 bits
+// (fewer bits: 1, 2 or 4) with `pages` pages (at least 1). The back end is
+// the first of the platform's that accepts the flags; the environment
+// variable KELGFX names one to try first ("null" shows nothing). Any open
+// screen closes first. False on failure, and lastFailure() says why.
+bool openScreen(int width, int height, int depth = 32, int pages = 2, uint32_t flags = windowed,
+                int refreshRate = 0);
+// A numbered screen of the classic list (1-21, e.g. 13 is 320 x 200 x 8).
+bool openNumberedScreen(int number, int depth = 0, int pages = 0, uint32_t flags = windowed, int refreshRate = 0);
+void closeScreen();
+bool screenOpen();
+
+// The screen actually opened.
+struct ScreenInfo {
+  int width = 0, height = 0;
+  int depth = 0;         // 8 and fewer, 16 or 32 (15 opens as 16, 24 as 32)
+  int bytesPerPixel = 0;
+  int pitch = 0;         // bytes from one row to the next
+  int pages = 0;
+  int refreshRate = 0;   // 0 when the back end does not know it
+  const char* backend = "";  // "X11", "OpenGL", "GDI", "DirectX", "Direct2D" or "Null"
+};
+ScreenInfo screenInfo();  // all zero and "" with no screen open
+
+// Why the last openScreen or openNumberedScreen failed, in words: the size
+// refused, or each back end tried and its reason ("X11: no X display (is
+// DISPLAY set?); OpenGL: only for modes with the OpenGL flag"). Empty after
+// a success.
+const char* lastFailure();
+
+// ---- Pages -----------------------------------------------------------------
+
+// Shows the work page: copies it to the visible page (one page: marks it
+// all for presenting). Call once a frame after drawing.
+void flip();
+// Chooses the page drawn on and the page shown (each 0 .. pages - 1; -1
+// keeps one). Returns false with no screen open.
+bool setPages(int workPage, int visiblePage);
+// Waits for the display's next vertical retrace (or about a frame where the
+// back end cannot tell).
+void waitVsync();
+// Sets the window's title.
+void setTitle(std::string_view title);
+
+// ---- Drawing on the work page ----------------------------------------------
+
+void line(float x1, float y1, float x2, float y2, uint32_t colour);
+void box(float x1, float y1, float x2, float y2, uint32_t colour);      // outline, both corners included
+void fillBox(float x1, float y1, float x2, float y2, uint32_t colour);  // filled, both corners included
+void clear(uint32_t colour);                                           // the whole work page
+// Text in the screen's built-in font, its top-left corner at (x, y).
+void text(float x, float y, std::string_view s, uint32_t colour);
+
+// The work page's pixels, for drawing directly. Between lockPixels and
+// unlockPixels the back end does not present; unlockPixels marks every row
+// to be presented (or rows first..last).
+struct Pixels {
+  uint8_t* data = nullptr;  // row 0; row y at data + y * pitch
+  int width = 0, height = 0, pitch = 0, bytesPerPixel = 0;
+};
+Pixels lockPixels();
+void unlockPixels();
+void unlockPixels(int firstRow, int lastRow);
+
+// Palette entry `index` (0-255) of an 8-bit (or fewer) screen as red, green
+// and blue bytes; the screen is repainted with it. No effect above 8 bits.
+void setPalette(int index, uint8_t red, uint8_t green, uint8_t blue);
+// Back to the screen's default palette.
+void resetPalette();
+
+// ---- Keys and the mouse ----------------------------------------------------
+
+// Whether the key of this scan code (the PC keyboard's set 1: 0x01 Escape,
+// 0x1C Enter, 0x39 Space, 0x48 Up, ...) is held now.
+bool keyDown(int scanCode);
+// The oldest key in the key ring: a character (1-255), or 0xNN | 0xFF00 with
+// NN the scan code for keys without one (arrows, F1-F12), or 0 when the ring
+// is empty; waitKey waits for one. Closing the window puts closeKey there.
+constexpr int closeKey = 0x6BFF;
+int takeKey();
+int waitKey();
+
+struct Mouse {
+  int x = -1, y = -1;  // page pixels; -1 with no mouse data
+  int wheel = 0;       // the wheel's count of steps
+  int buttons = 0;     // 1 left, 2 right, 4 middle, 8 and 16 extra buttons
+};
+Mouse mouse();
+void setMouse(int x, int y);
+void showCursor(bool shown);
+
+// ---- Events ----------------------------------------------------------------
+
+enum class EventType : int32_t {
+  None = 0,
+  KeyPress = 1,
+  KeyRelease = 2,
+  KeyRepeat = 3,
+  MouseMove = 4,
+  ButtonPress = 5,
+  ButtonRelease = 6,
+  DoubleClick = 7,
+  Wheel = 8,
+  MouseEnter = 9,
+  MouseLeave = 10,
+  FocusGained = 11,
+  FocusLost = 12,
+  Close = 13,  // the window's close button; the window stays open
+  HorizontalWheel = 14,
+};
+
+// Modifier bits of an event: the keys held when the event was taken.
+enum Modifiers : uint32_t { shift = 0x01, control = 0x02, alt = 0x04 };
+
+struct Event {
+  EventType type = EventType::None;
+  // Keys: the scan code (see keyDown) and the character it typed (0 for none).
+  int scanCode = 0;
+  int character = 0;
+  uint32_t modifiers = 0;
+  // Every mouse event: the pointer's position in page pixels. MouseMove
+  // also has the pointer's movement on the screen since the last move.
+  int x = 0, y = 0;
+  int dx = 0, dy = 0;
+  int button = 0;  // ButtonPress, ButtonRelease, DoubleClick: 1, 2, 4, 8 or 16
+  int wheel = 0;   // Wheel, HorizontalWheel: the wheel's new count
+};
+
+// The oldest event, false when there is none (or no screen).
+bool pollEvent(Event& event);
+// Waits for an event; false when the screen closes or timeoutMs (>= 0)
+// passes first. A negative timeout waits without limit.
+bool waitEvent(Event& event, int timeoutMs = -1);
+
+// ---- The text console (drawn on the screen in its built-in font) -----------
+
+void print(std::string_view s);  // at the cursor; \n, \r, \t, \b as on a terminal
+void locate(int row, int column);  // 1-based
+// Foreground and background of printed text (colours as for drawing).
+void textColour(uint32_t foreground, uint32_t background);
+// Reads a line typed by the user (Enter ends it), at most size - 1 bytes;
+// the bytes read, without the Enter.
+std::string_view readLine(char* buffer, int size);
+
+// ---- Time ------------------------------------------------------------------
+
+double seconds();  // a steady clock in seconds
+// Sleeps ms milliseconds; a sleep of 100 ms or more ends early when a key
+// arrives (true then).
+bool sleepMs(int ms);
+
+}  // namespace pellucet
