@@ -51,20 +51,33 @@ uint32_t detectCpu() {
   return cpuFeatures;
 }
 
+#if defined(__i386__) || defined(__x86_64__)
+namespace {
+
+// Leaf 7's EBX and ECX when the system saves every state in `states` (XCR0
+// bits), else zeros: a feature is usable only if its registers are saved.
+struct Leaf7 {
+  unsigned ebx = 0, ecx = 0;
+};
+Leaf7 leaf7WithStates(uint32_t states) {
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  if (__get_cpuid_max(0, nullptr) < 7) return {};
+  __cpuid(1, eax, ebx, ecx, edx);
+  const bool osxsave = (ecx >> 27) & 1u, avx = (ecx >> 28) & 1u;
+  if (!osxsave || !avx) return {};
+  uint32_t xcr0Low, xcr0High;
+  __asm__("xgetbv" : "=a"(xcr0Low), "=d"(xcr0High) : "c"(0));
+  if ((xcr0Low & states) != states) return {};
+  __cpuid_count(7, 0, eax, ebx, ecx, edx);
+  return {ebx, ecx};
+}
+
+}  // namespace
+#endif
+
 bool cpuHasAvx2() {
 #if defined(__i386__) || defined(__x86_64__)
-  static const bool avx2 = [] {
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (__get_cpuid_max(0, nullptr) < 7) return false;
-    __cpuid(1, eax, ebx, ecx, edx);
-    const bool osxsave = (ecx >> 27) & 1u, avx = (ecx >> 28) & 1u;
-    if (!osxsave || !avx) return false;
-    uint32_t xcr0Low, xcr0High;
-    __asm__("xgetbv" : "=a"(xcr0Low), "=d"(xcr0High) : "c"(0));
-    if ((xcr0Low & 0x6u) != 0x6u) return false;  // XMM and YMM state
-    __cpuid_count(7, 0, eax, ebx, ecx, edx);
-    return ((ebx >> 5) & 1u) != 0;
-  }();
+  static const bool avx2 = (leaf7WithStates(0x6u).ebx >> 5) & 1u;  // XMM and YMM state
   return avx2;
 #else
   return false;
@@ -74,15 +87,8 @@ bool cpuHasAvx2() {
 bool cpuHasAvx512Vbmi() {
 #if defined(__i386__) || defined(__x86_64__)
   static const bool vbmi = [] {
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (__get_cpuid_max(0, nullptr) < 7) return false;
-    __cpuid(1, eax, ebx, ecx, edx);
-    if (!((ecx >> 27) & 1u)) return false;  // no XGETBV
-    uint32_t xcr0Low, xcr0High;
-    __asm__("xgetbv" : "=a"(xcr0Low), "=d"(xcr0High) : "c"(0));
-    if ((xcr0Low & 0xE6u) != 0xE6u) return false;  // XMM, YMM, mask and ZMM state
-    __cpuid_count(7, 0, eax, ebx, ecx, edx);
-    const bool f = (ebx >> 16) & 1u, bw = (ebx >> 30) & 1u, bytePermutes = (ecx >> 1) & 1u;
+    const Leaf7 l = leaf7WithStates(0xE6u);  // XMM, YMM, mask and ZMM state
+    const bool f = (l.ebx >> 16) & 1u, bw = (l.ebx >> 30) & 1u, bytePermutes = (l.ecx >> 1) & 1u;
     return f && bw && bytePermutes;
   }();
   return vbmi && avx512Allowed;

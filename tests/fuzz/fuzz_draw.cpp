@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz_input.h"
 #include "gfx/draw.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"
@@ -15,32 +16,15 @@ using namespace pel;
 
 namespace {
 
-struct Reader {
-  const uint8_t* p;
-  size_t n;
-  template <typename T>
-  T take() {
-    T v{};
-    const size_t k = n < sizeof v ? n : sizeof v;
-    std::memcpy(&v, p, k);
-    p += k;
-    n -= k;
-    return v;
-  }
-  float coordinate() {
-    const uint8_t kind = take<uint8_t>();
-    if (kind < 200) return static_cast<float>(take<int16_t>()) / 4.0f;
-    return take<float>();  // any bit pattern: NaN, infinities, huge values
-  }
-};
+using fuzz::Reader;
 
-void putter(const uint8_t* source, uint8_t* destination, int32_t width, int32_t height, int32_t sourcePitch,
-            int32_t destinationPitch, uint32_t, void*, void*) {
-  const int32_t bpp = currentMode()->bytesPerPixel;
-  for (int32_t y = 0; y < height; ++y) {
-    std::memcpy(destination + y * destinationPitch, source + y * sourcePitch, static_cast<size_t>(width) * bpp);
-  }
+// Mostly quarter pixels, sometimes any bit pattern: NaN, infinities, huge values.
+float coordinate(Reader& in) {
+  const uint8_t kind = in.take<uint8_t>();
+  if (kind < 200) return static_cast<float>(in.take<int16_t>()) / 4.0f;
+  return in.take<float>();
 }
+
 
 }  // namespace
 
@@ -60,12 +44,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t what = in.take<uint8_t>();
     if (what % 3 == 2) setPages(what & 1, (what >> 1) & 1);
     if (what < 128) {
-      const float x1 = in.coordinate(), y1 = in.coordinate(), x2 = in.coordinate(), y2 = in.coordinate();
+      const float x1 = coordinate(in), y1 = coordinate(in), x2 = coordinate(in), y2 = coordinate(in);
       drawLine(nullptr, x1, y1, x2, y2, in.take<uint32_t>(), in.take<int8_t>() % 4, in.take<uint16_t>(),
                in.take<uint32_t>());
       continue;
     }
-    const float x = in.coordinate(), y = in.coordinate();
+    const float x = coordinate(in), y = coordinate(in);
     const uint8_t textLength = in.take<uint8_t>() % 40;
     std::vector<char> bytes(textLength);
     for (auto& b : bytes) b = static_cast<char>(in.take<uint8_t>());
@@ -82,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       for (size_t i = sizeof header; i < font.size(); ++i) font[i] = in.take<uint8_t>();
     }
     drawString(nullptr, x, y, in.take<uint32_t>(), &text, in.take<uint32_t>(), font.empty() ? nullptr : font.data(),
-               in.take<uint8_t>() % 8, putter, nullptr, nullptr);
+               in.take<uint8_t>() % 8, fuzz::putter, nullptr, nullptr);
   }
   if (currentMode()->lockCount != 0) std::abort();
   closeScreen();

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "fuzz_input.h"
 #include "gfx/draw.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"
@@ -18,25 +19,14 @@ using namespace pel;
 
 namespace {
 
-struct Reader {
-  const uint8_t* p;
-  size_t n;
-  template <typename T>
-  T take() {
-    T v{};
-    const size_t k = n < sizeof v ? n : sizeof v;
-    std::memcpy(&v, p, k);
-    p += k;
-    n -= k;
-    return v;
-  }
-  float coordinate() { return static_cast<float>(take<int16_t>()) / 8.0f; }
-  // Mostly small values, sometimes anything.
-  int32_t field(int32_t range) {
-    const uint8_t kind = take<uint8_t>();
-    return kind < 230 ? kind % range : take<int32_t>();
-  }
-};
+using fuzz::Reader;
+
+float coordinate(Reader& in) { return static_cast<float>(in.take<int16_t>()) / 8.0f; }
+// Mostly small values, sometimes anything.
+int32_t field(Reader& in, int32_t range) {
+  const uint8_t kind = in.take<uint8_t>();
+  return kind < 230 ? kind % range : in.take<int32_t>();
+}
 
 int32_t wrapped(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v)); }
 
@@ -52,8 +42,8 @@ std::vector<uint8_t> makeImage(Reader& in, int32_t modeBytes, bool& usable) {
     image[3] = static_cast<uint8_t>(height >> 8);
     return image;
   }
-  ImageHeader h{longImageTag, in.field(6), in.field(96), in.field(64), 0, {}};
-  h.pitch = in.field(8) == 7 ? in.take<int32_t>() : wrapped(int64_t{h.width} * h.bytesPerPixel + in.field(8) - 2);
+  ImageHeader h{longImageTag, field(in, 6), field(in, 96), field(in, 64), 0, {}};
+  h.pitch = field(in, 8) == 7 ? in.take<int32_t>() : wrapped(int64_t{h.width} * h.bytesPerPixel + field(in, 8) - 2);
   usable = (h.bytesPerPixel == 1 || h.bytesPerPixel == 2 || h.bytesPerPixel == 4) && h.width > 0 && h.height > 0 &&
            int64_t{h.pitch} >= int64_t{h.width} * h.bytesPerPixel;
   // A usable header claiming more than this harness builds is left out.
@@ -75,8 +65,8 @@ std::vector<uint8_t> makeFont(Reader& in, int32_t targetBytes) {
     pixels = int64_t{width} * (bpp ? bpp : targetBytes) * height;
     font = {static_cast<uint8_t>(first), static_cast<uint8_t>(first >> 8), static_cast<uint8_t>(height), 0};
   } else {
-    ImageHeader h{longImageTag, in.field(6), in.field(64), in.field(12), 0, {}};
-    h.pitch = wrapped(int64_t{h.width} * h.bytesPerPixel + in.field(8) - 2);
+    ImageHeader h{longImageTag, field(in, 6), field(in, 64), field(in, 12), 0, {}};
+    h.pitch = wrapped(int64_t{h.width} * h.bytesPerPixel + field(in, 8) - 2);
     pixels = int64_t{h.pitch} * h.height;
     font.resize(sizeof h);
     std::memcpy(font.data(), &h, sizeof h);
@@ -91,13 +81,6 @@ std::vector<uint8_t> makeFont(Reader& in, int32_t targetBytes) {
   return font;
 }
 
-void putter(const uint8_t* source, uint8_t* destination, int32_t width, int32_t height, int32_t sourcePitch,
-            int32_t destinationPitch, uint32_t, void*, void*) {
-  const int32_t bpp = getContext()->targetBytesPerPixel;
-  for (int32_t y = 0; y < height; ++y) {
-    std::memcpy(destination + y * destinationPitch, source + y * sourcePitch, static_cast<size_t>(width) * bpp);
-  }
-}
 
 }  // namespace
 
@@ -137,11 +120,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       targetBytes = t.bytesPerPixel;
     }
     if (what & 4) {
-      const float x1 = in.coordinate(), y1 = in.coordinate(), x2 = in.coordinate(), y2 = in.coordinate();
+      const float x1 = coordinate(in), y1 = coordinate(in), x2 = coordinate(in), y2 = coordinate(in);
       drawLine(target, x1, y1, x2, y2, in.take<uint32_t>(), in.take<uint8_t>() % 4, in.take<uint16_t>(), 0);
       continue;
     }
-    const float x = in.coordinate(), y = in.coordinate();
+    const float x = coordinate(in), y = coordinate(in);
     const uint8_t length = in.take<uint8_t>() % 24;
     std::vector<char> bytes(length);
     for (auto& b : bytes) b = static_cast<char>(in.take<uint8_t>());
@@ -149,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<uint8_t> font = (what & 8) ? makeFont(in, targetBytes) : std::vector<uint8_t>{};
     if ((what & 8) && font.empty()) continue;
     drawString(target, x, y, in.take<uint32_t>(), &text, in.take<uint32_t>(), font.empty() ? nullptr : font.data(),
-               in.take<uint8_t>() % 8, putter, nullptr, nullptr);
+               in.take<uint8_t>() % 8, fuzz::putter, nullptr, nullptr);
   }
   if (currentMode()->lockCount != 0) std::abort();
   closeScreen();
