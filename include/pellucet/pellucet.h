@@ -150,7 +150,8 @@ enum class EventType : int32_t {
   HorizontalWheel = 14,
 };
 
-// Modifier bits of an event: the keys held when the event was taken.
+// Modifier bits of an event: the modifier keys held when the event is taken
+// from the queue (the queue does not record them).
 enum Modifiers : uint32_t { shift = 0x01, control = 0x02, alt = 0x04 };
 
 struct Event {
@@ -159,8 +160,10 @@ struct Event {
   int scanCode = 0;
   int character = 0;
   uint32_t modifiers = 0;
-  // Every mouse event: the pointer's position in page pixels. MouseMove
-  // also has the pointer's movement on the screen since the last move.
+  // Every mouse event: the pointer's position in page pixels (MouseMove and
+  // MouseEnter carry their own; the others get the position when the event
+  // is taken). MouseMove also has the pointer's movement on the screen
+  // since the last move.
   int x = 0, y = 0;
   int dx = 0, dy = 0;
   int button = 0;  // ButtonPress, ButtonRelease, DoubleClick: 1, 2, 4, 8 or 16
