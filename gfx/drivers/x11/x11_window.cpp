@@ -110,22 +110,32 @@ Time doubleClickTime() {
 // window had been closed, instead of Xlib ending the process.
 void connectionLost(Display*, void*) { win->lost = true; }
 
-// Xlib's own handler of a lost connection ends the process; this one lets
-// the back end's connection go to connectionLost and leaves every other
-// connection of the program to the handler it had.
+// Xlib's own handlers end the process on a lost connection and on any
+// protocol error. On the back end's connection a lost server goes to
+// connectionLost, and a protocol error (a window another client destroyed,
+// a race with the window manager) is dropped: the requests that can fail in
+// the ordinary course run under withoutErrorExit. Every other connection of
+// the program keeps the handlers it had.
 std::atomic<Display*> ourDisplay{nullptr};
 XIOErrorHandler previousIoHandler = nullptr;
+XErrorHandler previousErrorHandler = nullptr;
 int ioError(Display* d) {
   if (d == ourDisplay.load()) return 0;
   return previousIoHandler ? previousIoHandler(d) : 0;
 }
+int protocolError(Display* d, XErrorEvent* e) {
+  if (d == ourDisplay.load()) return 0;
+  return previousErrorHandler ? previousErrorHandler(d, e) : 0;
+}
 
-void surviveLostConnection(Display* d) {
-  if (!xl->XSetIOErrorExitHandler) return;
+void adoptConnection(Display* d) {
   static std::once_flag installed;
-  std::call_once(installed, [] { previousIoHandler = xl->XSetIOErrorHandler(ioError); });
+  std::call_once(installed, [] {
+    previousErrorHandler = xl->XSetErrorHandler(protocolError);
+    if (xl->XSetIOErrorExitHandler) previousIoHandler = xl->XSetIOErrorHandler(ioError);
+  });
   ourDisplay = d;
-  xl->XSetIOErrorExitHandler(d, connectionLost, nullptr);
+  if (xl->XSetIOErrorExitHandler) xl->XSetIOErrorExitHandler(d, connectionLost, nullptr);
 }
 
 // The display's refresh rate, 0 when the server does not say.
@@ -211,7 +221,7 @@ bool openDisplay() {
   win->display = xl->XOpenDisplay(nullptr);
   if (!win->display) return false;
   Display* d = win->display;
-  surviveLostConnection(d);
+  adoptConnection(d);
   win->screen = DefaultScreen(d);
   win->visual = DefaultVisual(d, win->screen);
   win->depth = DefaultDepth(d, win->screen);

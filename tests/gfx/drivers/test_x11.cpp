@@ -978,3 +978,25 @@ TEST_F(X11, ExitingWithTheScreenOpenEndsCleanly) {
       },
       ::testing::ExitedWithCode(0), "");
 }
+
+// Another client destroying the window makes the back end's requests fail;
+// the program goes on (Xlib's default handler would end it) and closes.
+TEST_F(X11, AWindowDestroyedByAnotherClientEndsNothing) {
+  ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
+  const Window w = findWindow();
+  ASSERT_NE(w, 0u);
+  settle();
+  XDestroyWindow(probe, w);
+  XSync(probe, False);
+  for (int i = 0; i < 3; ++i) {
+    lockScreen();
+    unlockScreen(-1, -1);  // every row to present again, into the lost window
+    settle();
+  }
+  setTitle("still here");
+  settle();
+  EXPECT_NE(currentMode(), nullptr);
+  closeScreen();
+  EXPECT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
+  EXPECT_EQ(windowCount(), 1);
+}
