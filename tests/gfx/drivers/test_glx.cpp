@@ -30,6 +30,8 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include "x11_test_support.h"
+
 using namespace pel;
 
 namespace {
@@ -224,13 +226,7 @@ TEST_F(GLX, InputArrivesOnlyAtFlips) {
   EXPECT_EQ(currentMode()->keyState[0x2A], 0);
   while (pollEvent(e)) {
   }
-  XEvent close{};
-  close.xclient.type = ClientMessage;
-  close.xclient.window = x11::win->window;
-  close.xclient.message_type = XInternAtom(probe, "WM_PROTOCOLS", False);
-  close.xclient.format = 32;
-  close.xclient.data.l[0] = static_cast<long>(XInternAtom(probe, "WM_DELETE_WINDOW", False));
-  XSendEvent(probe, x11::win->window, False, 0, &close);
+  sendCloseRequest(probe, x11::win->window);
   pause();
   EXPECT_EQ(takeKey(), 0);
   flip();

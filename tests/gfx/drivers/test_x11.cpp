@@ -26,6 +26,7 @@
 #include "gfx/input.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"
+#include "expected_pixels.h"
 #include "private_xvfb.h"
 #include "../bytes_in_use.h"
 #include "runtime/keys.h"
@@ -42,6 +43,8 @@
 #endif
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
+
+#include "x11_test_support.h"
 
 using namespace pel;
 
@@ -152,17 +155,6 @@ class X11 : public ::testing::Test {
   Display* probe = nullptr;
 };
 
-uint32_t shownAs(const ScreenMode* m, int x, int y) {
-  const uint8_t* row = m->visibleBuffer + y * m->pitch;
-  if (m->bytesPerPixel == 4) return reinterpret_cast<const uint32_t*>(row)[x] & 0xFFFFFF;
-  if (m->bytesPerPixel == 2) {
-    const uint32_t p = reinterpret_cast<const uint16_t*>(row)[x];
-    return ((p & 0xF800) << 8) | ((p & 0x7E0) << 5) | ((p & 0x1F) << 3);
-  }
-  const uint32_t e = m->palette[row[x]];
-  return ((e & 0xFF) << 16) | (e & 0xFF00) | (e >> 16);
-}
-
 // The lowest nice value among this process's threads.
 int lowestNice() {
   int lowest = 100;
@@ -240,7 +232,7 @@ TEST_F(X11, PagesReachTheWindowExactlyAtEachDepth) {
     ASSERT_NE(image, nullptr);
     for (int y = 0; y < 48; ++y) {
       for (int x = 0; x < 64; ++x) {
-        ASSERT_EQ(XGetPixel(image, x, y) & 0xFFFFFF, shownAs(m, x, y)) << "depth " << depth << " at " << x << "," << y;
+        ASSERT_EQ(XGetPixel(image, x, y) & 0xFFFFFF, convertedAs(m, x, y)) << "depth " << depth << " at " << x << "," << y;
       }
     }
     XDestroyImage(image);
@@ -263,7 +255,7 @@ TEST_F(X11, ScanLineRepeatShowsEachRowTwice) {
     ASSERT_NE(image, nullptr);
     for (int y = 0; y < 400; ++y) {
       for (int x = 0; x < 640; ++x) {
-        ASSERT_EQ(XGetPixel(image, x, y) & 0xFFFFFF, shownAs(m, x, y / 2)) << "depth " << depth << " at " << x << "," << y;
+        ASSERT_EQ(XGetPixel(image, x, y) & 0xFFFFFF, convertedAs(m, x, y / 2)) << "depth " << depth << " at " << x << "," << y;
       }
     }
     XDestroyImage(image);
@@ -318,13 +310,7 @@ TEST_F(X11, KeysAndTheCloseRequest) {
   while (pollEvent(e)) sawPress |= e.type == KeyPress && e.a == 0x1E;
   EXPECT_TRUE(sawPress);
   // The window manager's close request.
-  XEvent close{};
-  close.xclient.type = ClientMessage;
-  close.xclient.window = w;
-  close.xclient.message_type = XInternAtom(probe, "WM_PROTOCOLS", False);
-  close.xclient.format = 32;
-  close.xclient.data.l[0] = static_cast<long>(XInternAtom(probe, "WM_DELETE_WINDOW", False));
-  XSendEvent(probe, w, False, NoEventMask, &close);
+  sendCloseRequest(probe, w);
   XSync(probe, False);
   settle();
   EXPECT_EQ(waitKey(), closeKeyCode);
@@ -879,16 +865,8 @@ TEST_F(X11, TheDemoShowsItsDiscsAndEndsOnAKey) {
 TEST_F(X11, EveryCloseRequestIsAnsweredOnce) {
   Display* sender = XOpenDisplay(display.c_str());
   ASSERT_NE(sender, nullptr);
-  const Atom protocols = XInternAtom(sender, "WM_PROTOCOLS", False);
-  const Atom deleteWindow = XInternAtom(sender, "WM_DELETE_WINDOW", False);
   auto sendClose = [&](Window w) {
-    XEvent close{};
-    close.xclient.type = ClientMessage;
-    close.xclient.window = w;
-    close.xclient.message_type = protocols;
-    close.xclient.format = 32;
-    close.xclient.data.l[0] = static_cast<long>(deleteWindow);
-    XSendEvent(sender, w, False, NoEventMask, &close);
+    sendCloseRequest(sender, w);
     XFlush(sender);
   };
   // A new connection may get the old window's number again: the old window

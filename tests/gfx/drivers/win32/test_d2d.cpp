@@ -263,8 +263,7 @@ TEST_F(Direct2D, TheModeListComesFromDxgi) {
 TEST_F(Direct2D, ModeSetsLeaveNothingBehind) {
   // Each cycle takes most of a second under Wine: 100 cycles here, 500 by
   // hand (PEL_MODE_CYCLES=500).
-  const char* asked = std::getenv("PEL_MODE_CYCLES");
-  const int cycles = asked ? std::atoi(asked) : 100;
+  const int cycles = modeCycles(100);
   ASSERT_EQ(openScreenBySize(64, 48, 8, 1, 0, 0), 0);
   ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
   closeScreen();

@@ -309,10 +309,9 @@ TEST_F(DirectX, LostSurfacesAreRestored) {
 }
 
 TEST_F(DirectX, ModeSetsLeaveNothingBehind) {
-  const char* asked = std::getenv("PEL_MODE_CYCLES");
   // DirectDrawCreate alone takes most of a second under Wine: 100 cycles
   // here, 500 by hand (PEL_MODE_CYCLES=500).
-  const int cycles = asked ? std::atoi(asked) : 100;
+  const int cycles = modeCycles(100);
   ASSERT_EQ(openScreenBySize(64, 48, 8, 1, 0, 0), 0);
   ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
   closeScreen();

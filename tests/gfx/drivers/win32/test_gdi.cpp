@@ -511,8 +511,7 @@ TEST_F(GDI, ShapedWindowsCutOutTheColourKey) {
 
 // Every mode set builds a window and a thread; closing takes both away.
 TEST_F(GDI, ModeSetsLeaveNothingBehind) {
-  const char* asked = std::getenv("PEL_MODE_CYCLES");
-  const int cycles = asked ? std::atoi(asked) : 500;
+  const int cycles = modeCycles(500);
   // Wine starts a thread of its own once, on the second window thread.
   ASSERT_EQ(openScreenBySize(64, 48, 8, 1, 0, 0), 0);
   ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);

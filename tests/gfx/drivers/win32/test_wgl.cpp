@@ -235,8 +235,7 @@ TEST_F(WGL, FullScreenThatCannotBeSetFallsBack) {
 }
 
 TEST_F(WGL, ModeSetsLeaveNothingBehind) {
-  const char* asked = std::getenv("PEL_MODE_CYCLES");
-  const int cycles = asked ? std::atoi(asked) : 200;
+  const int cycles = modeCycles(200);
   ASSERT_EQ(openScreenBySize(64, 48, 32, 1, modeflag::openGl, 0), 0);
   closeScreen();
   const int threads = threadCount(), windows = windowCount();

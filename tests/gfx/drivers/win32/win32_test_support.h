@@ -7,14 +7,23 @@
 #include <tlhelp32.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstdint>
 #include <functional>
 #include <thread>
 #include <vector>
 
+#include "../expected_pixels.h"
 #include "gfx/mode.h"
 
 namespace pel::test {
+
+// How many mode sets a leak test cycles through: PEL_MODE_CYCLES when set
+// (longer runs by hand), else the test's own count.
+inline int modeCycles(int fallback) {
+  const char* asked = std::getenv("PEL_MODE_CYCLES");
+  return asked ? std::atoi(asked) : fallback;
+}
 
 // The window's client area, 0x00RRGGBB a pixel, top row first.
 inline std::vector<uint32_t> clientPixels(HWND window, int width, int height, bool fromScreen = false) {
@@ -37,19 +46,6 @@ inline std::vector<uint32_t> clientPixels(HWND window, int width, int height, bo
   DeleteDC(memory);
   ReleaseDC(fromScreen ? nullptr : window, source);
   return pixels;
-}
-
-// What a 32-bit surface shows for a page pixel after the runtime's own
-// conversion: 5-6-5 widened by shifting, the palette at 8 bits.
-inline uint32_t convertedAs(const ScreenMode* m, int x, int y) {
-  const uint8_t* row = m->visibleBuffer + y * m->pitch;
-  if (m->bytesPerPixel == 4) return reinterpret_cast<const uint32_t*>(row)[x] & 0xFFFFFF;
-  if (m->bytesPerPixel == 2) {
-    const uint32_t p = reinterpret_cast<const uint16_t*>(row)[x];
-    return ((p & 0xF800) << 8) | ((p & 0x7E0) << 5) | ((p & 0x1F) << 3);
-  }
-  const uint32_t e = m->palette[row[x]];
-  return ((e & 0xFF) << 16) | (e & 0xFF00) | (e >> 16);
 }
 
 inline void sendKey(WORD virtualKey, bool up, bool extended = false) {
