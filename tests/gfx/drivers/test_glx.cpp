@@ -20,6 +20,7 @@
 #include "gfx/input.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"
+#include "mesa_driver_resident.h"
 #include "private_xvfb.h"
 #include "runtime/keys.h"
 
@@ -43,6 +44,7 @@ static_assert(WindowClose == 13);
 class GLX : public ::testing::Test {
  protected:
   void SetUp() override {
+    mesa::keepSoftwareDriverResident();
     ASSERT_TRUE(server.start()) << "Xvfb did not start";
     setenv("DISPLAY", server.display.c_str(), 1);
     unsetenv("KELGFX");
@@ -317,8 +319,10 @@ TEST_F(GLX, ModeSetsLeaveNothingBehind) {
 // The OpenGL example end to end: its discs on the window, then a key ends
 // it with status 0.
 TEST_F(GLX, TheExampleDrawsItsDiscsAndEndsOnAKey) {
+  const std::string preload = mesa::preloadForChildren();
   const pid_t example = fork();
   if (example == 0) {
+    if (!preload.empty()) setenv("LD_PRELOAD", preload.c_str(), 1);
     execl(PEL_EXAMPLE_BINARY, "opengl-discs", nullptr);
     _exit(127);
   }
