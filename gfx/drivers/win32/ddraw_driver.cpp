@@ -4,7 +4,9 @@
 #include <ddraw.h>
 #include <dinput.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -51,11 +53,14 @@ struct DirectX {
 DirectX dx{};
 POINT windowPosition{};  // where a window (re)opens
 std::atomic<bool> retraceWaiting{false};
+// When the last retrace wait ended, for pacing where the wait returns at once.
+std::chrono::steady_clock::time_point lastRetrace{};
 
-std::atomic<int64_t> passes{0}, rowsConverted{0}, rebuilds{0};
+std::atomic<int64_t> passes{0}, rebuilds{0}, retraceTimeouts{0};
 DisplayModeSetter modeSetter = nullptr;
+RetraceWaiter retraceWaiter = nullptr;
 std::atomic<int32_t> lossesToFake{0};
-std::atomic<bool> wrongModeToFake{false};
+std::atomic<bool> wrongModeToFake{false}, workLossToFake{false};
 
 // The keyboard's data format: 256 buttons, one byte each.
 DIOBJECTDATAFORMAT keyObjects[256];
@@ -253,14 +258,21 @@ bool primaryLost() {
   return dx.primary && dx.primary->IsLost() == DDERR_SURFACELOST;
 }
 
+// The windowed work surface can be lost on its own, with the primary intact.
+bool workLost() {
+  if (!dx.work || dx.work == dx.primary) return false;
+  return workLossToFake || dx.work->IsLost() == DDERR_SURFACELOST;
+}
+
 // The display mode changed behind the back end's back: everything is built
 // again. Between tries the lock is let go, so the program's thread is not
 // held up; after the last one the program is told as if the window had
 // been closed, and nothing is shown any more.
+// A program that closes the screen meanwhile ends the rebuild at once.
 void rebuild() {
   ++rebuilds;
   exitWindow();
-  for (int attempt = 0; attempt < rebuildTries; ++attempt) {
+  for (int attempt = 0; attempt < rebuildTries && ws.initialised; ++attempt) {
     if (initWindow() == 0) {
       if (ws.user32.FlashWindowEx) {
         FLASHWINFO flash{sizeof flash, ws.window, FLASHW_STOP, 0, 0};
@@ -271,19 +283,26 @@ void rebuild() {
     }
     exitWindow();
     unlock();
-    Sleep(rebuildPause);
+    for (DWORD waited = 0; waited < rebuildPause && ws.initialised; waited += 10) Sleep(10);
     lock();
   }
   dx.broken = true;
-  closeRequest(ws.rules);
+  if (ws.initialised) closeRequest(ws.rules);
 }
 
 // Restores lost surfaces; false when they are still lost after a few tries
 // (another program holds the display) or the rebuild gave up.
 bool restoreLostSurfaces() {
   for (int tries = 0; tries < restoreTries && !dx.broken; ++tries) {
-    if (!primaryLost()) return true;
-    if (dx.work && dx.work != dx.primary) dx.work->Restore();
+    const bool primary = primaryLost(), work = workLost();
+    if (!primary && !work) return true;
+    // A restored surface's contents are gone: the whole page goes again.
+    markAllRows();
+    if (work) {
+      workLossToFake = false;
+      dx.work->Restore();
+    }
+    if (!primary) continue;
     HRESULT result = dx.primary->Restore();
     if (wrongModeToFake.exchange(false)) result = DDERR_WRONGMODE;
     // Only the window thread may rebuild: the window belongs to it.
@@ -292,7 +311,11 @@ bool restoreLostSurfaces() {
       rebuild();
     }
   }
-  return !dx.broken && !primaryLost();
+  return !dx.broken && !primaryLost() && !workLost();
+}
+
+HRESULT lockWork(DDSURFACEDESC& desc) {
+  return workLossToFake && dx.work != dx.primary ? DDERR_SURFACELOST : dx.work->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr);
 }
 
 // The work surface onto the window's client area.
@@ -316,19 +339,16 @@ void convert() {
   if (!m || !dx.work || !restoreLostSurfaces()) return;
   DDSURFACEDESC desc{};
   desc.dwSize = sizeof desc;
-  HRESULT result = dx.work->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr);
+  HRESULT result = lockWork(desc);
   for (int tries = 0; result == DDERR_SURFACELOST && tries < restoreTries; ++tries) {
     if (!restoreLostSurfaces()) return;
-    result = dx.work->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr);
+    result = lockWork(desc);
   }
   if (FAILED(result)) return;
-  int64_t dirtyRows = 0;
-  for (int32_t y = 0; y < m->height; ++y) dirtyRows += m->dirty[y] != 0;
   auto* surface = static_cast<uint8_t*>(desc.lpSurface) + static_cast<std::ptrdiff_t>(desc.lPitch) * dx.verticalOffset;
   ws.blitter(surface, static_cast<int32_t>(desc.lPitch));
   dx.work->Unlock(nullptr);
   std::memset(m->dirty, 0, static_cast<std::size_t>(m->height) * static_cast<std::size_t>(m->scanlineRepeat));
-  rowsConverted += dirtyRows;
 }
 
 void readKeyboard() {
@@ -347,7 +367,7 @@ void readKeyboard() {
 // One pass of the update loop, under the lock.
 void pass() {
   if (retraceWaiting) {
-    WaitForSingleObject(dx.retrace, 20);
+    if (WaitForSingleObject(dx.retrace, 20) == WAIT_TIMEOUT) ++retraceTimeouts;
     retraceWaiting = false;
   }
   if (dx.broken || (!ws.rules.active && fullScreen())) return;
@@ -391,24 +411,53 @@ int32_t ddrawInit(const char* title, int32_t width, int32_t height, int32_t dept
   return windowInit(title, width, height, depth < 8 ? 8 : depth, refreshRate, flags);
 }
 
+// A retrace cannot come sooner than about a period after the last one. Where
+// the wait returns at once (some drivers, Wine), the rest of the period is
+// slept out, so a loop of flip and waitVsync still runs at the refresh rate.
+void paceToRefreshPeriod(int32_t rate) {
+  using namespace std::chrono;
+  if (rate < 24 || rate > 480) rate = 60;  // 0 and 1 stand for an unknown rate
+  const auto period = duration_cast<steady_clock::duration>(duration<double>(1.0 / rate));
+  auto now = steady_clock::now();
+  if (lastRetrace != steady_clock::time_point{} && now - lastRetrace < period * 3 / 4) {
+    const auto due = lastRetrace + period;
+    Sleep(static_cast<DWORD>(std::max<int64_t>(duration_cast<milliseconds>(due - now).count(), 0)));
+    now = std::max(steady_clock::now(), due);
+  }
+  lastRetrace = now;
+}
+
 // The retrace, waited for outside the lock; the window thread presents
-// right after it. The object is kept alive across the wait, since the
-// window thread may rebuild meanwhile.
+// right after it. The object and the event are kept alive across the wait,
+// since the window thread may rebuild meanwhile, and the event is set
+// outside the lock: the window thread holds the lock while it waits for it.
 void ddrawWaitVsync() {
   lock();
   IDirectDraw2* dd = dx.dd;
-  HANDLE retrace = dx.retrace;
   if (dd) dd->AddRef();
+  HANDLE retrace = nullptr;
+  if (dx.retrace &&
+      !DuplicateHandle(GetCurrentProcess(), dx.retrace, GetCurrentProcess(), &retrace, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+    retrace = nullptr;
+  }
   if (retrace) ResetEvent(retrace);
   retraceWaiting = retrace != nullptr;
+  const ScreenMode* m = currentMode();
+  const int32_t rate = m ? m->refreshRate : 0;
   unlock();
   if (dd) {
-    dd->WaitForVerticalBlank(DDWAITVB_BLOCKBEGIN, nullptr);
+    if (retraceWaiter) {
+      retraceWaiter();
+    } else {
+      dd->WaitForVerticalBlank(DDWAITVB_BLOCKBEGIN, nullptr);
+    }
     dd->Release();
   }
-  lock();
-  if (retrace == dx.retrace && retrace) SetEvent(retrace);
-  unlock();
+  paceToRefreshPeriod(rate);
+  if (retrace) {
+    SetEvent(retrace);
+    CloseHandle(retrace);
+  }
 }
 
 struct ModeList {
@@ -461,12 +510,14 @@ int32_t* ddrawFetchModes(int32_t depth, int32_t* count) {
 }  // namespace
 
 int64_t ddrawPasses() { return passes; }
-int64_t ddrawRowsConverted() { return rowsConverted; }
+int64_t ddrawRetraceTimeouts() { return retraceTimeouts; }
 int32_t ddrawVerticalOffset() { return dx.verticalOffset; }
 IDirectDrawSurface* ddrawPrimarySurface() { return dx.primary; }
 IDirectDrawSurface* ddrawWorkSurface() { return dx.work; }
 int64_t ddrawRebuilds() { return rebuilds; }
 void setDisplayModeSetter(DisplayModeSetter setter) { modeSetter = setter; }
+void setRetraceWaiter(RetraceWaiter waiter) { retraceWaiter = waiter; }
+void simulateLostWorkSurface() { workLossToFake = true; }
 void simulateLostSurfaces(int32_t count, bool wrongMode) {
   lossesToFake = count;
   wrongModeToFake = wrongMode;

@@ -16,10 +16,11 @@ namespace pel {
 
 extern const DisplayDriver ddrawDriver;
 
-// Passes of the window thread, and page rows converted, since the process
-// started (tests and benchmarks).
+// Passes of the window thread since the process started (tests and
+// benchmarks), and how many of its waits for the retrace event that
+// waitVsync sets ran out (tests).
 int64_t ddrawPasses();
-int64_t ddrawRowsConverted();
+int64_t ddrawRetraceTimeouts();
 // Marks page rows first to last and runs one pass's conversion and present
 // at once (benchmarks).
 void ddrawPresentNow(int32_t first, int32_t last);
@@ -37,6 +38,13 @@ using DisplayModeSetter = HRESULT (*)(int32_t width, int32_t height, int32_t dep
                                       DWORD flags);
 void setDisplayModeSetter(DisplayModeSetter setter);
 void simulateLostSurfaces(int32_t count, bool wrongMode);
+// Tests: the windowed work surface reported lost, the primary intact, until
+// it is restored.
+void simulateLostWorkSurface();
+// Tests: a wait in place of IDirectDraw2::WaitForVerticalBlank (null
+// restores it).
+using RetraceWaiter = void (*)();
+void setRetraceWaiter(RetraceWaiter waiter);
 // Rebuilds after a display mode change since the process started.
 int64_t ddrawRebuilds();
 

