@@ -53,7 +53,10 @@ bool keyMessage(WindowRules&, KeyMessage kind, int32_t virtualKey, int32_t scanC
   int32_t type = KeyRelease;
   if (kind == KeyMessage::Down || (kind == KeyMessage::SystemDown && code == closeKeyCode)) {
     if (kind == KeyMessage::Down) type = alreadyDown ? KeyRepeat : KeyPress;
-    if (code > 255) {
+    if (code == closeKeyCode) {
+      // Held Alt+F4 repeats: one close request per press, as a user means.
+      if (!alreadyDown) postKey(code);
+    } else if (code > 255) {
       for (int32_t i = 0; i < repeatCount; ++i) postKey(code);
     }
   }
@@ -169,7 +172,15 @@ bool toggleFullScreen(WindowRules& w) {
   if (!switched) {
     w.platform.exitWindow(w.platform.window);
     w.modeFlags ^= modeflag::fullScreen;
-    w.platform.initWindow(w.platform.window);
+    if (!w.platform.initWindow(w.platform.window)) {
+      // No window at all: nothing half-built is left, and the program is
+      // told as if the window had been closed.
+      w.platform.exitWindow(w.platform.window);
+      w.active = false;
+      w.mouseInside = false;
+      closeRequest(w);
+      return false;
+    }
   }
   resendPalette();
   markAllRows();

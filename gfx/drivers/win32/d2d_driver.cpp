@@ -306,11 +306,11 @@ int32_t initWindow() {
     if (flags & modeflag::shaped) extendedStyle = WS_EX_LAYERED;
   }
   if (openWindow(style, extendedStyle, place.x, place.y, place.outerWidth, place.outerHeight) != 0) return fail();
-  if (ScreenMode* m = currentMode()) {
+  {
     DEVMODEA current{};
     current.dmSize = sizeof current;
     if (EnumDisplaySettingsA(monitor.known ? monitor.device : nullptr, ENUM_CURRENT_SETTINGS, &current)) {
-      m->refreshRate = static_cast<int32_t>(current.dmDisplayFrequency);
+      publishRefreshRate(static_cast<int32_t>(current.dmDisplayFrequency));
     }
   }
 

@@ -196,7 +196,7 @@ int32_t initWindow() {
   if (!ws.blitter) return -1;
 
   DWORD frequency = 0;
-  m->refreshRate = SUCCEEDED(dx.dd->GetMonitorFrequency(&frequency)) ? static_cast<int32_t>(frequency) : 0;
+  publishRefreshRate(SUCCEEDED(dx.dd->GetMonitorFrequency(&frequency)) ? static_cast<int32_t>(frequency) : 0);
   dx.retrace = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (!dx.retrace) return -1;
 
@@ -442,8 +442,7 @@ void ddrawWaitVsync() {
   }
   if (retrace) ResetEvent(retrace);
   retraceWaiting = retrace != nullptr;
-  const ScreenMode* m = currentMode();
-  const int32_t rate = m ? m->refreshRate : 0;
+  const int32_t rate = publishedRefreshRate();
   unlock();
   if (dd) {
     if (retraceWaiter) {

@@ -117,7 +117,7 @@ int32_t initWindow() {
     if (!conversion) return -1;
   }
 
-  m->refreshRate = windowRefreshRate(ws.window);
+  publishRefreshRate(windowRefreshRate(ws.window));
   struct {
     WORD version, entries;
     PALETTEENTRY colours[256];
@@ -151,7 +151,7 @@ void exitWindow() {
 void paint() {
   const ScreenMode* m = currentMode();
   HWND window = ws.window;
-  if (!m || !window || !header) return;
+  if (!m || !window || !header || (ws.blitter && !conversion)) return;
   const void* bits = ws.blitter ? conversion : m->visibleBuffer;
   HDC device = GetDC(window);
   if (palette) {
@@ -169,7 +169,7 @@ void paint() {
 void present() {
   ScreenMode* m = currentMode();
   HWND window = ws.window;
-  if (!m || !window || !header) return;
+  if (!m || !window || !header || (ws.blitter && !conversion)) return;
   HDC device = GetDC(window);
   if (ws.paletteChanged.exchange(false)) {
     for (int i = 0; i < 256; ++i) {

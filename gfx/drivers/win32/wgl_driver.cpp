@@ -171,7 +171,7 @@ int32_t initWindow() {
   ShowWindow(window, SW_SHOW);
   SetForegroundWindow(window);
   ws.rules.active = true;
-  if (m) m->refreshRate = windowRefreshRate(window);
+  if (m) publishRefreshRate(windowRefreshRate(window));
   return 0;
 }
 

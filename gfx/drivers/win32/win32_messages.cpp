@@ -13,6 +13,15 @@ namespace {
 
 WindowState& ws = windowState;
 constexpr UINT_PTR leaveTimerId = 2;
+HWND handling = nullptr;  // the window of the message in hand (window thread)
+
+// Sets the window of the message in hand for the procedure's extent;
+// messages sent from inside a message nest.
+struct HandlingMessage {
+  HWND previous;
+  explicit HandlingMessage(HWND window) : previous(handling) { handling = window; }
+  ~HandlingMessage() { handling = previous; }
+};
 
 // The character conversion's buffers, grown as needed and reused.
 wchar_t* wideText = nullptr;
@@ -81,12 +90,16 @@ void activate(HWND window, WPARAM wParam) {
 
 }  // namespace
 
+HWND messageWindow() { return handling ? handling : ws.window.load(); }
+
 void trackMouseLeave() {
+  HWND window = messageWindow();
+  if (!window) return;
   if (ws.user32.TrackMouseEvent) {
-    TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, ws.window, 0};
+    TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, window, 0};
     ws.user32.TrackMouseEvent(&track);
   } else {
-    SetTimer(ws.window, leaveTimerId, 100, leaveCheckTimer);
+    SetTimer(window, leaveTimerId, 100, leaveCheckTimer);
   }
 }
 
@@ -115,6 +128,7 @@ uint8_t ansiToCodePage437(uint8_t ansi) {
 }
 
 LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  const HandlingMessage inHand(window);
   WindowRules& r = ws.rules;
   RECT client;
   GetClientRect(window, &client);

@@ -1,6 +1,8 @@
 // The window procedure's helpers that the layer's life cycle also calls.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 
 namespace pel::win32 {
@@ -8,6 +10,10 @@ namespace pel::win32 {
 // Arms the report of the pointer leaving the client area: TrackMouseEvent,
 // or where the system lacks it a 100 ms check of the pointer's place.
 void trackMouseLeave();
+// The window of the message being handled, else the record's window. While
+// CreateWindowExA runs, the record has no window yet, but the messages it
+// delivers (activation under the pointer) already act on the new one.
+HWND messageWindow();
 // The growable buffers of the character conversion.
 void freeCharacterBuffers();
 // The character conversion: an ANSI code-page byte to code page 437 (0 when

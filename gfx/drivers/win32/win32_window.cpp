@@ -31,27 +31,45 @@ BOOL savedScreenSaver = FALSE;
 
 bool hasThread() { return !(modeFlags() & modeflag::openGl); }
 
-// Platform calls of the window rules.
+// The caption, the layer's own copy: the window thread reads it when it
+// opens a window (a toggle, a rebuild) while the program may set a new one.
+char captionText[260];
+std::atomic<int32_t> windowInitsToFail{0};
+
+// Platform calls of the window rules, on the window of the message in hand.
 const WindowPlatform platformCalls = {
     .trackLeave = [](void*) { trackMouseLeave(); },
     .clipToClient = [](void*) { clipCursorToClient(); },
     .releaseClip = [](void*) { ClipCursor(nullptr); },
     .capture =
         [](void*, bool take) {
+          HWND window = messageWindow();
           if (take) {
-            SetCapture(ws.window);
-          } else if (GetCapture() == ws.window) {
+            if (window) SetCapture(window);
+          } else if (window && GetCapture() == window) {
             ReleaseCapture();
           }
         },
     .warpPointer =
         [](void*, int32_t x, int32_t y) {
           POINT p{x, y};
-          if (!fullScreen()) ClientToScreen(ws.window, &p);
+          HWND window = messageWindow();
+          if (!window) return;
+          if (!fullScreen()) ClientToScreen(window, &p);
           SetCursorPos(p.x, p.y);
         },
-    .updateCursor = [](void*) { PostMessageA(ws.window, WM_SETCURSOR, 0, 0); },
-    .initWindow = [](void*) { return ws.hooks.initWindow() == 0; },
+    .updateCursor =
+        [](void*) {
+          if (HWND window = messageWindow()) PostMessageA(window, WM_SETCURSOR, 0, 0);
+        },
+    .initWindow =
+        [](void*) {
+          if (windowInitsToFail > 0) {
+            --windowInitsToFail;
+            return false;
+          }
+          return ws.hooks.initWindow() == 0;
+        },
     .exitWindow = [](void*) { ws.hooks.exitWindow(); },
     .setHighPriority =
         [](void*, bool high) {
@@ -61,6 +79,11 @@ const WindowPlatform platformCalls = {
 };
 
 }  // namespace
+
+void copyCaption(const char* title) {
+  std::snprintf(captionText, sizeof captionText, "%s", title ? title : "");
+  ws.caption = captionText;
+}
 
 // Value-initialised: every field zero.
 void clearWindowState() {
@@ -98,7 +121,7 @@ int32_t windowInit(const char* title, int32_t width, int32_t height, int32_t dep
   SystemParametersInfoA(SPI_SETSCREENSAVEACTIVE, FALSE, nullptr, 0);
 
   ws.instance = GetModuleHandleA(nullptr);
-  ws.caption = title;
+  copyCaption(title);
   std::snprintf(ws.className, sizeof ws.className, "%s%p", "kelgfxclass_", static_cast<void*>(&ws));
   ws.className[sizeof ws.className - 1] = '\0';
 
@@ -203,11 +226,12 @@ void toggleFullscreen() {
 }
 
 void clipCursorToClient() {
+  HWND window = messageWindow();
   RECT r;
-  GetClientRect(ws.window, &r);
+  if (!window || !GetClientRect(window, &r)) return;
   POINT corners[2] = {{r.left, r.top}, {r.right, r.bottom}};
-  ClientToScreen(ws.window, &corners[0]);
-  ClientToScreen(ws.window, &corners[1]);
+  ClientToScreen(window, &corners[0]);
+  ClientToScreen(window, &corners[1]);
   const RECT area{corners[0].x, corners[0].y, corners[1].x, corners[1].y};
   ClipCursor(&area);
 }
@@ -288,9 +312,17 @@ void setPalette(int32_t index, int32_t red, int32_t green, int32_t blue) {
   ws.paletteChanged = true;
 }
 
+void publishRefreshRate(int32_t rate) {
+  if (ScreenMode* m = currentMode()) std::atomic_ref<int32_t>(m->refreshRate).store(rate);
+}
+
+int32_t publishedRefreshRate() {
+  ScreenMode* m = currentMode();
+  return m ? std::atomic_ref<int32_t>(m->refreshRate).load() : 0;
+}
+
 void waitVsync() {
-  const ScreenMode* m = currentMode();
-  const int32_t rate = m ? m->refreshRate : 0;
+  const int32_t rate = publishedRefreshRate();
   Sleep(rate > 0 ? static_cast<DWORD>(1000 / rate) : 16);
 }
 
@@ -304,7 +336,9 @@ int32_t setMouse(int32_t x, int32_t y, int32_t cursor, int32_t clip) {
 }
 
 void setWindowTitle(const char* title) {
-  ws.caption = title;
+  lock();
+  copyCaption(title);
+  unlock();
   HWND window = ws.window;
   if (!window) return;
   // SetWindowTextA waits for the window thread, which needs the lock to pump.
@@ -337,6 +371,7 @@ bool desktopMode(DesktopMode& mode) {
 }
 
 HWND windowHandle() { return ws.window; }
+void failWindowInits(int32_t count) { windowInitsToFail = count; }
 DWORD windowThreadId() { return threadId; }
 
 }  // namespace pel::win32

@@ -119,6 +119,13 @@ Placement centredWindow(const MonitorInfo& monitor, DWORD style);
 // The window's refresh rate; 0 when the system does not know it.
 int32_t windowRefreshRate(HWND window);
 
+// The window layer's own copy of a caption, which `caption` then names.
+void copyCaption(const char* title);
+// The open mode's refresh rate: set by a back end on the window thread
+// (also after a toggle), read by the program's thread.
+void publishRefreshRate(int32_t rate);
+int32_t publishedRefreshRate();
+
 // The common operations.
 void lock();
 void unlock();
@@ -157,5 +164,7 @@ bool desktopMode(DesktopMode& mode);
 HWND windowHandle();
 // The window thread's id, 0 without one (tests send it input).
 DWORD windowThreadId();
+// Tests: the next `count` windows that a toggle builds fail to open.
+void failWindowInits(int32_t count);
 
 }  // namespace pel::win32

@@ -87,6 +87,10 @@ TEST_F(Rules, KeyPath) {
   EXPECT_TRUE(keyMessage(w, KeyMessage::SystemDown, 0x73, 0x3E, keymod::leftAlt, 0, 1, false));
   EXPECT_EQ(takeKey(), closeKeyCode);
   EXPECT_EQ(takeKey(), 0);
+  // Held, it repeats; the repeats ask for nothing more.
+  EXPECT_TRUE(keyMessage(w, KeyMessage::SystemDown, 0x73, 0x3E, keymod::leftAlt, 0, 3, true));
+  EXPECT_TRUE(keyMessage(w, KeyMessage::Down, 0x73, 0x3E, keymod::leftAlt, 0, 1, true));
+  EXPECT_EQ(takeKey(), 0);
   EXPECT_TRUE(keyMessage(w, KeyMessage::Down, 0x73, 0x3E, keymod::leftAlt, 0, 1, false));
   EXPECT_EQ(takeKey(), closeKeyCode);
   EXPECT_TRUE(keyMessage(w, KeyMessage::Up, 0x73, 0x3E, keymod::leftAlt, 0, 1, false));

@@ -2,6 +2,7 @@
 // under Wine on a private X server (see scripts/wine-env).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -193,25 +194,130 @@ TEST_F(GDI, ScanLineRepeatScreensShowEachRowTwice) {
   }
 }
 
-TEST_F(GDI, OnlyTheDirtyBandIsSent) {
-  ASSERT_EQ(openScreenBySize(800, 600, 32, 1, 0, 0), 0);
+// The band runs from the first to the last marked row and lands where those
+// rows belong: rows 10 and 500 marked, rows 5, 200 and 550 changed as well
+// but not marked. Row 200 lies inside the band and shows; rows 5 and 550
+// keep what the window showed.
+TEST_F(GDI, TheDirtyBandLandsOnItsRows) {
+  for (int32_t depth : {32, 8}) {
+    ASSERT_EQ(openScreenBySize(640, 600, depth, 1, 0, 0), 0) << depth;
+    ScreenMode* m = currentMode();
+    std::mt19937 random(static_cast<uint32_t>(depth));
+    fillRandom(random);
+    settle();
+    expectShown(window(), m, 1, "the first frame");
+    std::vector<uint32_t> expected(static_cast<std::size_t>(640) * 600);
+    for (int y = 0; y < 600; ++y) {
+      for (int x = 0; x < 640; ++x) expected[static_cast<std::size_t>(y) * 640 + x] = shownAs(m, x, y);
+    }
+    lockScreen();
+    for (int row : {5, 10, 200, 500, 550}) {
+      for (int i = 0; i < m->pitch; ++i) m->visibleBuffer[row * m->pitch + i] = static_cast<uint8_t>(random());
+    }
+    for (int row : {10, 200, 500}) {
+      for (int x = 0; x < 640; ++x) expected[static_cast<std::size_t>(row) * 640 + x] = shownAs(m, x, row);
+    }
+    m->dirty[10] = 1;
+    m->dirty[500] = 1;
+    unlockScreen(1, 0);
+    settle();
+    const std::vector<uint32_t> shown = clientPixels(window(), 640, 600);
+    for (int y = 0; y < 600; ++y) {
+      int wrong = 0;
+      for (int x = 0; x < 640; ++x) wrong += shown[static_cast<std::size_t>(y) * 640 + x] != expected[static_cast<std::size_t>(y) * 640 + x];
+      ASSERT_EQ(wrong, 0) << depth << " bits, row " << y;
+    }
+  }
+}
+
+// A window opened under the pointer reports the pointer inside at once, and
+// its leaving when it goes.
+TEST_F(GDI, AWindowOpenedUnderThePointerReportsTheLeave) {
+  HWND helper = CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  SetCursorPos(640, 512);  // the middle of the screen, where the window opens
+  DestroyWindow(helper);
+  ASSERT_EQ(openScreenBySize(320, 200, 32, 1, 0, 0), 0);
   settle();
-  ScreenMode* m = currentMode();
-  const int64_t before = gdiRowsPresented();
+  int32_t x = 0, y = 0, wheel = 0, buttons = 0, clip = 0;
+  ASSERT_EQ(currentMode()->driver->getMouse(&x, &y, &wheel, &buttons, &clip), 0);
+  events();
+  mouseInput(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, 1000, 1000);  // the screen's top left corner
+  settle();
+  ASSERT_TRUE(waitFor([&] {
+    EventRecord e;
+    while (pollEvent(e)) {
+      if (e.type == MouseExit) return true;
+    }
+    return false;
+  })) << "no MouseExit";
+  EXPECT_EQ(currentMode()->driver->getMouse(&x, &y, &wheel, &buttons, &clip), -1);
+}
+
+// With the pointer held to the client area, the window a toggle builds holds
+// it: the clip rectangle is the new client area, in screen coordinates.
+TEST_F(GDI, TheClipFollowsTheRebuiltWindow) {
+  ASSERT_EQ(openScreenBySize(320, 200, 32, 1, 0, 0), 0);
+  settle();
+  pointerTo(100, 100);
+  currentMode()->driver->setMouse(100, 100, -1, 1);
+  settle();
+  tapKey(VK_RETURN, {VK_MENU});  // full screen cannot be set here: a new window
+  settle();
+  ASSERT_NE(window(), nullptr);
+  pointerTo(50, 50);  // the pointer comes into the new window
+  RECT client{};
+  ASSERT_TRUE(GetClientRect(window(), &client));
+  POINT corner{0, 0};
+  ClientToScreen(window(), &corner);
+  RECT clipped{};
+  ASSERT_TRUE(GetClipCursor(&clipped));
+  EXPECT_EQ(clipped.left, corner.x);
+  EXPECT_EQ(clipped.top, corner.y);
+  EXPECT_EQ(clipped.right, corner.x + 320);
+  EXPECT_EQ(clipped.bottom, corner.y + 200);
+  closeScreen();
+  ASSERT_TRUE(GetClipCursor(&clipped));
+  EXPECT_EQ(clipped.right - clipped.left, 1280);
+}
+
+// A toggle that can build no window at all, neither the new one nor the old
+// one again, leaves nothing half-built and tells the program, once.
+TEST_F(GDI, AToggleThatFindsNoWindowTellsTheProgram) {
+  ASSERT_EQ(openScreenBySize(320, 200, 8, 1, 0, 0), 0);
+  settle();
+  events();
+  win32::failWindowInits(2);
+  tapKey(VK_RETURN, {VK_MENU});
+  ASSERT_TRUE(waitFor([] { return window() == nullptr; }));
+  settle();
+  EXPECT_EQ(takeKey(), closeKeyCode);
+  EXPECT_EQ(takeKey(), 0);
+  const auto e = events();
+  EXPECT_EQ(std::count_if(e.begin(), e.end(), [](const EventRecord& r) { return r.type == WindowClose; }), 1);
+  // Drawing goes on without a window, then the screen closes as usual.
   lockScreen();
-  m->dirty[10] = 1;
-  m->dirty[500] = 1;
-  unlockScreen(1, 0);
+  unlockScreen(-1, -1);
   settle();
-  EXPECT_EQ(gdiRowsPresented() - before, 491);
-  int32_t first = 0, lines = 0;
-  gdiLastBand(first, lines);
-  EXPECT_EQ(first, 10);
-  EXPECT_EQ(lines, 491);
-  // A frame with no dirty row presents nothing but still handles input.
+  closeScreen();
+  EXPECT_EQ(currentMode(), nullptr);
+}
+
+// Alt+F4 held down repeats; it asks to close once.
+TEST_F(GDI, HeldAltF4AsksToCloseOnce) {
+  ASSERT_EQ(openScreenBySize(320, 200, 32, 1, 0, 0), 0);
   settle();
-  EXPECT_EQ(gdiRowsPresented() - before, 491);
-  PostMessageA(window(), WM_CLOSE, 0, 0);
+  events();
+  sendKey(VK_MENU, false);
+  for (int i = 0; i < 4; ++i) sendKey(VK_F4, false);
+  sendKey(VK_F4, true);
+  sendKey(VK_MENU, true);
+  settle();
+  settle();
+  int closes = 0;
+  for (int32_t key = takeKey(); key != 0; key = takeKey()) closes += key == closeKeyCode;
+  EXPECT_EQ(closes, 1);
+  // A second press asks again.
+  tapKey(VK_F4, {VK_MENU});
   settle();
   EXPECT_EQ(takeKey(), closeKeyCode);
 }
