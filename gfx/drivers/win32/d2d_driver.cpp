@@ -30,6 +30,14 @@ constexpr DXGI_FORMAT bitmapFormats[] = {DXGI_FORMAT_B8G8R8A8_UNORM, DXGI_FORMAT
 constexpr COLORREF colourKey = 0xFF00FF;
 constexpr UINT updateNow = WM_APP + 0x2D;  // one update step on the window thread (benchmarks)
 constexpr UINT bareNow = WM_APP + 0x2E;    // the bare calls of a whole frame, likewise
+// Only the band is drawn each pass, so the target must keep what lies
+// outside it after a present.
+constexpr auto presentOptions =
+    static_cast<D2D1_PRESENT_OPTIONS>(D2D1_PRESENT_OPTIONS_IMMEDIATELY | D2D1_PRESENT_OPTIONS_RETAIN_CONTENTS);
+// A render path that cannot be built again after D2DERR_RECREATE_TARGET is
+// tried this often, this far apart, before the program is told.
+constexpr int pathRetries = 10;
+constexpr DWORD pathRetryPause = 300;
 
 using CreateFactoryFn = HRESULT(WINAPI*)(D2D1_FACTORY_TYPE, REFIID, const D2D1_FACTORY_OPTIONS*, void**);
 using CreateDevice1Fn = HRESULT(WINAPI*)(IDXGIAdapter*, D3D10_DRIVER_TYPE, HMODULE, UINT, D3D10_FEATURE_LEVEL1, UINT,
@@ -46,7 +54,7 @@ struct State {
   ID2D1Bitmap* bitmap;
   void (*releasePath)(State&);
   int32_t (*createPath)(State&);
-  void (*present)(State&);
+  bool (*present)(State&);
   uint8_t* conversion;
   Blitter blitter;
   uint8_t keyRow[256];  // row of ScanCodeTable + 1 for each virtual key; 0 for none
@@ -60,6 +68,11 @@ struct State {
   ID2D1GdiInteropRenderTarget* interop;
   UpdateLayeredWindowFn updateLayeredWindow;
   bool displayChanged;
+  // The path is lost and not yet built again: tries so far, and when the
+  // last one was made.
+  int32_t pathTries;
+  DWORD lastPathTry;
+  bool broken;  // the program has been told; nothing is drawn any more
 };
 
 std::atomic<int64_t> passes{0}, pathRebuilds{0};
@@ -68,6 +81,9 @@ DWORD reportedVersion = 0;
 std::atomic<HRESULT> fakeEndDraw{S_OK};
 std::atomic<int32_t> fakeEndDrawCount{0};
 bool failFirstFormat = false;
+bool pretendSecondFormat = false;
+std::atomic<int32_t> pathBuildsToFail{0};
+D2D1_PRESENT_OPTIONS lastPresentOptions = D2D1_PRESENT_OPTIONS_NONE;
 int32_t formatsTried[2] = {};
 int32_t formatsTriedCount = 0;
 
@@ -108,6 +124,15 @@ void releaseHwndPath(State& s) {
 }
 
 int32_t createHwndPath(State& s) {
+  // A path built again may land on the other format: the conversion is
+  // chosen afresh.
+  std::free(s.conversion);
+  s.conversion = nullptr;
+  s.blitter = nullptr;
+  if (pathBuildsToFail > 0) {
+    --pathBuildsToFail;
+    return -1;
+  }
   formatsTriedCount = 0;
   DXGI_FORMAT chosen = DXGI_FORMAT_UNKNOWN;
   for (DXGI_FORMAT format : bitmapFormats) {
@@ -115,8 +140,9 @@ int32_t createHwndPath(State& s) {
     if (failFirstFormat && format == bitmapFormats[0]) continue;
     const D2D1_RENDER_TARGET_PROPERTIES target = targetProperties(format, D2D1_RENDER_TARGET_USAGE_NONE);
     const D2D1_HWND_RENDER_TARGET_PROPERTIES hwnd{
-        ws.window, {static_cast<UINT32>(ws.width), static_cast<UINT32>(ws.height)}, D2D1_PRESENT_OPTIONS_IMMEDIATELY};
+        ws.window, {static_cast<UINT32>(ws.width), static_cast<UINT32>(ws.height)}, presentOptions};
     if (SUCCEEDED(s.factory->CreateHwndRenderTarget(&target, &hwnd, &s.hwndTarget))) {
+      lastPresentOptions = hwnd.presentOptions;
       chosen = format;
       break;
     }
@@ -124,7 +150,7 @@ int32_t createHwndPath(State& s) {
   if (chosen == DXGI_FORMAT_UNKNOWN) return -1;
   if (FAILED(s.hwndTarget->QueryInterface(iidD2D1RenderTarget, reinterpret_cast<void**>(&s.target)))) return -1;
   if (!createBitmap(s, chosen)) return -1;
-  return s.blitter || s.conversion || chooseConversion(s, chosen == DXGI_FORMAT_R8G8B8A8_UNORM) ? 0 : -1;
+  return chooseConversion(s, chosen == DXGI_FORMAT_R8G8B8A8_UNORM || pretendSecondFormat) ? 0 : -1;
 }
 
 void releaseLayeredPath(State& s) {
@@ -139,17 +165,26 @@ void releaseLayeredPath(State& s) {
 }
 
 // The frame through the interop target's device context onto the layered
-// window, magenta cut out.
-void presentLayered(State& s) {
+// window, magenta cut out; false when it did not reach the window.
+bool presentLayered(State& s) {
   HDC dc = nullptr;
-  if (!s.interop || FAILED(s.interop->GetDC(D2D1_DC_INITIALIZE_MODE_COPY, &dc))) return;
+  if (!s.interop || FAILED(s.interop->GetDC(D2D1_DC_INITIALIZE_MODE_COPY, &dc))) return false;
   SIZE size{ws.width, ws.height};
   POINT source{0, 0};
-  s.updateLayeredWindow(ws.window, nullptr, nullptr, &size, dc, &source, colourKey, nullptr, ULW_COLORKEY);
+  const bool shown =
+      s.updateLayeredWindow(ws.window, nullptr, nullptr, &size, dc, &source, colourKey, nullptr, ULW_COLORKEY);
   s.interop->ReleaseDC(nullptr);
+  return shown;
 }
 
 int32_t createLayeredPath(State& s) {
+  std::free(s.conversion);
+  s.conversion = nullptr;
+  s.blitter = nullptr;
+  if (pathBuildsToFail > 0) {
+    --pathBuildsToFail;
+    return -1;
+  }
   s.updateLayeredWindow = entryPoint<UpdateLayeredWindowFn>(GetModuleHandleA("user32.dll"), "UpdateLayeredWindow");
   s.d3d10 = LoadLibraryA("d3d10_1.dll");
   auto createDevice = s.d3d10 ? entryPoint<CreateDevice1Fn>(s.d3d10, "D3D10CreateDevice1") : nullptr;
@@ -178,7 +213,7 @@ int32_t createLayeredPath(State& s) {
       SUCCEEDED(s.factory->CreateDxgiSurfaceRenderTarget(s.surface, &target, &s.target)) &&
       createBitmap(s, DXGI_FORMAT_B8G8R8A8_UNORM) &&
       SUCCEEDED(s.target->QueryInterface(iidGdiInterop, reinterpret_cast<void**>(&s.interop))) &&
-      (s.blitter || s.conversion || chooseConversion(s, false));
+      chooseConversion(s, false);
   if (!made) {
     releaseLayeredPath(s);
     return -1;
@@ -303,7 +338,7 @@ int32_t initWindow() {
     if (monitor.known) place = {monitor.area.left, monitor.area.top, ws.width, ws.height};
   } else {
     place = centredWindow(monitor, style);
-    if (flags & modeflag::shaped) extendedStyle = WS_EX_LAYERED;
+    if (flags & modeflag::shaped) extendedStyle = WS_EX_LAYERED;  // full screen is never layered
   }
   if (openWindow(style, extendedStyle, place.x, place.y, place.outerWidth, place.outerHeight) != 0) return fail();
   {
@@ -322,7 +357,9 @@ int32_t initWindow() {
       SetWindowLongPtrA(ws.window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(keyProcedure)));
   if (!s->previous || !SetPropA(ws.window, MAKEINTATOM(stateProperty), s)) return fail();
 
-  const bool shaped = flags & modeflag::shaped;
+  // A full-screen window covers the monitor: nothing behind it to show
+  // through, and it is no layered window, so it takes the plain path.
+  const bool shaped = (flags & modeflag::shaped) && !full;
   s->releasePath = shaped ? releaseLayeredPath : releaseHwndPath;
   s->createPath = shaped ? createLayeredPath : createHwndPath;
   if (s->createPath(*s) != 0) {
@@ -335,10 +372,33 @@ int32_t initWindow() {
 
 // One update step: the band of marked page rows, in display lines, copied
 // into the bitmap and drawn.
+// After D2DERR_RECREATE_TARGET a path that could not be built again is
+// tried on later passes; after the last try the program is told, as when
+// the window is closed. True while there is a path to draw with.
+bool pathReady(State& s) {
+  if (s.target && s.bitmap) return true;
+  if (s.broken || s.pathTries == 0 || GetTickCount() - s.lastPathTry < pathRetryPause) return false;
+  lock();
+  s.releasePath(s);
+  const bool rebuilt = s.createPath(s) == 0;
+  if (rebuilt) {
+    s.pathTries = 0;
+    markAllRows();
+  } else if (++s.pathTries > pathRetries) {
+    s.releasePath(s);
+    s.broken = true;
+    closeRequest(ws.rules);
+  }
+  s.lastPathTry = GetTickCount();
+  unlock();
+  if (rebuilt) ++pathRebuilds;
+  return rebuilt;
+}
+
 void updateStep() {
   State* s = stateOf(ws.window);
   ScreenMode* m = currentMode();
-  if (!s || !m || !s->target || !s->bitmap) return;
+  if (!s || !m || !pathReady(*s)) return;
   lock();
   int32_t first = 0;
   while (first < m->height && !m->dirty[first]) ++first;
@@ -361,8 +421,9 @@ void updateStep() {
   const D2D1_RECT_F area{0.0f, static_cast<float>(top), static_cast<float>(ws.width), static_cast<float>(bottom)};
   s->target->BeginDraw();
   s->target->DrawBitmap(s->bitmap, &area, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_LINEAR, &area);
-  if (s->present) s->present(*s);
+  const bool presented = !s->present || s->present(*s);
   HRESULT result = s->target->EndDraw(nullptr, nullptr);
+  if (SUCCEEDED(result) && !presented) result = E_FAIL;
   if (fakeEndDrawCount > 0) {
     --fakeEndDrawCount;
     result = fakeEndDraw;
@@ -377,6 +438,11 @@ void updateStep() {
     lock();
     s->releasePath(*s);
     const bool rebuilt = s->createPath(*s) == 0;
+    if (!rebuilt) {
+      s->releasePath(*s);  // nothing half-built is drawn with
+      s->pathTries = 1;
+      s->lastPathTry = GetTickCount();
+    }
     unlock();
     if (rebuilt) ++pathRebuilds;
   }
@@ -497,6 +563,9 @@ void injectEndDrawResult(HRESULT result, int32_t count) {
   fakeEndDrawCount = count;
 }
 void failFirstBitmapFormat(bool fail) { failFirstFormat = fail; }
+void pretendSecondBitmapFormat(bool pretend) { pretendSecondFormat = pretend; }
+void failPathBuilds(int32_t count) { pathBuildsToFail = count; }
+D2D1_PRESENT_OPTIONS d2dPresentOptions() { return lastPresentOptions; }
 int32_t d2dFormatsTried(int32_t* formats, int32_t capacity) {
   for (int32_t i = 0; i < formatsTriedCount && i < capacity; ++i) formats[i] = formatsTried[i];
   return formatsTriedCount;

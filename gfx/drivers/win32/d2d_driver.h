@@ -6,6 +6,7 @@
 #pragma once
 
 #include <windows.h>
+#include <d2d1.h>
 
 #include <cstdint>
 
@@ -35,5 +36,12 @@ void setReportedVersion(DWORD version);
 void injectEndDrawResult(HRESULT result, int32_t count);
 void failFirstBitmapFormat(bool fail);
 int32_t d2dFormatsTried(int32_t* formats, int32_t capacity);
+// Tests: the page converted as for R8G8B8A8 (red and blue swapped) while the
+// target stays B8G8R8A8, so the second format's channel order shows; the
+// next `count` render paths made to fail; the present options of the last
+// HWND target (Wine keeps a target's contents whatever they say).
+void pretendSecondBitmapFormat(bool pretend);
+void failPathBuilds(int32_t count);
+D2D1_PRESENT_OPTIONS d2dPresentOptions();
 
 }  // namespace pel

@@ -34,6 +34,8 @@ class Direct2D : public ::testing::Test {
     closeScreen();
     setReportedVersion(0);
     failFirstBitmapFormat(false);
+    pretendSecondBitmapFormat(false);
+    failPathBuilds(0);
     injectEndDrawResult(S_OK, 0);
   }
   static HWND window() { return win32::windowHandle(); }
@@ -281,4 +283,127 @@ TEST_F(Direct2D, ModeSetsLeaveNothingBehind) {
   // back end's own record is larger than that, so its leak would show.
   const std::size_t wine = 320 * static_cast<std::size_t>(cycles);
   EXPECT_LT(heapBytesInUse(), memory + 16 * 1024 + wine) << "grew by " << (heapBytesInUse() - memory);
+}
+
+namespace {
+
+// What the window shows for a page pixel converted as for R8G8B8A8 onto a
+// B8G8R8A8 target: red and blue trade places.
+int wrongSwappedPixels(HWND w, const ScreenMode* m) {
+  const std::vector<uint32_t> pixels = clientPixels(w, m->width, m->height);
+  int wrong = 0;
+  for (int y = 0; y < m->height; ++y) {
+    for (int x = 0; x < m->width; ++x) {
+      const uint32_t c = convertedAs(m, x, y);
+      const uint32_t swapped = (c & 0x00FF00) | (c >> 16 & 0xFF) | (c & 0xFF) << 16;
+      wrong += pixels[static_cast<std::size_t>(y) * m->width + x] != swapped;
+    }
+  }
+  return wrong;
+}
+
+}  // namespace
+
+// The band is all that is drawn each pass, so the target is asked to keep
+// its contents (Wine keeps them either way; Windows does not).
+TEST_F(Direct2D, TheTargetIsAskedToKeepItsContents) {
+  open(64, 48, 32);
+  EXPECT_TRUE(d2dPresentOptions() & D2D1_PRESENT_OPTIONS_RETAIN_CONTENTS);
+  EXPECT_TRUE(d2dPresentOptions() & D2D1_PRESENT_OPTIONS_IMMEDIATELY);
+}
+
+// The second format's conversion puts red and blue in R8G8B8A8's order, at
+// 32 and 16 bits.
+TEST_F(Direct2D, TheSecondFormatsChannelOrder) {
+  pretendSecondBitmapFormat(true);
+  for (int32_t depth : {32, 16}) {
+    open(320, 200, depth);
+    ASSERT_STREQ(currentMode()->driver->name, "Direct2D");
+    fill(40 + static_cast<uint32_t>(depth));
+    settle();
+    EXPECT_EQ(wrongSwappedPixels(window(), currentMode()), 0) << depth;
+  }
+}
+
+// A path built again after D2DERR_RECREATE_TARGET that lands on the other
+// format converts for that format (a 16-bit page converts on either).
+TEST_F(Direct2D, ARebuiltPathChoosesItsConversionAgain) {
+  open(320, 200, 16);
+  fill(50);
+  settle();
+  EXPECT_EQ(wrongPixels(window(), currentMode()), 0);
+  pretendSecondBitmapFormat(true);
+  const int64_t before = d2dPathRebuilds();
+  injectEndDrawResult(recreateTarget, 1);
+  fill(51);
+  ASSERT_TRUE(waitFor([&] { return d2dPathRebuilds() > before; }));
+  fill(52);
+  settle();
+  EXPECT_EQ(wrongSwappedPixels(window(), currentMode()), 0);
+}
+
+// A path that cannot be built again at once is tried on later passes.
+TEST_F(Direct2D, ALostPathIsTriedAgainLater) {
+  open(320, 200, 32);
+  const int64_t before = d2dPathRebuilds();
+  failPathBuilds(3);
+  injectEndDrawResult(recreateTarget, 1);
+  fill(60);
+  ASSERT_TRUE(waitFor([&] { return d2dPathRebuilds() > before; }, 10000));
+  settle();
+  EXPECT_EQ(wrongPixels(window(), currentMode()), 0);
+  EXPECT_EQ(takeKey(), 0);
+}
+
+// A path that never comes back tells the program once, as a closed window
+// does; the screen still closes as usual.
+TEST_F(Direct2D, APathThatNeverComesBackTellsTheProgram) {
+  open(64, 48, 32);
+  EventRecord e;
+  while (pollEvent(e)) {
+  }
+  failPathBuilds(1000);
+  injectEndDrawResult(recreateTarget, 1);
+  fill(61);
+  ASSERT_TRUE(waitFor([] { return takeKey() == closeKeyCode; }, 10000));
+  Sleep(400);
+  EXPECT_EQ(takeKey(), 0);
+  int closes = 0;
+  while (pollEvent(e)) closes += e.type == WindowClose;
+  EXPECT_EQ(closes, 1);
+  closeScreen();
+  EXPECT_EQ(currentMode(), nullptr);
+}
+
+// Inside Wine's virtual desktop: full screen sets the display mode, with the
+// refresh rate asked for or, when the display lacks it, without; shaped
+// full screen shows the page whole; the desktop's mode comes back at the end.
+TEST_F(Direct2D, DesktopFullScreen) {
+  win32::DesktopMode desktop{};
+  ASSERT_TRUE(win32::desktopMode(desktop));
+  if (desktop.width != 1280) GTEST_SKIP() << "not in the virtual desktop";
+  for (auto [rate, flags] : {std::pair{0, 0}, std::pair{60, 0}, std::pair{75, 0}, std::pair{0, int(modeflag::shaped)}}) {
+    ASSERT_EQ(openScreenBySize(640, 480, 32, 1, modeflag::fullScreen | flags, rate), 0) << rate;
+    settle();
+    settle();
+    ASSERT_STREQ(currentMode()->driver->name, "Direct2D") << rate << " Hz, flags " << flags;
+    ASSERT_TRUE(win32::fullScreen());
+    win32::DesktopMode now{};
+    win32::desktopMode(now);
+    EXPECT_EQ(now.width, 640);
+    EXPECT_EQ(now.height, 480);
+    fill(70 + static_cast<uint32_t>(rate));
+    settle();
+    settle();
+    const ScreenMode* m = currentMode();
+    const std::vector<uint32_t> shown = clientPixels(window(), 640, 480, true);
+    int wrong = 0;
+    for (int y = 0; y < 480; ++y) {
+      for (int x = 0; x < 640; ++x) wrong += shown[static_cast<std::size_t>(y) * 640 + x] != convertedAs(m, x, y);
+    }
+    EXPECT_EQ(wrong, 0) << rate << " Hz, flags " << flags;
+    closeScreen();
+    win32::desktopMode(now);
+    EXPECT_EQ(now.width, 1280) << "the desktop's mode after " << rate << " Hz";
+  }
 }
