@@ -101,7 +101,8 @@ FormatAttributes formatAttributes(const FormatAttributeNames& names, const GlOpt
   for (const auto& [name, value] : optional) {
     if (value != 0) add(name, value);
   }
-  if (o.samples != 0) {
+  // Without a samples attribute there is nothing to lower.
+  if (o.samples != 0 && names.samples != 0) {
     add(names.sampleBuffers, 1);
     add(names.samples, o.samples);
     a.samplesAt = a.list.size() - 1;

@@ -198,8 +198,12 @@ int chooseFormat(const PIXELFORMATDESCRIPTOR& d) {
       return std::nullopt;
     });
   }
-  samplesChosen = samplesLeft(attributes);
-  if (format && *format != 0) return *format;
+  if (format && *format != 0) {
+    samplesChosen = samplesLeft(attributes);
+    return *format;
+  }
+  // The plain chooser knows nothing of samples: its format has none.
+  samplesChosen = 0;
   return ChoosePixelFormat(w.device, &d);
 }
 

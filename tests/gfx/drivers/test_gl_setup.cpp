@@ -135,6 +135,26 @@ TEST(GlSetup, SamplesAreLoweredByTwoDownToZero) {
   EXPECT_EQ(samplesLeft(a), 0);
 }
 
+// A platform that names no samples attribute: nothing is lowered, and the
+// values before stay as asked (the depth among them).
+TEST(GlSetup, NoSamplesAttributeLowersNothing) {
+  GlOptions o{};
+  fillGlDefaults(o, 32, glflag::multisample);
+  FormatAttributeNames names = numbered;
+  names.samples = 0;
+  names.sampleBuffers = 0;
+  FormatAttributes a = formatAttributes(names, o);
+  const std::vector<int32_t> before = a.list;
+  int tries = 0;
+  EXPECT_FALSE(chooseLoweringSamples(a, [&](const int32_t*) -> std::optional<int32_t> {
+    ++tries;
+    return std::nullopt;
+  }));
+  EXPECT_EQ(tries, 1);
+  EXPECT_EQ(a.list, before);
+  EXPECT_EQ(samplesLeft(a), 0);
+}
+
 TEST(GlSetup, ThePaletteGoesToTheColourMaps) {
   setGlPalette(3, 255, 128, 0);
   setGlPalette(-1, 1, 1, 1);

@@ -118,16 +118,33 @@ TEST_F(WGL, OptionDefaultsFollowTheDepthAndFlags) {
 // Wine's chooser gives 4-sample formats whatever is asked; this one offers
 // at most 2, so the back end asks for 4, then 2, and keeps 2.
 std::vector<int> samplesAsked;
-BOOL WINAPI atMostTwoSamples(HDC, const int* attributes, const FLOAT*, UINT, int* format, UINT* count) {
+BOOL WINAPI atMostTwoSamples(HDC device, const int* attributes, const FLOAT*, UINT, int* format, UINT* count) {
   int samples = 0;
   for (const int* a = attributes; *a; a += 2) {
     if (a[0] == 0x2042) samples = a[1];  // WGL_SAMPLES_ARB
   }
   samplesAsked.push_back(samples);
   if (samples > 2) return FALSE;
-  *format = 0;  // the plain choice then gives the format
+  PIXELFORMATDESCRIPTOR d{};
+  d.nSize = sizeof d;
+  d.nVersion = 1;
+  d.dwFlags = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER;
+  d.iPixelType = PFD_TYPE_RGBA;
+  d.cColorBits = 32;
+  *format = ChoosePixelFormat(device, &d);
   *count = 1;
   return TRUE;
+}
+
+BOOL WINAPI noArbFormat(HDC, const int*, const FLOAT*, UINT, int*, UINT* count) {
+  *count = 0;
+  return FALSE;
+}
+
+bool multisampleEnabled() {
+  using IsEnabled = unsigned char(WINAPI*)(unsigned);
+  auto isEnabled = win32::entryPoint<IsEnabled>(GetModuleHandleA("opengl32.dll"), "glIsEnabled");
+  return isEnabled && isEnabled(0x809D);  // GL_MULTISAMPLE
 }
 
 TEST_F(WGL, SamplesAreLoweredUntilAFormatIsFound) {
@@ -136,8 +153,29 @@ TEST_F(WGL, SamplesAreLoweredUntilAFormatIsFound) {
   EXPECT_EQ(samplesAsked, std::vector<int>({4, 2}));
   EXPECT_EQ(wglSamplesChosen(), 2);
   EXPECT_EQ(glOptions().samples, 4);  // the request stays for later mode sets
+  EXPECT_TRUE(multisampleEnabled());
   clearTo(0x808080);
   expectColour(64, 48, 0x808080);
+}
+
+// Multisampling is switched on only where the format has samples: not on a
+// format of the plain chooser, which knows nothing of them. (Wine's OpenGL
+// has ARB_multisample with GL_MULTISAMPLE on from the start, so glIsEnabled
+// cannot tell the plain case apart there; no error and no samples can.)
+TEST_F(WGL, MultisamplingOnlyOnAFormatWithSamples) {
+  ASSERT_EQ(openScreenBySize(64, 48, 32, 1, modeflag::openGl | glflag::multisample, 0), 0);
+  EXPECT_GT(wglSamplesChosen(), 0);
+  EXPECT_TRUE(multisampleEnabled()) << "the ARB chooser's format";
+  closeScreen();
+  setPixelFormatChooser(noArbFormat);
+  ASSERT_EQ(openScreenBySize(64, 48, 32, 1, modeflag::openGl | glflag::multisample, 0), 0);
+  EXPECT_EQ(wglSamplesChosen(), 0) << "the plain chooser's format";
+  using GetError = unsigned(WINAPI*)();
+  auto glGetError = win32::entryPoint<GetError>(GetModuleHandleA("opengl32.dll"), "glGetError");
+  ASSERT_NE(glGetError, nullptr);
+  EXPECT_EQ(glGetError(), 0u);
+  clearTo(0x306090);
+  expectColour(64, 48, 0x306090);
 }
 
 // No window thread: keys, characters and the close request wait for a flip.
