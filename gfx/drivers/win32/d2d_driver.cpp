@@ -123,16 +123,21 @@ void releaseHwndPath(State& s) {
   release(s.hwndTarget);
 }
 
-int32_t createHwndPath(State& s) {
-  // A path built again may land on the other format: the conversion is
-  // chosen afresh.
+// Every path chooses its conversion afresh: one built again may land on the
+// other format. False when a test makes the path fail.
+bool startPath(State& s) {
   std::free(s.conversion);
   s.conversion = nullptr;
   s.blitter = nullptr;
   if (pathBuildsToFail > 0) {
     --pathBuildsToFail;
-    return -1;
+    return false;
   }
+  return true;
+}
+
+int32_t createHwndPath(State& s) {
+  if (!startPath(s)) return -1;
   formatsTriedCount = 0;
   DXGI_FORMAT chosen = DXGI_FORMAT_UNKNOWN;
   for (DXGI_FORMAT format : bitmapFormats) {
@@ -178,13 +183,7 @@ bool presentLayered(State& s) {
 }
 
 int32_t createLayeredPath(State& s) {
-  std::free(s.conversion);
-  s.conversion = nullptr;
-  s.blitter = nullptr;
-  if (pathBuildsToFail > 0) {
-    --pathBuildsToFail;
-    return -1;
-  }
+  if (!startPath(s)) return -1;
   s.updateLayeredWindow = entryPoint<UpdateLayeredWindowFn>(GetModuleHandleA("user32.dll"), "UpdateLayeredWindow");
   s.d3d10 = LoadLibraryA("d3d10_1.dll");
   auto createDevice = s.d3d10 ? entryPoint<CreateDevice1Fn>(s.d3d10, "D3D10CreateDevice1") : nullptr;
