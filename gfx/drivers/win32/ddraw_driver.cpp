@@ -189,7 +189,7 @@ int32_t initWindow() {
       return -1;
     ws.paletteChanged = false;
   }
-  const int32_t blitDepth = bits == 16 && format.dwGBitMask == 0x3E0 ? 15 : bits;
+  const int32_t blitDepth = ddraw::modeDepth(format.dwRGBBitCount, format.dwGBitMask);
   const DWORD red = format.dwRBitMask;
   const bool reversed = (bits >= 16 && bits <= 23 && red == 0x1F) || (bits >= 24 && (red == 0x1F || red == 0xFF));
   ws.blitter = selectBlitter(blitDepth, reversed ? 1 : 0);
@@ -469,8 +469,7 @@ struct ModeList {
 HRESULT WINAPI addMode(LPDDSURFACEDESC desc, LPVOID context) {
   auto* list = static_cast<ModeList*>(context);
   const DDPIXELFORMAT& f = desc->ddpfPixelFormat;
-  const int32_t bits = f.dwRGBBitCount == 16 && f.dwGBitMask == 0x3E0 ? 15 : static_cast<int32_t>(f.dwRGBBitCount);
-  if (bits != list->depth) return DDENUMRET_OK;
+  if (ddraw::modeDepth(f.dwRGBBitCount, f.dwGBitMask) != list->depth) return DDENUMRET_OK;
   auto* grown =
       static_cast<int32_t*>(std::realloc(list->modes, (static_cast<std::size_t>(list->count) + 1) * sizeof(int32_t)));
   if (!grown) {
@@ -510,6 +509,17 @@ int32_t* ddrawFetchModes(int32_t depth, int32_t* count) {
 
 int64_t ddrawPasses() { return passes; }
 int64_t ddrawRetraceTimeouts() { return retraceTimeouts; }
+
+std::vector<int32_t> ddrawModesOf(int32_t depth, const DDSURFACEDESC* modes, int32_t count) {
+  ModeList list{depth, nullptr, 0, false};
+  for (int32_t i = 0; i < count; ++i) {
+    DDSURFACEDESC copy = modes[i];
+    if (addMode(&copy, &list) != DDENUMRET_OK) break;
+  }
+  std::vector<int32_t> out(list.modes, list.modes + list.count);
+  std::free(list.modes);
+  return out;
+}
 int32_t ddrawVerticalOffset() { return dx.verticalOffset; }
 IDirectDrawSurface* ddrawPrimarySurface() { return dx.primary; }
 IDirectDrawSurface* ddrawWorkSurface() { return dx.work; }

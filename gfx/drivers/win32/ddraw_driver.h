@@ -7,10 +7,12 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "gfx/driver.h"
 
 struct IDirectDrawSurface;
+struct _DDSURFACEDESC;
 
 namespace pel {
 
@@ -45,6 +47,9 @@ void simulateLostWorkSurface();
 // restores it).
 using RetraceWaiter = void (*)();
 void setRetraceWaiter(RetraceWaiter waiter);
+// Tests: the modes of a depth that fetchModes would list from these
+// descriptions, through its own enumeration callback.
+std::vector<int32_t> ddrawModesOf(int32_t depth, const _DDSURFACEDESC* modes, int32_t count);
 // Rebuilds after a display mode change since the process started.
 int64_t ddrawRebuilds();
 

@@ -21,6 +21,12 @@ constexpr int32_t partnerDepth(int32_t depth) {
   }
 }
 
+// The depth a display mode of that pixel format stands for: 16-bit modes
+// with the 5-5-5 green mask are 15-bit ones.
+constexpr int32_t modeDepth(uint32_t rgbBitCount, uint32_t greenMask) {
+  return rgbBitCount == 16 && greenMask == 0x3E0 ? 15 : static_cast<int32_t>(rgbBitCount);
+}
+
 // The standard height above h, 0 beyond the largest.
 constexpr int32_t nextStandardHeight(int32_t h) {
   constexpr int32_t heights[] = {240, 480, 600, 768, 1024};

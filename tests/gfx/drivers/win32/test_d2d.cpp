@@ -14,6 +14,7 @@
 #include "gfx/mode.h"
 #include "gfx/pages.h"
 #include "runtime/keys.h"
+#include "resource_counter.h"
 #include "win32_test_support.h"
 
 using namespace pel;
@@ -263,6 +264,7 @@ TEST_F(Direct2D, TheModeListComesFromDxgi) {
 }
 
 TEST_F(Direct2D, ModeSetsLeaveNothingBehind) {
+  ASSERT_TRUE(ResourceCounter::install());
   // Each cycle takes most of a second under Wine: 100 cycles here, 500 by
   // hand (PEL_MODE_CYCLES=500).
   const int cycles = modeCycles(100);
@@ -270,6 +272,7 @@ TEST_F(Direct2D, ModeSetsLeaveNothingBehind) {
   ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
   closeScreen();
   const int threads = threadCount(), windows = windowCount();
+  const ResourceCounter::Live made = ResourceCounter::live();
   const std::size_t memory = heapBytesInUse();
   for (int i = 0; i < cycles; ++i) {
     ASSERT_EQ(openScreenBySize(64, 48, i % 2 ? 8 : 32, 1, 0, 0), 0) << i;
@@ -283,6 +286,7 @@ TEST_F(Direct2D, ModeSetsLeaveNothingBehind) {
   // back end's own record is larger than that, so its leak would show.
   const std::size_t wine = 320 * static_cast<std::size_t>(cycles);
   EXPECT_LT(heapBytesInUse(), memory + 16 * 1024 + wine) << "grew by " << (heapBytesInUse() - memory);
+  EXPECT_EQ(ResourceCounter::live(), made);
 }
 
 namespace {

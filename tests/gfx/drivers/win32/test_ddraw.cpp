@@ -11,6 +11,8 @@
 #include <tuple>
 #include <vector>
 
+#include <ddraw.h>
+
 #include "gfx/driver.h"
 #include "gfx/drivers/win32/ddraw_driver.h"
 #include "gfx/drivers/win32/ddraw_modes.h"
@@ -19,6 +21,7 @@
 #include "gfx/mode.h"
 #include "gfx/pages.h"
 #include "runtime/keys.h"
+#include "resource_counter.h"
 #include "win32_test_support.h"
 
 using namespace pel;
@@ -334,6 +337,7 @@ TEST_F(DirectX, LostSurfacesAreRestored) {
 }
 
 TEST_F(DirectX, ModeSetsLeaveNothingBehind) {
+  ASSERT_TRUE(ResourceCounter::install());
   // DirectDrawCreate alone takes most of a second under Wine: 100 cycles
   // here, 500 by hand (PEL_MODE_CYCLES=500).
   const int cycles = modeCycles(100);
@@ -341,6 +345,7 @@ TEST_F(DirectX, ModeSetsLeaveNothingBehind) {
   ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
   closeScreen();
   const int threads = threadCount(), windows = windowCount();
+  const ResourceCounter::Live made = ResourceCounter::live();
   const std::size_t memory = heapBytesInUse();
   for (int i = 0; i < cycles; ++i) {
     ASSERT_EQ(openScreenBySize(64, 48, i % 2 ? 8 : 32, 1, 0, 0), 0) << i;
@@ -349,6 +354,7 @@ TEST_F(DirectX, ModeSetsLeaveNothingBehind) {
   EXPECT_EQ(threadCount(), threads);
   EXPECT_EQ(windowCount(), windows);
   EXPECT_LT(heapBytesInUse(), memory + 64 * 1024) << "grew by " << (heapBytesInUse() - memory);
+  EXPECT_EQ(ResourceCounter::live(), made);
 }
 
 namespace {
@@ -489,4 +495,28 @@ TEST_F(DirectX, DesktopModeListsByDepth) {
     EXPECT_NE(std::find(list.begin(), list.end(), width << 16 | height), list.end()) << depth;
     EXPECT_EQ(std::find(list.begin(), list.end(), 1600 << 16 | 1200), list.end()) << depth;
   }
+}
+
+// The mode list's own callback: a 16-bit mode with the 5-5-5 green mask is
+// a 15-bit one, listed for 15 and not for 16, and 5-6-5 the other way.
+TEST(DirectXModeList, FifteenAndSixteenBitModesAreToldApart) {
+  auto mode = [](DWORD width, DWORD height, DWORD bits, DWORD green) {
+    DDSURFACEDESC d{};
+    d.dwSize = sizeof d;
+    d.dwWidth = width;
+    d.dwHeight = height;
+    d.ddpfPixelFormat.dwSize = sizeof d.ddpfPixelFormat;
+    d.ddpfPixelFormat.dwFlags = DDPF_RGB;
+    d.ddpfPixelFormat.dwRGBBitCount = bits;
+    d.ddpfPixelFormat.dwGBitMask = green;
+    return d;
+  };
+  const DDSURFACEDESC modes[] = {mode(640, 480, 16, 0x3E0), mode(800, 600, 16, 0x7E0), mode(320, 200, 8, 0),
+                                 mode(1024, 768, 32, 0xFF00), mode(320, 240, 16, 0x3E0)};
+  EXPECT_EQ(ddrawModesOf(15, modes, 5), (std::vector<int32_t>{640 << 16 | 480, 320 << 16 | 240}));
+  EXPECT_EQ(ddrawModesOf(16, modes, 5), (std::vector<int32_t>{800 << 16 | 600}));
+  EXPECT_EQ(ddrawModesOf(8, modes, 5), (std::vector<int32_t>{320 << 16 | 200}));
+  EXPECT_EQ(ddrawModesOf(32, modes, 5), (std::vector<int32_t>{1024 << 16 | 768}));
+  EXPECT_TRUE(ddrawModesOf(24, modes, 5).empty());
+  static_assert(ddraw::modeDepth(16, 0x3E0) == 15 && ddraw::modeDepth(16, 0x7E0) == 16);
 }

@@ -14,6 +14,7 @@
 #include "gfx/mode.h"
 #include "gfx/pages.h"
 #include "runtime/keys.h"
+#include "resource_counter.h"
 #include "win32_test_support.h"
 
 using namespace pel;
@@ -273,10 +274,12 @@ TEST_F(WGL, FullScreenThatCannotBeSetFallsBack) {
 }
 
 TEST_F(WGL, ModeSetsLeaveNothingBehind) {
+  ASSERT_TRUE(ResourceCounter::install());
   const int cycles = modeCycles(200);
   ASSERT_EQ(openScreenBySize(64, 48, 32, 1, modeflag::openGl, 0), 0);
   closeScreen();
   const int threads = threadCount(), windows = windowCount();
+  const ResourceCounter::Live made = ResourceCounter::live();
   const std::size_t memory = heapBytesInUse();
   for (int i = 0; i < cycles; ++i) {
     ASSERT_EQ(openScreenBySize(64, 48, i % 2 ? 16 : 32, 1, modeflag::openGl, 0), 0) << i;
@@ -292,6 +295,7 @@ TEST_F(WGL, ModeSetsLeaveNothingBehind) {
   // The Windows heaps (the C library's among them) come back to the byte
   // here; a leak of 100 bytes a cycle would show as 20 kB.
   EXPECT_LT(heapBytesInUse(), memory + 16 * 1024) << "grew by " << (heapBytesInUse() - memory);
+  EXPECT_EQ(ResourceCounter::live(), made);
 }
 
 // The OpenGL example end to end: its discs on the window, then a key ends
