@@ -158,29 +158,45 @@ int32_t takeKey() {
   return code;
 }
 
-void postEvent(const EventRecord& event) {
+void postEvent(const EventRecord& event) { postEvent(event, EventContext{}); }
+
+void postEvent(const EventRecord& event, const EventContext& context) {
   ScreenMode* m = currentMode();
   if (!m) return;
   acquireEventLock(m->eventLock);
   copyBytes(&m->eventQueue[m->eventWrite], &event, sizeof event);
+  m->eventContext[m->eventWrite] = context;
   const uint32_t next = (m->eventWrite + 1) & 0x7F;
   if (next == m->eventRead) m->eventRead = (next + 1) & 0x7F;
   m->eventWrite = next;
   releaseEventLock(m->eventLock);
 }
 
-bool pollEvent(EventRecord& event) {
+namespace {
+
+bool takeEvent(EventRecord& event, EventContext& context, bool withPublicOnly) {
   ScreenMode* m = currentMode();
   if (!m) return false;
   acquireEventLock(m->eventLock);
-  const bool any = m->eventRead != m->eventWrite;
-  if (any) {
-    copyBytes(&event, &m->eventQueue[m->eventRead], sizeof event);
+  bool any = false;
+  while (!any && m->eventRead != m->eventWrite) {
+    context = m->eventContext[m->eventRead];
+    any = withPublicOnly || !(context.flags & eventflag::publicOnly);
+    if (any) copyBytes(&event, &m->eventQueue[m->eventRead], sizeof event);
     m->eventRead = (m->eventRead + 1) & 0x7F;
   }
   releaseEventLock(m->eventLock);
   return any;
 }
+
+}  // namespace
+
+bool pollEvent(EventRecord& event) {
+  EventContext context{};
+  return takeEvent(event, context, false);
+}
+
+bool pollEventWithContext(EventRecord& event, EventContext& context) { return takeEvent(event, context, true); }
 
 bool waitEvent(EventRecord& event, int32_t timeoutMs, int32_t stepMs) {
   stepMs = stepMs < 1 ? 1 : stepMs;

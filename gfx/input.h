@@ -47,8 +47,13 @@ int32_t takeKeyFlag();  // the key-hit flag, cleared, under the runtime lock
 // Event queue of the open mode (127 records at most; a full queue drops its
 // oldest record). Both take the queue's lock.
 void postEvent(const EventRecord& event);
+// The same with what the layer knew at the moment (see EventContext).
+void postEvent(const EventRecord& event, const EventContext& context);
 // Takes the oldest record; false when the queue is empty or no mode is open.
+// Records only the public layer sees are passed over.
 bool pollEvent(EventRecord& event);
+// Takes the oldest record of any kind with its context (the public layer).
+bool pollEventWithContext(EventRecord& event, EventContext& context);
 // Waits for a record, polling every `stepMs`; false when the mode goes away
 // or `timeoutMs` (>= 0) passes first. A negative timeout waits without limit.
 bool waitEvent(EventRecord& event, int32_t timeoutMs, int32_t stepMs = 10);

@@ -10,6 +10,7 @@ struct DisplayDriver;
 struct FontRecord;
 struct PaletteRecord;
 struct EventRecord;
+struct EventContext;
 
 // Mode flags of a mode set.
 namespace modeflag {
@@ -61,6 +62,7 @@ struct ScreenMode {
   int32_t refreshRate;
   uint8_t** textPages;
   EventRecord* eventQueue;
+  EventContext* eventContext;  // beside each queue slot
   uint32_t eventRead, eventWrite;
   void* eventLock;
   uint32_t flags;

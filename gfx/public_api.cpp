@@ -3,6 +3,7 @@
 #include "pellucet/pellucet.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "gfx/draw.h"
 #include "gfx/driver.h"
@@ -31,48 +32,105 @@ uint32_t heldModifiers() {
   return (k[0x2A] || k[0x36] ? shift : 0u) | (k[0x1D] ? control : 0u) | (k[0x38] ? alt : 0u);
 }
 
-// The queue's record as a typed event; mouse events get the pointer's
-// position where the record has none.
-Event typed(const pel::EventRecord& r) {
+// The window layer's modifier word in the public bits.
+uint32_t publicModifiers(int32_t word) {
+  return (word & pel::keymod::shift ? shift : 0u) |
+         (word & (pel::keymod::leftCtrl | pel::keymod::rightCtrl) ? control : 0u) |
+         (word & (pel::keymod::leftAlt | pel::keymod::rightAlt) ? alt : 0u);
+}
+
+// What the public layer remembers of the screen's events: the keys it has
+// reported down (so a key pressed with Alt repeats as a repeat), and the
+// wheels' last counts (for the step, where the record's context lacks it).
+struct Remembered {
+  uint32_t modeId = 0;
+  bool down[256] = {};
+  int wheel[2] = {};
+};
+Remembered remembered;
+
+// The queue's record as a typed event, or nothing for a record that stands
+// for no event of the public layer's. Position and modifiers are those the
+// window layer recorded when the event happened; where it recorded none
+// (records posted by other code), those at the moment the event is taken.
+std::optional<Event> typed(const pel::EventRecord& r, const pel::EventContext& c) {
+  if (const pel::ScreenMode* m = currentMode(); m && m->id != remembered.modeId) {
+    remembered = Remembered{};
+    remembered.modeId = m->id;
+  }
+  const bool known = c.flags & pel::eventflag::known;
   Event e;
   e.type = static_cast<EventType>(r.type);
+  e.modifiers = known ? publicModifiers(c.modifiers) : heldModifiers();
+  if (known) {
+    // Client coordinates travel as unsigned 16-bit values.
+    e.x = static_cast<int16_t>(c.x);
+    e.y = static_cast<int16_t>(c.y);
+  } else {
+    const Mouse now = mouse();
+    e.x = now.x;
+    e.y = now.y;
+  }
   switch (r.type) {
     case pel::KeyPress:
     case pel::KeyRelease:
-    case pel::KeyRepeat:
+    case pel::KeyRepeat: {
+      if (c.flags & pel::eventflag::unpaired) return std::nullopt;
       e.scanCode = r.a;
       e.character = r.b;
-      e.modifiers = heldModifiers();
+      bool& down = remembered.down[r.a & 0xFF];
+      if (c.flags & pel::eventflag::systemPress) {
+        // The runtime's rule reports a key pressed with Alt as let go at once.
+        e.type = down ? EventType::KeyRepeat : EventType::KeyPress;
+      }
+      down = e.type != EventType::KeyRelease;
+      // A modifier key's own event counts it as held after a press and not
+      // after a release, on every back end (X reports the state before the
+      // event, Windows after).
+      const uint32_t own = r.a == 0x2A || r.a == 0x36 ? shift : r.a == 0x1D ? control : r.a == 0x38 ? alt : 0u;
+      e.modifiers = down ? e.modifiers | own : e.modifiers & ~own;
       return e;
+    }
     case pel::MouseMove:
     case pel::MouseEnter:
-      // Client coordinates travel as unsigned 16-bit values.
       e.x = static_cast<int16_t>(r.a);
       e.y = static_cast<int16_t>(r.b);
       e.dx = r.c;
       e.dy = r.d;
-      e.modifiers = heldModifiers();
       return e;
     case pel::MouseButtonPress:
-    case pel::MouseButtonRelease:
     case pel::MouseDoubleClick:
+      e.type = EventType::ButtonPress;
+      e.button = r.a;
+      e.clicks = r.type == pel::MouseDoubleClick ? 2 : 1;
+      return e;
+    case pel::MouseButtonRelease:
+      e.button = r.a;
+      return e;
     case pel::MouseWheel:
-    case pel::MouseHWheel:
-    case pel::MouseExit: {
-      const Mouse now = mouse();
-      e.x = now.x;
-      e.y = now.y;
-      if (r.type == pel::MouseWheel || r.type == pel::MouseHWheel) {
-        e.wheel = r.a;
-      } else if (r.type != pel::MouseExit) {
-        e.button = r.a;
-      }
-      e.modifiers = heldModifiers();
+    case pel::MouseHWheel: {
+      int& last = remembered.wheel[r.type == pel::MouseHWheel];
+      e.wheel = r.a;
+      e.step = known && c.step != 0 ? c.step : (r.a >= last ? 1 : -1);
+      last = r.a;
       return e;
     }
     default:
       return e;
   }
+}
+
+// The next record that is an event of the public layer's.
+bool nextEvent(Event& event) {
+  pel::EventRecord r{};
+  pel::EventContext c{};
+  while (pel::pollEventWithContext(r, c)) {
+    if (std::optional<Event> e = typed(r, c)) {
+      event = *e;
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -157,8 +215,11 @@ void setPalette(int index, uint8_t red, uint8_t green, uint8_t blue) {
 void resetPalette() { pel::paletteSet(-1, 0, 0, 0); }
 
 bool keyDown(int scanCode) { return scanCode > 0 && scanCode < 128 && pel::keyHeld(scanCode) != 0; }
-int takeKey() { return pel::takeKey(); }
-int waitKey() { return pel::waitKey(); }
+// Characters travel in the ring as signed bytes; the public caller gets
+// them as 0-255.
+int publicKey(int32_t code) { return code < 0 && code >= -128 ? code & 0xFF : code; }
+int takeKey() { return publicKey(pel::takeKey()); }
+int waitKey() { return publicKey(pel::waitKey()); }
 
 Mouse mouse() {
   Mouse state;
@@ -175,18 +236,16 @@ Mouse mouse() {
 void setMouse(int x, int y) { pel::mouseSet(x, y, -1, -1); }
 void showCursor(bool shown) { pel::mouseSet(pel::keepCoordinate, pel::keepCoordinate, shown ? 1 : 0, -1); }
 
-bool pollEvent(Event& event) {
-  pel::EventRecord r{};
-  if (!pel::pollEvent(r)) return false;
-  event = typed(r);
-  return true;
-}
+bool pollEvent(Event& event) { return nextEvent(event); }
 
 bool waitEvent(Event& event, int timeoutMs) {
-  pel::EventRecord r{};
-  if (!pel::waitEvent(r, timeoutMs, 5)) return false;
-  event = typed(r);
-  return true;
+  constexpr int step = 5;
+  for (int64_t waited = 0; currentMode(); waited += step) {
+    if (nextEvent(event)) return true;
+    if (timeoutMs >= 0 && waited >= timeoutMs) return false;
+    pel::sleepMs(step);
+  }
+  return false;
 }
 
 void print(std::string_view s) { pel::consolePrint(s.data(), static_cast<int32_t>(std::min<std::size_t>(s.size(), INT32_MAX)), 0); }

@@ -29,11 +29,10 @@ int main(int argc, char** argv) {
         break;
       case EventType::MouseMove: std::printf("move to %d, %d (by %d, %d)\n", e.x, e.y, e.dx, e.dy); break;
       case EventType::ButtonPress:
-      case EventType::ButtonRelease:
-      case EventType::DoubleClick:
-        std::printf("button %d (%d) at %d, %d\n", e.button, static_cast<int>(e.type), e.x, e.y);
+        std::printf("button %d pressed (%d clicks) at %d, %d\n", e.button, e.clicks, e.x, e.y);
         break;
-      case EventType::Wheel: std::printf("wheel at %d\n", e.wheel); break;
+      case EventType::ButtonRelease: std::printf("button %d let go at %d, %d\n", e.button, e.x, e.y); break;
+      case EventType::Wheel: std::printf("wheel %+d to %d at %d, %d\n", e.step, e.wheel, e.x, e.y); break;
       case EventType::FocusGained: std::puts("focus gained"); break;
       case EventType::FocusLost: std::puts("focus lost"); break;
       case EventType::Close: std::puts("close"); return 0;

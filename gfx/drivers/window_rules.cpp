@@ -14,7 +14,15 @@ namespace {
 constexpr int32_t noMoveYet = 0xFFFF;
 constexpr int32_t vkMenu = 0x12, vkF10 = 0x79;
 
-void post(int32_t type, int32_t a = 0, int32_t b = 0, int32_t c = 0, int32_t d = 0) { postEvent({type, a, b, c, d}); }
+// Every record goes with where the pointer was and which modifiers were
+// held when it happened.
+EventContext contextOf(const WindowRules& w, uint32_t flags = 0, int32_t step = 0) {
+  return {w.mouseX, w.mouseY, w.modifiers, step, eventflag::known | flags};
+}
+
+void post(const WindowRules& w, int32_t type, int32_t a = 0, int32_t b = 0, int32_t c = 0, int32_t d = 0) {
+  postEvent({type, a, b, c, d}, contextOf(w));
+}
 
 // Reports the enter, replacing a pending move with it, and confines the
 // pointer when asked.
@@ -45,10 +53,12 @@ void resetWindowRules(WindowRules& w, const WindowPlatform& platform, int32_t wi
   w.lastScreenX = noMoveYet;
   w.lastScreenY = 0;
   w.wheel = w.horizontalWheel = w.buttons = 0;
+  w.modifiers = w.swallowedScan = 0;
 }
 
-bool keyMessage(WindowRules&, KeyMessage kind, int32_t virtualKey, int32_t scanCode, int32_t modifiers,
+bool keyMessage(WindowRules& w, KeyMessage kind, int32_t virtualKey, int32_t scanCode, int32_t modifiers,
                 int32_t character, int32_t repeatCount, bool alreadyDown) {
+  w.modifiers = modifiers & ~keymod::enhanced;
   const int32_t code = translateKey(character, scanCode, virtualKey, modifiers, 0);
   int32_t type = KeyRelease;
   if (kind == KeyMessage::Down || (kind == KeyMessage::SystemDown && code == closeKeyCode)) {
@@ -60,18 +70,39 @@ bool keyMessage(WindowRules&, KeyMessage kind, int32_t virtualKey, int32_t scanC
       for (int32_t i = 0; i < repeatCount; ++i) postKey(code);
     }
   }
-  if (virtualKey == vkMenu || virtualKey == vkF10 || code == closeKeyCode) return true;
-  post(type, scancodeFromVirtualKey(virtualKey), code >= 0 && code <= 255 ? code : 0);
+  const int32_t scan = scancodeFromVirtualKey(virtualKey);
+  if (virtualKey == vkMenu || virtualKey == vkF10 || code == closeKeyCode) {
+    // The runtime reports none of these; the public layer still hears of
+    // Alt and F10 going down (and up, see systemKeyUp).
+    if (kind != KeyMessage::Up && code != closeKeyCode) {
+      postEvent({alreadyDown ? KeyRepeat : KeyPress, scan, 0, 0, 0}, contextOf(w, eventflag::publicOnly));
+    } else if (kind == KeyMessage::Up) {
+      postEvent({KeyRelease, scan, 0, 0, 0}, contextOf(w, eventflag::publicOnly));
+    }
+    return true;
+  }
+  const bool unpaired = kind == KeyMessage::Up && scan == w.swallowedScan;
+  if (unpaired) w.swallowedScan = 0;
+  const uint32_t flags = kind == KeyMessage::SystemDown ? eventflag::systemPress : unpaired ? eventflag::unpaired : 0;
+  postEvent({type, scan, code >= 0 && code <= 255 ? code : 0, 0, 0}, contextOf(w, flags));
   return false;
+}
+
+void systemKeyUp(WindowRules& w, int32_t virtualKey, int32_t modifiers) {
+  w.modifiers = modifiers & ~keymod::enhanced;
+  const int32_t scan = scancodeFromVirtualKey(virtualKey);
+  const bool unpaired = scan == w.swallowedScan;
+  if (unpaired) w.swallowedScan = 0;
+  postEvent({KeyRelease, scan, 0, 0, 0}, contextOf(w, eventflag::publicOnly | (unpaired ? eventflag::unpaired : 0)));
 }
 
 void characterMessage(WindowRules&, uint8_t character, int32_t repeatCount) {
   for (int32_t i = 0; i < repeatCount; ++i) postKey(static_cast<int8_t>(character));
 }
 
-void closeRequest(WindowRules&) {
+void closeRequest(WindowRules& w) {
   postKey(closeKeyCode);
-  post(WindowClose);
+  post(w, WindowClose);
 }
 
 void pointerMove(WindowRules& w, int32_t clientX, int32_t clientY, int32_t screenX, int32_t screenY) {
@@ -88,12 +119,12 @@ void pointerMove(WindowRules& w, int32_t clientX, int32_t clientY, int32_t scree
   w.lastScreenY = screenY;
   const bool wasInside = w.mouseInside;
   enterStep(w, &move);
-  if (keep || (!wasInside && w.mouseInside)) postEvent(move);
+  if (keep || (!wasInside && w.mouseInside)) postEvent(move, contextOf(w));
 }
 
 void pointerLeave(WindowRules& w) {
   if (!w.active) return;
-  post(MouseExit);
+  post(w, MouseExit);
   w.mouseInside = false;
 }
 
@@ -101,19 +132,19 @@ void pointerEnter(WindowRules& w) {
   EventRecord enter{MouseMove, w.mouseX, w.mouseY, 0, 0};
   const bool wasInside = w.mouseInside;
   enterStep(w, &enter);
-  if (!wasInside && w.mouseInside) postEvent(enter);
+  if (!wasInside && w.mouseInside) postEvent(enter, contextOf(w));
 }
 
 void buttonDown(WindowRules& w, int32_t bit, bool doubleClick) {
   if (w.platform.capture) w.platform.capture(w.platform.window, true);
   w.buttons |= bit;
-  post(doubleClick ? MouseDoubleClick : MouseButtonPress, bit);
+  post(w, doubleClick ? MouseDoubleClick : MouseButtonPress, bit);
 }
 
 void buttonUp(WindowRules& w, int32_t bit) {
   w.buttons &= ~bit;
   if (w.buttons == 0 && w.platform.capture) w.platform.capture(w.platform.window, false);
-  post(MouseButtonRelease, bit);
+  post(w, MouseButtonRelease, bit);
 }
 
 void extraButtons(WindowRules& w, bool first, bool second, bool down, bool doubleClick) {
@@ -122,19 +153,19 @@ void extraButtons(WindowRules& w, bool first, bool second, bool down, bool doubl
     if (w.platform.capture) w.platform.capture(w.platform.window, true);
     if (first) w.buttons |= 8;
     if (second) w.buttons |= 16;
-    post(doubleClick ? MouseDoubleClick : MouseButtonPress, w.buttons & ~previous & 0x18);
+    post(w, doubleClick ? MouseDoubleClick : MouseButtonPress, w.buttons & ~previous & 0x18);
   } else {
     if (!first) w.buttons &= ~8;
     if (!second) w.buttons &= ~16;
     if (w.buttons == 0 && w.platform.capture) w.platform.capture(w.platform.window, false);
-    post(MouseButtonRelease, previous & 0x18 & ~w.buttons);
+    post(w, MouseButtonRelease, previous & 0x18 & ~w.buttons);
   }
 }
 
 void wheelStep(WindowRules& w, bool horizontal, bool forward) {
   std::atomic<int32_t>& counter = horizontal ? w.horizontalWheel : w.wheel;
   counter += forward ? 1 : -1;
-  post(horizontal ? MouseHWheel : MouseWheel, counter.load());
+  postEvent({horizontal ? MouseHWheel : MouseWheel, counter.load(), 0, 0, 0}, contextOf(w, 0, forward ? 1 : -1));
 }
 
 void activation(WindowRules& w, bool active, bool reportFocus) {
@@ -144,9 +175,10 @@ void activation(WindowRules& w, bool active, bool reportFocus) {
   }
   if (ScreenMode* m = currentMode()) std::memset(m->keyState, 0, 128);
   w.buttons = 0;
+  w.modifiers = 0;
   markAllRows();
   if (active) {
-    post(WindowGotFocus);
+    post(w, WindowGotFocus);
     if (w.pointerInClient) {
       pointerEnter(w);
     } else if (w.clip && w.platform.clipToClient) {
@@ -155,16 +187,17 @@ void activation(WindowRules& w, bool active, bool reportFocus) {
     return;
   }
   if (w.mouseInside) {
-    post(MouseExit);
+    post(w, MouseExit);
     w.mouseInside = false;
   }
-  if (reportFocus) post(WindowLostFocus);
+  if (reportFocus) post(w, WindowLostFocus);
   if (w.clip && w.platform.releaseClip) w.platform.releaseClip(w.platform.window);
 }
 
 bool toggleFullScreen(WindowRules& w) {
   if (w.modeFlags & modeflag::noSwitching) return false;
-  if (w.mouseInside) post(MouseExit);
+  w.swallowedScan = 0x1C;  // Enter's press went to the toggle, so its release is no one's
+  if (w.mouseInside) post(w, MouseExit);
   if (w.clip && w.platform.releaseClip) w.platform.releaseClip(w.platform.window);
   w.platform.exitWindow(w.platform.window);
   w.modeFlags ^= modeflag::fullScreen;

@@ -41,6 +41,8 @@ struct WindowRules {
   int32_t lastScreenX, lastScreenY;     // window thread only; lastScreenX 0xFFFF: no move seen yet
   std::atomic<int32_t> wheel, horizontalWheel;
   std::atomic<int32_t> buttons;  // 1 left, 2 right, 4 middle, 8 and 16 the extra buttons
+  int32_t modifiers;             // window thread only: the modifier word of the last key message
+  int32_t swallowedScan;         // window thread only: a key whose press the layer took (0 none)
 };
 
 // Makes the record fresh for a window of the given client size.
@@ -56,6 +58,9 @@ enum class KeyMessage { Down, Up, SystemDown };
 // key, so it ends a program as the close box does.
 bool keyMessage(WindowRules& w, KeyMessage kind, int32_t virtualKey, int32_t scanCode, int32_t modifiers,
                 int32_t character, int32_t repeatCount, bool alreadyDown);
+// A system key let go (any key while Alt is held, Alt itself, F10), which
+// the runtime leaves unreported; the public layer hears of it.
+void systemKeyUp(WindowRules& w, int32_t virtualKey, int32_t modifiers);
 // A character in code page 437, posted repeat-count times as a signed byte.
 void characterMessage(WindowRules& w, uint8_t character, int32_t repeatCount);
 // The window manager's close request: the close key and a WindowClose event.

@@ -114,9 +114,10 @@ void resetPalette();
 // Whether the key of this scan code (the PC keyboard's set 1: 0x01 Escape,
 // 0x1C Enter, 0x39 Space, 0x48 Up, ...) is held now.
 bool keyDown(int scanCode);
-// The oldest key in the key ring: a character (1-255), or 0xNN | 0xFF00 with
-// NN the scan code for keys without one (arrows, F1-F12), or 0 when the ring
-// is empty; waitKey waits for one. Closing the window puts closeKey there.
+// The oldest key in the key ring: a character (1-255, code page 437: 130 is
+// é), or 0xNN | 0xFF00 with NN the scan code for keys without one (arrows,
+// F1-F12), or 0 when the ring is empty; waitKey waits for one. Closing the
+// window puts closeKey there.
 constexpr int closeKey = 0x6BFF;
 int takeKey();
 int waitKey();
@@ -140,7 +141,9 @@ enum class EventType : int32_t {
   MouseMove = 4,
   ButtonPress = 5,
   ButtonRelease = 6,
-  DoubleClick = 7,
+  // Not delivered: a second press within the double-click time is a
+  // ButtonPress with clicks 2.
+  DoubleClick [[deprecated("a double click is a ButtonPress with clicks == 2")]] = 7,
   Wheel = 8,
   MouseEnter = 9,
   MouseLeave = 10,
@@ -150,24 +153,30 @@ enum class EventType : int32_t {
   HorizontalWheel = 14,
 };
 
-// Modifier bits of an event: the modifier keys held when the event is taken
-// from the queue (the queue does not record them).
+// Modifier bits of an event.
 enum Modifiers : uint32_t { shift = 0x01, control = 0x02, alt = 0x04 };
 
+// An event as it happened: the back end records the pointer's position and
+// the modifier keys held at the moment of the key, button, wheel or move,
+// not when the program takes the event from the queue.
 struct Event {
   EventType type = EventType::None;
-  // Keys: the scan code (see keyDown) and the character it typed (0 for none).
+  // Keys: the scan code (see keyDown) and the character it typed (0 for none,
+  // and for keys pressed with Alt). Every key gives KeyPress, KeyRepeat while
+  // held, and KeyRelease when let go, Alt combinations and Alt itself
+  // included.
   int scanCode = 0;
   int character = 0;
-  uint32_t modifiers = 0;
-  // Every mouse event: the pointer's position in page pixels (MouseMove and
-  // MouseEnter carry their own; the others get the position when the event
-  // is taken). MouseMove also has the pointer's movement on the screen
-  // since the last move.
+  uint32_t modifiers = 0;  // the modifier keys held when it happened (a modifier key's own press counts it)
+  // The pointer's position in page pixels when it happened (every event
+  // type; outside the page it may be negative or past the size). MouseMove
+  // also has the pointer's movement on the screen since the last move.
   int x = 0, y = 0;
   int dx = 0, dy = 0;
-  int button = 0;  // ButtonPress, ButtonRelease, DoubleClick: 1, 2, 4, 8 or 16
+  int button = 0;  // ButtonPress, ButtonRelease: 1, 2, 4, 8 or 16
+  int clicks = 0;  // ButtonPress: 1, or 2 for the second press of a double click
   int wheel = 0;   // Wheel, HorizontalWheel: the wheel's new count
+  int step = 0;    // Wheel, HorizontalWheel: +1 or -1, this event's step
 };
 
 // The oldest event, false when there is none (or no screen).

@@ -52,18 +52,24 @@ void CALLBACK leaveCheckTimer(HWND window, UINT, UINT_PTR id, DWORD) {
 
 bool down(const BYTE* state, int virtualKey) { return state[virtualKey] & 0x80; }
 
-// WM_KEYDOWN, WM_KEYUP and WM_SYSKEYDOWN.
-LRESULT keyPath(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  BYTE state[256] = {};
-  GetKeyboardState(state);
-  const auto virtualKey = static_cast<UINT>(wParam);
-  const auto scan = static_cast<int32_t>((lParam >> 16) & 0xFF);
+// The modifier word of a key message, from the thread's keyboard state.
+int32_t modifierWord(const BYTE* state, LPARAM lParam) {
   int32_t modifiers = (lParam >> 24) & 1 ? keymod::enhanced : 0;
   if (down(state, VK_SHIFT) || down(state, VK_LSHIFT) || down(state, VK_RSHIFT)) modifiers |= keymod::shift;
   if (down(state, VK_CONTROL) || down(state, VK_LCONTROL)) modifiers |= keymod::leftCtrl;
   if (down(state, VK_RCONTROL)) modifiers |= keymod::rightCtrl;
   if (down(state, VK_MENU) || down(state, VK_LMENU)) modifiers |= keymod::leftAlt;
   if (down(state, VK_RMENU)) modifiers |= keymod::rightAlt;
+  return modifiers;
+}
+
+// WM_KEYDOWN, WM_KEYUP and WM_SYSKEYDOWN.
+LRESULT keyPath(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  BYTE state[256] = {};
+  GetKeyboardState(state);
+  const auto virtualKey = static_cast<UINT>(wParam);
+  const auto scan = static_cast<int32_t>((lParam >> 16) & 0xFF);
+  const int32_t modifiers = modifierWord(state, lParam);
   // A dead key (high bit of the mapping) gives no character and is left
   // untouched, so the next key still composes with it.
   int32_t character = 0;
@@ -177,11 +183,15 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
       return keyPath(window, message, wParam, lParam);
     case WM_KEYDOWN:
     case WM_KEYUP: return keyPath(window, message, wParam, lParam);
-    case WM_SYSKEYUP:
+    case WM_SYSKEYUP: {
+      BYTE state[256] = {};
+      GetKeyboardState(state);
+      systemKeyUp(r, static_cast<int32_t>(wParam), modifierWord(state, lParam));
       // Letting go of Alt or F10 would enter the menu loop, a modal loop on
       // the window thread that holds the presentation lock.
       if (wParam == VK_MENU || wParam == VK_F10) return 0;
       break;
+    }
     case WM_MOUSEMOVE: pointerMove(r, LOWORD(lParam), HIWORD(lParam), pointer.x, pointer.y); break;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK: buttonDown(r, 1, message == WM_LBUTTONDBLCLK); break;

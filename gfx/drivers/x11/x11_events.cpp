@@ -51,7 +51,11 @@ void keyEvent(XKeyEvent& e, bool press) {
   if (!press) {
     down = false;
     // Keys let go while Alt is held are system keys, which pass unreported.
-    if (!alt) keyMessage(win->rules, KeyMessage::Up, vk, pc.scanCode, modifiers, character, 1, false);
+    if (alt) {
+      systemKeyUp(win->rules, vk, modifiers);
+    } else {
+      keyMessage(win->rules, KeyMessage::Up, vk, pc.scanCode, modifiers, character, 1, false);
+    }
     return;
   }
   const bool repeat = down;

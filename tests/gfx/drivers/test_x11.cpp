@@ -1,6 +1,8 @@
 // The X11 back end against a real X server: a private Xvfb per test.
 #include <gtest/gtest.h>
 
+#include <pellucet/pellucet.h>
+
 #include <dirent.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -18,6 +20,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "gfx/blit.h"
@@ -274,6 +277,35 @@ TEST_F(X11, OnlyTheDirtyBandIsSent) {
   EXPECT_EQ(x11RowsPresented() - before, 10);
   settle();
   EXPECT_EQ(x11RowsPresented() - before, 10);  // nothing new, nothing sent
+}
+
+// Through the public layer, Alt+X is X's press with Alt and its release
+// when X is let go, between Alt's own press and release.
+TEST_F(X11, AltCombinationsReachThePublicLayerAsPressesAndReleases) {
+  ASSERT_TRUE(pellucet::openScreen(64, 48, 32, 1));
+  const Window w = findWindow();
+  XSetInputFocus(probe, w, RevertToParent, CurrentTime);
+  XSync(probe, False);
+  settle();
+  pellucet::Event e;
+  while (pellucet::pollEvent(e)) {
+  }
+  for (auto [sym, down] : {std::pair{XK_Alt_L, true}, std::pair{XK_x, true}, std::pair{XK_x, false},
+                           std::pair{XK_Alt_L, false}}) {
+    XTestFakeKeyEvent(probe, XKeysymToKeycode(probe, sym), down, 0);
+    XSync(probe, False);
+    settle();
+  }
+  // X's headers take the names KeyPress and KeyRelease for their own.
+  constexpr auto pressed = pellucet::EventType{1}, released = pellucet::EventType{2};
+  std::vector<std::tuple<pellucet::EventType, int, uint32_t>> keys;
+  while (pellucet::pollEvent(e)) {
+    if (e.type == pressed || e.type == released) keys.emplace_back(e.type, e.scanCode, e.modifiers);
+  }
+  EXPECT_EQ(keys, (std::vector<std::tuple<pellucet::EventType, int, uint32_t>>{
+                      {pressed, 0x38, pellucet::alt}, {pressed, 0x2D, pellucet::alt}, {released, 0x2D, pellucet::alt},
+                      {released, 0x38, 0}}));
+  EXPECT_EQ(pellucet::takeKey(), 0);
 }
 
 TEST_F(X11, KeysAndTheCloseRequest) {

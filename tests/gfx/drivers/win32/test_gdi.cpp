@@ -2,10 +2,13 @@
 // under Wine on a private X server (see scripts/wine-env).
 #include <gtest/gtest.h>
 
+#include <pellucet/pellucet.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "gfx/driver.h"
@@ -711,4 +714,30 @@ TEST_F(GDI, LeaveCheckTimerStandsInForTrackMouseEvent) {
   int32_t x = 7, y = 0, wheel = 0, buttons = 0, clip = 0;
   EXPECT_EQ(currentMode()->driver->getMouse(&x, &y, &wheel, &buttons, &clip), -1);
   EXPECT_EQ(x, 7);
+}
+
+// Through the public layer, Alt+A is A's press with Alt and its release when
+// A is let go, between Alt's own press and release; the ring gets no key.
+TEST_F(GDI, AltCombinationsReachThePublicLayerAsPressesAndReleases) {
+  ASSERT_TRUE(pellucet::openScreen(64, 48, 32, 1));
+  settle();
+  pellucet::Event e;
+  while (pellucet::pollEvent(e)) {
+  }
+  sendKey(VK_MENU, false);
+  sendKey('A', false);
+  sendKey('A', true);
+  sendKey(VK_MENU, true);
+  settle();
+  settle();
+  using T = pellucet::EventType;
+  std::vector<std::tuple<T, int, uint32_t>> keys;
+  while (pellucet::pollEvent(e)) {
+    if (e.type == T::KeyPress || e.type == T::KeyRelease) keys.emplace_back(e.type, e.scanCode, e.modifiers);
+  }
+  EXPECT_EQ(keys, (std::vector<std::tuple<T, int, uint32_t>>{{T::KeyPress, 0x38, pellucet::alt},
+                                                            {T::KeyPress, 0x1E, pellucet::alt},
+                                                            {T::KeyRelease, 0x1E, pellucet::alt},
+                                                            {T::KeyRelease, 0x38, 0}}));
+  EXPECT_EQ(pellucet::takeKey(), 0);
 }
