@@ -3,7 +3,11 @@
 #include "pellucet/pellucet.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <optional>
+#include <string>
+#include <thread>
 
 #include "gfx/draw.h"
 #include "gfx/driver.h"
@@ -14,11 +18,15 @@
 #include "runtime/clock.h"
 #include "runtime/console.h"
 #include "runtime/keys.h"
+#include "runtime/platform.h"
 
 namespace pellucet {
 namespace {
 
 using pel::currentMode;
+
+// A failure the public layer finds itself, before the runtime is asked.
+std::string ownFailure;
 
 void drawKind(float x1, float y1, float x2, float y2, uint32_t colour, int32_t kind) {
   pel::drawLine(nullptr, x1, y1, x2, y2, colour, kind, 0xFFFF, 0);
@@ -136,10 +144,17 @@ bool nextEvent(Event& event) {
 }  // namespace
 
 bool openScreen(int width, int height, int depth, int pages, uint32_t flags, int refreshRate) {
+  ownFailure.clear();
   return pel::openScreenBySize(width, height, depth, pages, static_cast<int32_t>(flags & 0xFF), refreshRate) == 0;
 }
 
 bool openNumberedScreen(int number, int depth, int pages, uint32_t flags, int refreshRate) {
+  ownFailure.clear();
+  // The runtime's screen 0 is the text screen, which closes the graphics one.
+  if (number < 1 || number > 21) {
+    ownFailure = "no numbered screen " + std::to_string(number) + " (1-21; closeScreen() returns to text)";
+    return false;
+  }
   return pel::openScreenByNumber(number, depth, pages, static_cast<int32_t>(flags & 0xFF), refreshRate) == 0;
 }
 
@@ -161,13 +176,33 @@ ScreenInfo screenInfo() {
   return info;
 }
 
-const char* lastFailure() { return pel::modeSetFailure(); }
+const char* lastFailure() { return ownFailure.empty() ? pel::modeSetFailure() : ownFailure.c_str(); }
 
 void flip() { pel::copyPage(-1, -1); }
-bool setPages(int workPage, int visiblePage) { return pel::setPages(workPage, visiblePage) != -1; }
+bool setPages(int workPage, int visiblePage) {
+  const pel::ScreenMode* m = currentMode();
+  if (!m) return false;
+  const int pages = static_cast<int>(m->pageCount);
+  if (workPage < -1 || workPage >= pages || visiblePage < -1 || visiblePage >= pages) return false;
+  return pel::setPages(workPage, visiblePage) != -1;
+}
 
 void waitVsync() {
-  if (const pel::ScreenMode* m = currentMode(); m && m->driver && m->driver->waitVsync) m->driver->waitVsync();
+  using clock = std::chrono::steady_clock;
+  static clock::time_point last{};
+  const pel::ScreenMode* m = currentMode();
+  if (!m) return;
+  if (m->driver && m->driver->waitVsync) m->driver->waitVsync();
+  // A back end that cannot wait for the retrace (the null one) still takes
+  // about a frame: a retrace comes no sooner than a period after the last.
+  const int rate = m->refreshRate >= 24 && m->refreshRate <= 480 ? m->refreshRate : 60;
+  const auto period = std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(1.0 / rate));
+  auto now = clock::now();
+  if (now - last < period * 3 / 4) {
+    std::this_thread::sleep_until(last + period);
+    now = std::max(clock::now(), last + period);
+  }
+  last = now;
 }
 
 void setTitle(std::string_view title) { pel::setTitle(title); }
@@ -219,7 +254,16 @@ bool keyDown(int scanCode) { return scanCode > 0 && scanCode < 128 && pel::keyHe
 // them as 0-255.
 int publicKey(int32_t code) { return code < 0 && code >= -128 ? code & 0xFF : code; }
 int takeKey() { return publicKey(pel::takeKey()); }
-int waitKey() { return publicKey(pel::waitKey()); }
+
+int waitKey() {
+  // With no screen, keys come from the terminal; standard input that is no
+  // terminal (a pipe, a file) gives its bytes, and 0 at its end.
+  if (!currentMode() && !pel::platform::stdinIsTerminal()) {
+    const int c = std::getchar();
+    return c == EOF ? 0 : c;
+  }
+  return publicKey(pel::waitKey());
+}
 
 Mouse mouse() {
   Mouse state;
@@ -262,6 +306,9 @@ std::string_view readLine(char* buffer, int size) {
   }
   std::string_view line(buffer);
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  // The screen's line reader leaves the cursor after the text; a terminal
+  // goes on to the next line.
+  if (currentMode()) print("\n");
   return line;
 }
 

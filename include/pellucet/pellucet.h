@@ -17,7 +17,13 @@
 // indices in screens of 8 bits and fewer. Coordinates are pixels of the page,
 // (0, 0) top left. Every call is a thin layer over the runtime's own
 // operations: what they draw and report is theirs, unchanged.
+//
+// Needs C++17 or later (-std=c++17); the CMake target asks for it itself.
 #pragma once
+
+#if (defined(_MSVC_LANG) ? _MSVC_LANG : __cplusplus) < 201703L
+#error "pellucet.h needs C++17 or later: compile with -std=c++17 (or /std:c++17)"
+#endif
 
 #include <cstdint>
 #include <string_view>
@@ -42,11 +48,16 @@ enum ScreenFlags : uint32_t {
 // Opens a screen of width x height pixels, depth 8, 15, 16, 24 or 32 bits
 // (fewer bits: 1, 2 or 4) with `pages` pages (at least 1). The back end is
 // the first of the platform's that accepts the flags; the environment
-// variable KELGFX names one to try first ("null" shows nothing). Any open
-// screen closes first. False on failure, and lastFailure() says why.
+// variable KELGFX names one to try first ("null" shows nothing). A request
+// refused for its size (depth, zero or huge sizes, pages memory cannot hold)
+// leaves the open screen as it was; otherwise the open screen closes before
+// the back ends are asked, so one that every back end refuses (such as an X
+// window over 32767 pixels) leaves no screen open. False on failure, and
+// lastFailure() says why.
 bool openScreen(int width, int height, int depth = 32, int pages = 2, uint32_t flags = windowed,
                 int refreshRate = 0);
-// A numbered screen of the classic list (1-21, e.g. 13 is 320 x 200 x 8).
+// A numbered screen of the classic list (1-21, e.g. 13 is 320 x 200 x 8);
+// other numbers are refused (closeScreen() returns to text).
 bool openNumberedScreen(int number, int depth = 0, int pages = 0, uint32_t flags = windowed, int refreshRate = 0);
 void closeScreen();
 bool screenOpen();
@@ -75,10 +86,11 @@ const char* lastFailure();
 // all for presenting). Call once a frame after drawing.
 void flip();
 // Chooses the page drawn on and the page shown (each 0 .. pages - 1; -1
-// keeps one). Returns false with no screen open.
+// keeps one). False, changing nothing, with no screen open or a page out of
+// range.
 bool setPages(int workPage, int visiblePage);
-// Waits for the display's next vertical retrace (or about a frame where the
-// back end cannot tell).
+// Waits for the display's next vertical retrace (or, where the back end
+// cannot tell, until about a frame after the last call).
 void waitVsync();
 // Sets the window's title.
 void setTitle(std::string_view title);
@@ -117,7 +129,9 @@ bool keyDown(int scanCode);
 // The oldest key in the key ring: a character (1-255, code page 437: 130 is
 // é), or 0xNN | 0xFF00 with NN the scan code for keys without one (arrows,
 // F1-F12), or 0 when the ring is empty; waitKey waits for one. Closing the
-// window puts closeKey there.
+// window puts closeKey there. With no screen open, keys come from the
+// terminal; standard input that is no terminal gives its bytes, and waitKey
+// returns 0 at its end.
 constexpr int closeKey = 0x6BFF;
 int takeKey();
 int waitKey();

@@ -124,6 +124,7 @@ int32_t glxInit(const char* title, int32_t width, int32_t height, int32_t depth,
     return -1;
   };
   if (!(flags & modeflag::openGl)) return refuse("only for modes with the OpenGL flag");
+  if (width > largestWindowSide || height > largestWindowSide) return refuse(tooLargeReason);
   const GlxLibrary* lib = glxLibrary();
   if (!lib) return refuse("libGL not found");
   if (!createLayer(title, width, height, flags, {windowBuilt, windowGoing})) return refuse("the X11 libraries are missing");

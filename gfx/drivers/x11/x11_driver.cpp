@@ -318,6 +318,10 @@ int32_t x11Init(const char* title, int32_t width, int32_t height, int32_t, int32
     refuseBecause("OpenGL modes are the OpenGL back end's");
     return -1;
   }
+  if (width > largestWindowSide || height > largestWindowSide) {
+    refuseBecause(tooLargeReason);
+    return -1;
+  }
   if (!createLayer(title, width, height, flags, {})) {
     refuseBecause("the X11 libraries are missing");
     return -1;

@@ -107,6 +107,10 @@ class Property {
 
 // A fresh record for a picture of this size; null when the X libraries are
 // missing or a layer is open already.
+// X sizes windows in 16 bits, and servers keep them to signed ones.
+constexpr int32_t largestWindowSide = 32767;
+constexpr const char* tooLargeReason = "a window of at most 32767 x 32767 pixels";
+
 X11Window* createLayer(const char* title, int32_t width, int32_t height, int32_t flags, WindowHooks hooks);
 void destroyLayer();
 

@@ -279,6 +279,20 @@ TEST_F(X11, OnlyTheDirtyBandIsSent) {
   EXPECT_EQ(x11RowsPresented() - before, 10);  // nothing new, nothing sent
 }
 
+// X sizes windows in 16 bits: a wider page is refused with the reason, not
+// shown in a window whose size wrapped.
+TEST_F(X11, PagesTooLargeForAWindowAreRefused) {
+  EXPECT_FALSE(pellucet::openScreen(100000, 10));
+  EXPECT_NE(std::string(pellucet::lastFailure()).find("X11: a window of at most 32767 x 32767 pixels"), std::string::npos)
+      << pellucet::lastFailure();
+  EXPECT_FALSE(pellucet::openScreen(10, 40000));
+  ASSERT_TRUE(pellucet::openScreen(32767, 2, 32, 1));
+  EXPECT_EQ(pellucet::screenInfo().width, 32767);
+  XWindowAttributes a{};
+  ASSERT_TRUE(XGetWindowAttributes(probe, findWindow(), &a));
+  EXPECT_EQ(a.width, 32767);
+}
+
 // Through the public layer, Alt+X is X's press with Alt and its release
 // when X is let go, between Alt's own press and release.
 TEST_F(X11, AltCombinationsReachThePublicLayerAsPressesAndReleases) {
