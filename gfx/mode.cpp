@@ -138,6 +138,9 @@ bool allocateBuffers(ScreenMode* m, uint64_t pageBytes) {
   if (!m->pages) return false;
   for (uint32_t i = 0; i < m->pageCount; ++i) {
     if (!(m->pages[i] = static_cast<uint8_t*>(allocateAligned(static_cast<std::size_t>(pageBytes))))) return false;
+    // Defined from the start: a back end's window thread may present a page
+    // before mode setting has cleared it, and the rows' padding is never drawn.
+    std::memset(m->pages[i], 0, static_cast<std::size_t>(pageBytes));
   }
   m->visibleBuffer = m->pages[0];
   const auto dirtyRows = static_cast<std::size_t>(m->height) * static_cast<std::size_t>(m->scanlineRepeat);
