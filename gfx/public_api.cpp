@@ -19,6 +19,7 @@
 #include "runtime/console.h"
 #include "runtime/keys.h"
 #include "runtime/platform.h"
+#include "runtime/random.h"
 
 namespace pellucet {
 namespace {
@@ -310,6 +311,15 @@ std::string_view readLine(char* buffer, int size) {
   // goes on to the next line.
   if (currentMode()) print("\n");
   return line;
+}
+
+void seedRandom(double seed, RandomAlgorithm algorithm) { pel::seedRandom(seed, static_cast<int32_t>(algorithm)); }
+double nextRandom() { return pel::nextRandom(1.0f); }
+int randomBetween(int low, int high) {
+  if (high <= low) return low;
+  const int64_t span = static_cast<int64_t>(high) - low + 1;
+  const auto offset = static_cast<int64_t>(nextRandom() * static_cast<double>(span));
+  return static_cast<int>(low + std::min(offset, span - 1));
 }
 
 double seconds() { return pel::timerSeconds(); }

@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
       case EventType::KeyRelease:
         std::printf("key %d: scan code 0x%02X, character %d, modifiers %u\n", static_cast<int>(e.type), e.scanCode,
                     e.character, e.modifiers);
-        if (e.scanCode == 0x01) return 0;  // Escape (the screen closes at exit)
+        if (e.scanCode == pellucet::scan::escape) return 0;  // the screen closes at exit
         break;
       case EventType::MouseMove: std::printf("move to %d, %d (by %d, %d)\n", e.x, e.y, e.dx, e.dy); break;
       case EventType::ButtonPress:

@@ -25,6 +25,7 @@
 #error "pellucet.h needs C++17 or later: compile with -std=c++17 (or /std:c++17)"
 #endif
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -145,6 +146,42 @@ Mouse mouse();
 void setMouse(int x, int y);
 void showCursor(bool shown);
 
+// Scan codes (the PC keyboard's set 1), as keyDown and Event::scanCode give
+// them. The right-hand Ctrl and Alt share the left-hand ones' codes; the
+// arrows and the block above them share theirs with the keypad's digits.
+namespace scan {
+constexpr int escape = 0x01, digit1 = 0x02, digit2 = 0x03, digit3 = 0x04, digit4 = 0x05, digit5 = 0x06,
+              digit6 = 0x07, digit7 = 0x08, digit8 = 0x09, digit9 = 0x0A, digit0 = 0x0B, minus = 0x0C,
+              equals = 0x0D, backspace = 0x0E, tab = 0x0F;
+constexpr int q = 0x10, w = 0x11, e = 0x12, r = 0x13, t = 0x14, y = 0x15, u = 0x16, i = 0x17, o = 0x18, p = 0x19,
+              leftBracket = 0x1A, rightBracket = 0x1B, enter = 0x1C, control = 0x1D;
+constexpr int a = 0x1E, s = 0x1F, d = 0x20, f = 0x21, g = 0x22, h = 0x23, j = 0x24, k = 0x25, l = 0x26,
+              semicolon = 0x27, apostrophe = 0x28, grave = 0x29, leftShift = 0x2A, backslash = 0x2B;
+constexpr int z = 0x2C, x = 0x2D, c = 0x2E, v = 0x2F, b = 0x30, n = 0x31, m = 0x32, comma = 0x33, period = 0x34,
+              slash = 0x35, rightShift = 0x36, keypadMultiply = 0x37, alt = 0x38, space = 0x39, capsLock = 0x3A;
+constexpr int f1 = 0x3B, f2 = 0x3C, f3 = 0x3D, f4 = 0x3E, f5 = 0x3F, f6 = 0x40, f7 = 0x41, f8 = 0x42, f9 = 0x43,
+              f10 = 0x44, numLock = 0x45, scrollLock = 0x46, f11 = 0x57, f12 = 0x58;
+constexpr int home = 0x47, up = 0x48, pageUp = 0x49, keypadMinus = 0x4A, left = 0x4B, keypad5 = 0x4C, right = 0x4D,
+              keypadPlus = 0x4E, end = 0x4F, down = 0x50, pageDown = 0x51, insert = 0x52, deleteKey = 0x53;
+constexpr int leftSystem = 0x5B, rightSystem = 0x5C, menu = 0x5D;
+}  // namespace scan
+
+// Key codes as takeKey and waitKey give them, for keys pressed alone:
+// characters, and (scan code << 8) | 0xFF for keys without one.
+namespace key {
+constexpr int backspace = 8, tab = 9, enter = 13, escape = 27, space = 32;
+constexpr int up = 0x48FF, down = 0x50FF, left = 0x4BFF, right = 0x4DFF, home = 0x47FF, end = 0x4FFF,
+              pageUp = 0x49FF, pageDown = 0x51FF, insert = 0x52FF, deleteKey = 0x53FF;
+constexpr int f1 = 0x3BFF, f2 = 0x3CFF, f3 = 0x3DFF, f4 = 0x3EFF, f5 = 0x3FFF, f6 = 0x40FF, f7 = 0x41FF,
+              f8 = 0x42FF, f9 = 0x43FF, f10 = 0x44FF, f11 = 0x85FF, f12 = 0x86FF;
+}  // namespace key
+
+// A scan code in words ("Escape", "A", "Left Shift", "F11"), "" for none.
+const char* scanName(int scanCode);
+// A key code in words: named keys ("Enter", "Up", "F1", "Close") and other
+// characters as themselves (one byte of code page 437); "" for none.
+const char* keyName(int code);
+
 // ---- Events ----------------------------------------------------------------
 
 enum class EventType : int32_t {
@@ -208,6 +245,25 @@ void textColour(uint32_t foreground, uint32_t background);
 // Reads a line typed by the user (Enter ends it), at most size - 1 bytes;
 // the bytes read, without the Enter.
 std::string_view readLine(char* buffer, int size);
+
+// ---- Random numbers --------------------------------------------------------
+
+// The runtime's generators. Each seeds from the seed's integer part (its low
+// 32 bits); values come out in [0, 1).
+enum class RandomAlgorithm : int {
+  cLibrary = 1,         // the C library's rand() after srand(seed)
+  fast = 2,             // x = x * 1664525 + 1013904223 (mod 2^32), value x / 2^32
+  mersenneTwister = 3,  // MT19937, its 624 words filled from the seed by the fast generator's step
+                        // (word 0 the seed itself), value word / 2^32 (the default)
+  compatible = 4,       // a 24-bit generator: x = (x * 16598013 + 12820163) mod 2^24, value x / 2^24
+  withSystemEntropy = 5,  // MT19937 mixed with the system's cryptographic generator: not repeatable
+};
+// Seeds the generator of that algorithm; a seed of -1 seeds from the clock.
+void seedRandom(double seed, RandomAlgorithm algorithm = RandomAlgorithm::mersenneTwister);
+// The next value in [0, 1) (before any seed: MT19937 seeded with 0).
+double nextRandom();
+// A whole number from low to high, both included (low when high < low).
+int randomBetween(int low, int high);
 
 // ---- Time ------------------------------------------------------------------
 
