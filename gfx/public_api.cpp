@@ -222,13 +222,6 @@ void clear(uint32_t colour) {
   }
 }
 
-void text(float x, float y, std::string_view s, uint32_t colour) {
-  // The runtime's strings carry their length; the top bit would mark one the
-  // runtime frees.
-  const pel::TextString t{s.data(), static_cast<uint32_t>(std::min<std::size_t>(s.size(), 0x7FFFFFFF))};
-  pel::drawString(nullptr, x, y, 0, &t, colour, nullptr, 0, nullptr, nullptr, nullptr);
-}
-
 Pixels lockPixels() {
   Pixels p;
   const pel::ScreenMode* m = currentMode();

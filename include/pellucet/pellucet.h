@@ -102,8 +102,23 @@ void line(float x1, float y1, float x2, float y2, uint32_t colour);
 void box(float x1, float y1, float x2, float y2, uint32_t colour);      // outline, both corners included
 void fillBox(float x1, float y1, float x2, float y2, uint32_t colour);  // filled, both corners included
 void clear(uint32_t colour);                                           // the whole work page
-// Text in the screen's built-in font, its top-left corner at (x, y).
-void text(float x, float y, std::string_view s, uint32_t colour);
+// Text, its top-left corner at (x, y), in UTF-8: every character code page
+// 437 has (é, ü, ß, ░▒▓, box drawing ...) is drawn with its glyph, others as
+// '?'; bytes that are no UTF-8 are taken as code page 437 bytes as they are.
+// "\n" starts a new line one font height down, at x. With a background
+// colour, each line's cells are filled with it first.
+void text(float x, float y, std::string_view utf8, uint32_t colour);
+void text(float x, float y, std::string_view utf8, uint32_t colour, uint32_t background);
+// The built-in font text() draws in: 8 x 8, 8 x 14 or 8 x 16 pixels a
+// character, or the screen's own (the default).
+enum class Font : int { screen = 0, font8x8 = 8, font8x14 = 14, font8x16 = 16 };
+void textFont(Font font);
+// The size text() would cover, in pixels: the longest line's width and the
+// lines' height (zero with the screen's font and no screen).
+struct TextSize {
+  int width = 0, height = 0;
+};
+TextSize measureText(std::string_view utf8);
 
 // The work page's pixels, for drawing directly. Between lockPixels and
 // unlockPixels the back end does not present; unlockPixels marks every row
