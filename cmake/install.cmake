@@ -13,7 +13,11 @@ install(EXPORT PellucetTargets NAMESPACE Pellucet:: DESTINATION ${CMAKE_INSTALL_
 set(PEL_CONFIG_TEXT [=[
 include(CMakeFindDependencyMacro)
 find_dependency(Threads)
-include("${CMAKE_CURRENT_LIST_DIR}/PellucetTargets.cmake")
+]=])
+if(PEL_PUBLIC_PNG)
+  string(APPEND PEL_CONFIG_TEXT "find_dependency(PNG)\n")
+endif()
+string(APPEND PEL_CONFIG_TEXT [=[include("${CMAKE_CURRENT_LIST_DIR}/PellucetTargets.cmake")
 ]=])
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/PellucetConfig.cmake "${PEL_CONFIG_TEXT}")
 write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/PellucetConfigVersion.cmake
@@ -28,6 +32,9 @@ if(WIN32)
   set(PEL_PC_SYSTEM_LIBS "-luser32 -lgdi32 -ladvapi32")
 else()
   set(PEL_PC_SYSTEM_LIBS "-lpthread -l${CMAKE_DL_LIBS}")
+endif()
+if(PEL_PUBLIC_PNG)
+  string(PREPEND PEL_PC_SYSTEM_LIBS "-lpng ")
 endif()
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/pellucet.pc "prefix=\${pcfiledir}/../..
 libdir=\${prefix}/${CMAKE_INSTALL_LIBDIR}

@@ -56,14 +56,7 @@ void fillSpan32(void* first, uint32_t colour, int32_t count) {
 
 namespace {
 
-// Red and blue share one word: each 16-bit lane holds (256 - a) * d + a * s,
-// at most 256 * 255, so the lanes never carry into each other.
-inline uint32_t blendPortable(uint32_t pixel, uint32_t colour) {
-  const uint32_t a = colour >> 24, na = 256 - a;
-  const uint32_t rb = ((pixel & 0xFF00FFu) * na + (colour & 0xFF00FFu) * a) >> 8 & 0xFF00FFu;
-  const uint32_t g = ((pixel & 0xFF00u) * na + (colour & 0xFF00u) * a) >> 8 & 0xFF00u;
-  return a << 24 | rb | g;
-}
+inline uint32_t blendPortable(uint32_t pixel, uint32_t colour) { return blendValue(pixel, colour); }
 
 }  // namespace
 

@@ -36,6 +36,17 @@ void selectPixelRoutines(int32_t bytesPerPixel);
 void chooseDrawRoutines(DrawContext* context, uint32_t colour);
 
 uint32_t convertColour(int32_t bytesPerPixel, uint32_t colour);
+
+// The blend of a 32-bit colour over a pixel, by the colour's alpha: each
+// channel (d * (256 - a) + s * a) >> 8, the result's alpha the colour's. Red
+// and blue share one word: each 16-bit lane holds at most 256 * 255, so the
+// lanes never carry into each other.
+constexpr uint32_t blendValue(uint32_t pixel, uint32_t colour) {
+  const uint32_t a = colour >> 24, na = 256 - a;
+  const uint32_t rb = ((pixel & 0xFF00FFu) * na + (colour & 0xFF00FFu) * a) >> 8 & 0xFF00FFu;
+  const uint32_t g = ((pixel & 0xFF00u) * na + (colour & 0xFF00u) * a) >> 8 & 0xFF00u;
+  return a << 24 | rb | g;
+}
 uint32_t rgbForDepth(int32_t bytesPerPixel, uint32_t value, uint32_t red, uint32_t green, uint32_t blue);
 
 // Portable routines.

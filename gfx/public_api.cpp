@@ -20,13 +20,15 @@
 #include "runtime/keys.h"
 #include "runtime/platform.h"
 #include "runtime/random.h"
+#include "gfx/public_internal.h"
 
 namespace pellucet {
 namespace {
 
 using pel::currentMode;
 
-// A failure the public layer finds itself, before the runtime is asked.
+// A failure the public layer finds itself: before the runtime is asked, and
+// the image calls'.
 std::string ownFailure;
 
 void drawKind(float x1, float y1, float x2, float y2, uint32_t colour, int32_t kind) {
@@ -143,6 +145,8 @@ bool nextEvent(Event& event) {
 }
 
 }  // namespace
+
+void setPublicFailure(std::string reason) { ownFailure = std::move(reason); }
 
 bool openScreen(int width, int height, int depth, int pages, uint32_t flags, int refreshRate) {
   ownFailure.clear();

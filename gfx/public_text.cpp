@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "gfx/draw.h"
 #include "gfx/fonts.h"
+#include "gfx/public_internal.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"
 #include "gfx/text.h"
@@ -83,9 +85,8 @@ TextSize measureText(std::string_view utf8) {
   return {static_cast<int>(std::min<int64_t>(width, INT32_MAX)), static_cast<int>(lines.size()) * f->height};
 }
 
-namespace {
-
-void drawText(float x, float y, std::string_view utf8, uint32_t colour, const uint32_t* background) {
+void drawTextOn(const void* target, float x, float y, std::string_view utf8, uint32_t colour,
+                const uint32_t* background) {
   pel::ScreenMode* m = pel::currentMode();
   const pel::FontRecord* f = fontInUse();
   if (!m || !f) return;
@@ -98,24 +99,23 @@ void drawText(float x, float y, std::string_view utf8, uint32_t colour, const ui
   for (const std::string& line : linesOf(utf8)) {
     if (background && !line.empty()) {
       const float right = x + static_cast<float>(static_cast<int64_t>(line.size()) * f->width) - 1.0f;
-      fillBox(x, top, right, top + static_cast<float>(f->height - 1), *background);
+      pel::drawLine(target, x, top, right, top + static_cast<float>(f->height - 1), *background,
+                    pel::linekind::filledBox, 0xFFFF, 0);
     }
     // The runtime's strings carry their length; the top bit would mark one the
     // runtime frees.
     const pel::TextString t{line.data(), static_cast<uint32_t>(std::min<std::size_t>(line.size(), 0x7FFFFFFF))};
-    pel::drawString(nullptr, x, top, 0, &t, colour, nullptr, 0, nullptr, nullptr, nullptr);
+    pel::drawString(target, x, top, 0, &t, colour, nullptr, 0, nullptr, nullptr, nullptr);
     top += static_cast<float>(f->height);
   }
   m->font = screenFont;
   pel::unlockScreen(1, 0);
 }
 
-}  // namespace
-
-void text(float x, float y, std::string_view utf8, uint32_t colour) { drawText(x, y, utf8, colour, nullptr); }
+void text(float x, float y, std::string_view utf8, uint32_t colour) { drawTextOn(nullptr, x, y, utf8, colour, nullptr); }
 
 void text(float x, float y, std::string_view utf8, uint32_t colour, uint32_t background) {
-  drawText(x, y, utf8, colour, &background);
+  drawTextOn(nullptr, x, y, utf8, colour, &background);
 }
 
 }  // namespace pellucet

@@ -77,8 +77,8 @@ ScreenInfo screenInfo();  // all zero and "" with no screen open
 
 // Why the last openScreen or openNumberedScreen failed, in words: the size
 // refused, or each back end tried and its reason ("X11: no X display (is
-// DISPLAY set?); OpenGL: only for modes with the OpenGL flag"). Empty after
-// a success.
+// DISPLAY set?); OpenGL: only for modes with the OpenGL flag"); empty after
+// a success. Image calls that fail leave their reason here too.
 const char* lastFailure();
 
 // ---- Pages -----------------------------------------------------------------
@@ -136,6 +136,82 @@ void unlockPixels(int firstRow, int lastRow);
 void setPalette(int index, uint8_t red, uint8_t green, uint8_t blue);
 // Back to the screen's default palette.
 void resetPalette();
+
+// ---- Images ----------------------------------------------------------------
+
+// Pixels the program owns, W x H at 8 (palette indices), 16 (RGB565) or 32
+// bits (0xAARRGGBB). Images live apart from screens: one made before a
+// screen opens, or kept across openScreen calls, stays as it is. Drawing into
+// one and putting one need an open screen (the screen's drawing routines do
+// the work).
+class Image {
+ public:
+  Image() = default;  // empty
+  // A cleared image; depth 0 takes the screen's (32 with none open). Empty,
+  // with the reason in lastFailure(), for sizes or depths it cannot hold.
+  Image(int width, int height, int depth = 0);
+  ~Image();
+  Image(Image&& other) noexcept;
+  Image& operator=(Image&& other) noexcept;
+  Image(const Image&) = delete;
+  Image& operator=(const Image&) = delete;
+
+  explicit operator bool() const { return block_ != nullptr; }
+  int width() const;
+  int height() const;
+  int depth() const;  // 8, 16 or 32; 0 when empty
+  int bytesPerPixel() const;
+  int pitch() const;  // bytes from one row to the next
+  uint8_t* pixels();  // row y at pixels() + y * pitch(); null when empty
+  const uint8_t* pixels() const;
+  uint32_t pixel(int x, int y) const;            // 0 outside the image
+  void setPixel(int x, int y, uint32_t colour);  // nothing outside the image
+
+ private:
+  uint8_t* block_ = nullptr;  // the runtime's image header, then the pixels
+  friend struct ImageAccess;
+};
+
+// PNG (8-bit indexed, grey, 24-bit and 32-bit with alpha, 16 bits a channel
+// too) and BMP (1, 4, 8, 24 and 32 bits, uncompressed or RLE) into a 32-bit
+// image; empty with the reason in lastFailure() for a file that is missing,
+// damaged, truncated or larger than 16384 pixels a side.
+Image loadImage(const char* path);
+Image loadImage(const void* data, std::size_t size);
+// Saves as PNG (32-bit RGBA; other depths converted) or as BMP (24-bit);
+// false with the reason in lastFailure().
+bool savePng(const Image& image, const char* path);
+bool saveBmp(const Image& image, const char* path);
+
+// Drawing into an image, as on the screen.
+void line(Image& target, float x1, float y1, float x2, float y2, uint32_t colour);
+void box(Image& target, float x1, float y1, float x2, float y2, uint32_t colour);
+void fillBox(Image& target, float x1, float y1, float x2, float y2, uint32_t colour);
+void clear(Image& target, uint32_t colour);
+void text(Image& target, float x, float y, std::string_view utf8, uint32_t colour);
+
+// A part of an image: width or height -1 reaches the image's edge.
+struct Rect {
+  int x = 0, y = 0, width = -1, height = -1;
+};
+// How put() writes: every pixel; all but those equal to the key (compared in
+// the source's format); or each blended by its alpha (0xAARRGGBB sources,
+// the runtime's blend rule: c = (d * (256 - a) + s * a) >> 8 a channel, the
+// result's alpha the source's). Alpha needs 32-bit source and target.
+enum class PutMode { solid, colourKey, alpha };
+// Puts `part` of `source` with its top-left corner at (x, y) on the work page,
+// or into `target`, clipped to it. Depths are converted by the runtime's rules
+// (32 to 16 bits by truncation to RGB565, 16 to 32 by widening each channel,
+// 32 to 8 by the low byte, 8 to more through the screen's palette). False when
+// nothing could be put (no screen, empty images, alpha at other depths).
+bool put(const Image& source, int x, int y, PutMode mode = PutMode::solid, uint32_t key = 0, Rect part = {});
+bool put(Image& target, const Image& source, int x, int y, PutMode mode = PutMode::solid, uint32_t key = 0,
+         Rect part = {});
+
+// A copy of a rectangle of the work page (clipped to it), at the screen's depth.
+Image grab(int x, int y, int width, int height);
+// The visible page as a PNG file: a screenshot.
+bool saveScreenshot(const char* path);
 
 // ---- Keys and the mouse ----------------------------------------------------
 
