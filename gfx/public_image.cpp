@@ -10,6 +10,7 @@
 #include "gfx/mode.h"
 #include "gfx/pages.h"
 #include "gfx/pixel.h"
+#include "gfx/put_rows.h"
 #include "gfx/public_internal.h"
 #include "pellucet/pellucet.h"
 
@@ -228,6 +229,15 @@ bool putOnto(const Surface& to, const Image& source, int x, int y, PutMode mode,
     uint8_t* d = to.pixels + (dy + row) * to.pitch + dx * to.bytes;
     if (mode == PutMode::solid && from == to.bytes) {
       std::memmove(d, s, static_cast<std::size_t>(w * from));
+      continue;
+    }
+    if (from == 4 && to.bytes == 4) {
+      const pel::PutRows& rows = pel::putRows();
+      if (mode == PutMode::alpha) {
+        rows.blended(d, s, static_cast<int32_t>(w));
+      } else {
+        rows.keyed(d, s, static_cast<int32_t>(w), sourceKey);
+      }
       continue;
     }
     for (int64_t i = 0; i < w; ++i, s += from, d += to.bytes) {

@@ -8,6 +8,7 @@
 #include "gfx/cpu.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"
+#include "gfx/put_rows.h"
 
 using namespace pel;
 
@@ -230,4 +231,29 @@ TEST(Blit, EdgeCases) {
   EXPECT_EQ(selectBlitter(8, 1), blitCopy);
   closeScreen();
   EXPECT_EQ(selectBlitter(32, 0), nullptr);  // no mode
+}
+
+// The put rows' vector forms give the plain forms' bytes, on random pixels
+// and alphas (every alpha, 0 and 255 among them) and every row length up to
+// 40, with the colour key present.
+TEST(PutRows, VectorAndPlainFormsAgree) {
+  const pel::PutRows& plain = pel::putRows(false);
+  const pel::PutRows& vector = pel::putRows(true);
+  std::mt19937 random(17);
+  for (int trial = 0; trial < 2000; ++trial) {
+    const int32_t count = trial % 41;
+    std::vector<uint32_t> source(static_cast<std::size_t>(count) + 1), a(source.size()), b(source.size());
+    for (auto& p : source) p = random();
+    if (count > 0) source[trial % count] = (source[trial % count] & 0xFF000000u) | 0xFF00FF;
+    if (count > 1) source[(trial * 7) % count] &= 0x00FFFFFFu;  // alpha 0
+    if (count > 2) source[(trial * 3) % count] |= 0xFF000000u;  // alpha 255
+    for (std::size_t i = 0; i < a.size(); ++i) a[i] = b[i] = random();
+    auto bytes = [](std::vector<uint32_t>& v) { return reinterpret_cast<uint8_t*>(v.data()); };
+    plain.keyed(bytes(a), bytes(source), count, 0xFF00FF);
+    vector.keyed(bytes(b), bytes(source), count, 0xFF00FF);
+    ASSERT_EQ(a, b) << "keyed, " << count;
+    plain.blended(bytes(a), bytes(source), count);
+    vector.blended(bytes(b), bytes(source), count);
+    ASSERT_EQ(a, b) << "blended, " << count;
+  }
 }
