@@ -1024,3 +1024,62 @@ TEST_F(X11, AWindowDestroyedByAnotherClientEndsNothing) {
   EXPECT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
   EXPECT_EQ(windowCount(), 1);
 }
+
+// The image viewer example shows a picture pixel for pixel, and a key ends
+// it with status 0.
+TEST_F(X11, TheImageViewerShowsThePicture) {
+  pellucet::Image picture(97, 61, 32);
+  for (int y = 0; y < 61; ++y) {
+    for (int x = 0; x < 97; ++x) picture.setPixel(x, y, 0xFF000000u | static_cast<uint32_t>(x * 2) << 16 | (y * 4) << 8 | ((x ^ y) & 0xFF));
+  }
+  const std::string file = ::testing::TempDir() + "viewed.bmp";
+  ASSERT_TRUE(pellucet::saveBmp(picture, file.c_str()));
+  const pid_t viewer = fork();
+  if (viewer == 0) {
+    execl(PEL_VIEW_BINARY, "view", file.c_str(), nullptr);
+    _exit(127);
+  }
+  Window w = 0;
+  for (int tries = 0; tries < 100 && !w; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const Window candidate = findWindow();
+    char* name = nullptr;
+    if (candidate && XFetchName(probe, candidate, &name) && name) {
+      if (std::string(name) == file) w = candidate;
+      XFree(name);
+    }
+  }
+  ASSERT_NE(w, 0u) << "the viewer's window did not appear";
+  int wrong = -1;
+  for (int tries = 0; tries < 50 && wrong != 0; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    XImage* image = XGetImage(probe, w, 0, 0, 97, 61, AllPlanes, ZPixmap);
+    ASSERT_NE(image, nullptr);
+    wrong = 0;
+    for (int y = 0; y < 61; ++y) {
+      for (int x = 0; x < 97; ++x) wrong += (XGetPixel(image, x, y) & 0xFFFFFF) != (picture.pixel(x, y) & 0xFFFFFF);
+    }
+    XDestroyImage(image);
+  }
+  EXPECT_EQ(wrong, 0);
+  XSetInputFocus(probe, w, RevertToParent, CurrentTime);
+  XSync(probe, False);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  XTestFakeKeyEvent(probe, XKeysymToKeycode(probe, XK_q), True, 0);
+  XTestFakeKeyEvent(probe, XKeysymToKeycode(probe, XK_q), False, 0);
+  XSync(probe, False);
+  int status = -1;
+  pid_t ended = 0;
+  const auto pressed = std::chrono::steady_clock::now();
+  while (!ended && std::chrono::steady_clock::now() - pressed < std::chrono::seconds(10)) {
+    ended = waitpid(viewer, &status, WNOHANG);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (!ended) {
+    kill(viewer, SIGKILL);
+    waitpid(viewer, &status, 0);
+  }
+  std::remove(file.c_str());
+  ASSERT_EQ(ended, viewer) << "the viewer did not end on a key";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
