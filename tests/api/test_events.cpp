@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "../gfx/drivers/quiet_platform.h"
 #include "../gfx/fake_drivers.h"
 #include "gfx/drivers/window_rules.h"
 #include "gfx/input.h"
@@ -19,18 +20,7 @@ using pellucet::EventType;
 
 constexpr int32_t vkMenu = 0x12, vkReturn = 0x0D, vkX = 0x58, vkShift = 0x10, vkA = 0x41;
 
-const pel::WindowPlatform quietPlatform = {
-    .trackLeave = nullptr,
-    .clipToClient = nullptr,
-    .releaseClip = nullptr,
-    .capture = nullptr,
-    .warpPointer = nullptr,
-    .updateCursor = nullptr,
-    .initWindow = [](void*) { return true; },
-    .exitWindow = [](void*) {},
-    .setHighPriority = nullptr,
-    .window = nullptr,
-};
+using test::quietPlatform;
 
 class PublicEvents : public ::testing::Test {
  protected:

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <string>
 
+#include "../gfx/drivers/quiet_platform.h"
 #include "fuzz_input.h"
 #include "gfx/drivers/window_rules.h"
 #include "gfx/input.h"
@@ -49,27 +50,12 @@ void checkScreen() {
   if (info.height <= 0 || info.pages < 1 || info.pitch < info.width * info.bytesPerPixel) broken("screen info");
 }
 
-const pel::WindowPlatform quiet = {
-    .trackLeave = nullptr,
-    .clipToClient = nullptr,
-    .releaseClip = nullptr,
-    .capture = nullptr,
-    .warpPointer = nullptr,
-    .updateCursor = nullptr,
-    .initWindow = [](void*) { return true; },
-    .exitWindow = [](void*) {},
-    .setHighPriority = nullptr,
-    .window = nullptr,
-};
+const pel::WindowPlatform& quiet = test::quietPlatform;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool once = [] {
-    setenv("KELGFX", "null", 1);
-    return true;
-  }();
-  (void)once;
+  fuzz::useNullBackEnd();
   Reader in{data, size};
   pel::WindowRules rules{};
   pel::resetWindowRules(rules, quiet, 64, 48);

@@ -29,11 +29,7 @@ float coordinate(Reader& in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool opened = [] {
-    setenv("KELGFX", "null", 1);
-    return true;
-  }();
-  (void)opened;
+  fuzz::useNullBackEnd();
   Reader in{data, size};
   constexpr int32_t depths[] = {1, 2, 4, 8, 16, 32};
   const int32_t depth = depths[in.take<uint8_t>() % 6];

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "gfx/mode.h"
@@ -22,6 +23,15 @@ struct Reader {
     return v;
   }
 };
+
+// Mode sets go to the null back end (once a process).
+inline void useNullBackEnd() {
+  static const bool once = [] {
+    setenv("KELGFX", "null", 1);
+    return true;
+  }();
+  (void)once;
+}
 
 // Copies glyph blocks in the current target's pixel size.
 inline void putter(const uint8_t* source, uint8_t* destination, int32_t width, int32_t height, int32_t sourcePitch,

@@ -29,11 +29,7 @@ pellucet::Image imageFrom(Reader& in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool once = [] {
-    setenv("KELGFX", "null", 1);
-    return true;
-  }();
-  (void)once;
+  fuzz::useNullBackEnd();
   Reader in{data, size};
   constexpr int depths[] = {8, 16, 32};
   if (!pellucet::openScreen(1 + in.take<uint8_t>() % 64, 1 + in.take<uint8_t>() % 48, depths[in.take<uint8_t>() % 3], 1)) {

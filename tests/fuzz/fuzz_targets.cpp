@@ -85,11 +85,7 @@ std::vector<uint8_t> makeFont(Reader& in, int32_t targetBytes) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool once = [] {
-    setenv("KELGFX", "null", 1);
-    return true;
-  }();
-  (void)once;
+  fuzz::useNullBackEnd();
   Reader in{data, size};
   constexpr int32_t depths[] = {8, 16, 32};
   if (openScreenBySize(40, 30, depths[in.take<uint8_t>() % 3], 1, 0, 0) != 0) std::abort();
