@@ -3,11 +3,9 @@
 #include "pellucet/pellucet.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "gfx/draw.h"
 #include "gfx/driver.h"
@@ -21,6 +19,7 @@
 #include "runtime/platform.h"
 #include "runtime/random.h"
 #include "gfx/public_internal.h"
+#include "gfx/retrace_pacer.h"
 
 namespace pellucet {
 namespace {
@@ -193,21 +192,13 @@ bool setPages(int workPage, int visiblePage) {
 }
 
 void waitVsync() {
-  using clock = std::chrono::steady_clock;
-  static clock::time_point last{};
+  static pel::RetracePacer pacer;
   const pel::ScreenMode* m = currentMode();
   if (!m) return;
   if (m->driver && m->driver->waitVsync) m->driver->waitVsync();
   // A back end that cannot wait for the retrace (the null one) still takes
-  // about a frame: a retrace comes no sooner than a period after the last.
-  const int rate = m->refreshRate >= 24 && m->refreshRate <= 480 ? m->refreshRate : 60;
-  const auto period = std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(1.0 / rate));
-  auto now = clock::now();
-  if (now - last < period * 3 / 4) {
-    std::this_thread::sleep_until(last + period);
-    now = std::max(clock::now(), last + period);
-  }
-  last = now;
+  // about a frame.
+  pacer.pace(m->refreshRate);
 }
 
 void setTitle(std::string_view title) { pel::setTitle(title); }

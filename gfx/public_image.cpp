@@ -22,10 +22,6 @@ struct ImageAccess {
     return reinterpret_cast<const pel::ImageHeader*>(image.block_);
   }
   static uint8_t* block(Image& image) { return image.block_; }
-  static void adopt(Image& image, uint8_t* block) {
-    std::free(image.block_);
-    image.block_ = block;
-  }
 };
 
 namespace {
@@ -74,7 +70,7 @@ uint32_t toArgb(uint32_t v, int bytes) {
       const uint32_t e = m ? m->palette[v & 0xFF] : 0;
       return 0xFF000000u | (e & 0xFF) << 16 | (e & 0xFF00) | (e >> 16 & 0xFF);
     }
-    case 2: return 0xFF000000u | (v & 0xF800) << 8 | (v & 0x07E0) << 5 | (v & 0x1F) << 3;
+    case 2: return argbOf565(v);
     default: return v;
   }
 }
@@ -182,6 +178,15 @@ struct Surface {
   int width, height, pitch, bytes;
 };
 
+// A run starting before 0 starts at 0, shorter by as much, and its partner's
+// start (the other side of the put) moves along.
+void clipStart(int64_t& start, int64_t& partner, int64_t& length) {
+  if (start >= 0) return;
+  length += start;
+  partner -= start;
+  start = 0;
+}
+
 // Puts the part; `firstRow` and `lastRow` get the target rows written (last
 // below first for none).
 bool putOnto(const Surface& to, const Image& source, int x, int y, PutMode mode, uint32_t key, Rect part,
@@ -194,36 +199,20 @@ bool putOnto(const Surface& to, const Image& source, int x, int y, PutMode mode,
   int64_t sx = part.x, sy = part.y, dx = x, dy = y;
   int64_t w = part.width < 0 ? source.width() - sx : part.width;
   int64_t h = part.height < 0 ? source.height() - sy : part.height;
-  // Clipped to the source...
-  if (sx < 0) {
-    w += sx;
-    dx -= sx;
-    sx = 0;
-  }
-  if (sy < 0) {
-    h += sy;
-    dy -= sy;
-    sy = 0;
-  }
+  // Clipped to the source, then to the target.
+  clipStart(sx, dx, w);
+  clipStart(sy, dy, h);
   w = std::min<int64_t>(w, source.width() - sx);
   h = std::min<int64_t>(h, source.height() - sy);
-  // ... then to the target.
-  if (dx < 0) {
-    w += dx;
-    sx -= dx;
-    dx = 0;
-  }
-  if (dy < 0) {
-    h += dy;
-    sy -= dy;
-    dy = 0;
-  }
+  clipStart(dx, sx, w);
+  clipStart(dy, sy, h);
   w = std::min<int64_t>(w, to.width - dx);
   h = std::min<int64_t>(h, to.height - dy);
   if (w <= 0 || h <= 0) return true;
   firstRow = static_cast<int>(dy);
   lastRow = static_cast<int>(dy + h - 1);
   const uint32_t sourceKey = from == 4 ? key & 0xFFFFFF : pel::convertColour(from, key);
+  const pel::PutRows& rows = pel::putRows();
   for (int64_t row = 0; row < h; ++row) {
     const uint8_t* s = source.pixels() + (sy + row) * source.pitch() + sx * from;
     uint8_t* d = to.pixels + (dy + row) * to.pitch + dx * to.bytes;
@@ -232,7 +221,6 @@ bool putOnto(const Surface& to, const Image& source, int x, int y, PutMode mode,
       continue;
     }
     if (from == 4 && to.bytes == 4) {
-      const pel::PutRows& rows = pel::putRows();
       if (mode == PutMode::alpha) {
         rows.blended(d, s, static_cast<int32_t>(w));
       } else {

@@ -53,7 +53,7 @@ uint32_t argbAt(const Image& image, int x, int y) {
   const uint32_t v = image.pixel(x, y);
   switch (image.bytesPerPixel()) {
     case 4: return v;
-    case 2: return 0xFF000000u | (v & 0xF800) << 8 | (v & 0x07E0) << 5 | (v & 0x1F) << 3;
+    case 2: return argbOf565(v);
     default: return 0xFF000000u | v * 0x010101u;  // indices as grey: an image carries no palette
   }
 }

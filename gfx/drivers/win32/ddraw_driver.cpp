@@ -4,15 +4,14 @@
 #include <ddraw.h>
 #include <dinput.h>
 
-#include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
 #include "gfx/drivers/win32/ddraw_modes.h"
 #include "gfx/drivers/win32/win32_window.h"
 #include "gfx/mode.h"
+#include "gfx/retrace_pacer.h"
 
 namespace pel {
 namespace {
@@ -53,8 +52,7 @@ struct DirectX {
 DirectX dx{};
 POINT windowPosition{};  // where a window (re)opens
 std::atomic<bool> retraceWaiting{false};
-// When the last retrace wait ended, for pacing where the wait returns at once.
-std::chrono::steady_clock::time_point lastRetrace{};
+RetracePacer retracePacer;  // the program's thread only
 
 std::atomic<int64_t> passes{0}, rebuilds{0}, retraceTimeouts{0};
 DisplayModeSetter modeSetter = nullptr;
@@ -411,22 +409,6 @@ int32_t ddrawInit(const char* title, int32_t width, int32_t height, int32_t dept
   return windowInit(title, width, height, depth < 8 ? 8 : depth, refreshRate, flags);
 }
 
-// A retrace cannot come sooner than about a period after the last one. Where
-// the wait returns at once (some drivers, Wine), the rest of the period is
-// slept out, so a loop of flip and waitVsync still runs at the refresh rate.
-void paceToRefreshPeriod(int32_t rate) {
-  using namespace std::chrono;
-  if (rate < 24 || rate > 480) rate = 60;  // 0 and 1 stand for an unknown rate
-  const auto period = duration_cast<steady_clock::duration>(duration<double>(1.0 / rate));
-  auto now = steady_clock::now();
-  if (lastRetrace != steady_clock::time_point{} && now - lastRetrace < period * 3 / 4) {
-    const auto due = lastRetrace + period;
-    Sleep(static_cast<DWORD>(std::max<int64_t>(duration_cast<milliseconds>(due - now).count(), 0)));
-    now = std::max(steady_clock::now(), due);
-  }
-  lastRetrace = now;
-}
-
 // The retrace, waited for outside the lock; the window thread presents
 // right after it. The object and the event are kept alive across the wait,
 // since the window thread may rebuild meanwhile, and the event is set
@@ -452,7 +434,7 @@ void ddrawWaitVsync() {
     }
     dd->Release();
   }
-  paceToRefreshPeriod(rate);
+  retracePacer.pace(rate);  // where WaitForVerticalBlank returns at once
   if (retrace) {
     SetEvent(retrace);
     CloseHandle(retrace);

@@ -81,6 +81,44 @@ class X11 : public ::testing::Test {
     }
     return 0;
   }
+  // The top-level window with this title, waiting 5 s at most for it; 0 for none.
+  Window findWindowNamed(const std::string& title) {
+    for (int tries = 0; tries < 100; ++tries) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      const Window candidate = findWindow();
+      char* name = nullptr;
+      if (candidate && XFetchName(probe, candidate, &name) && name) {
+        const bool found = std::string(name) == title;
+        XFree(name);
+        if (found) return candidate;
+      }
+    }
+    return 0;
+  }
+  // Focuses the window and taps q, as a user ending a program would.
+  void pressKeyIn(Window w) {
+    XSetInputFocus(probe, w, RevertToParent, CurrentTime);
+    XSync(probe, False);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    XTestFakeKeyEvent(probe, XKeysymToKeycode(probe, XK_q), True, 0);
+    XTestFakeKeyEvent(probe, XKeysymToKeycode(probe, XK_q), False, 0);
+    XSync(probe, False);
+  }
+  // Waits `limit` at most for the child to end (and ends it after); whether
+  // it ended by itself, with its status.
+  static bool waitForExit(pid_t child, std::chrono::milliseconds limit, int& status) {
+    pid_t ended = 0;
+    const auto start = std::chrono::steady_clock::now();
+    while (!ended && std::chrono::steady_clock::now() - start < limit) {
+      ended = waitpid(child, &status, WNOHANG);
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!ended) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+    }
+    return ended == child;
+  }
   int windowCount() {
     Window root, parent, *children = nullptr;
     unsigned count = 0;
@@ -853,16 +891,7 @@ TEST_F(X11, TheDemoShowsItsDiscsAndEndsOnAKey) {
     execl(PEL_DEMO_BINARY, "pellucet", nullptr);
     _exit(127);
   }
-  Window w = 0;
-  for (int tries = 0; tries < 100 && !w; ++tries) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    const Window candidate = findWindow();
-    char* name = nullptr;
-    if (candidate && XFetchName(probe, candidate, &name) && name) {
-      if (std::string(name) == "Pellucet v0.50 by Ixo") w = candidate;
-      XFree(name);
-    }
-  }
+  const Window w = findWindowNamed("Pellucet v0.50 by Ixo");
   ASSERT_NE(w, 0u) << "the demo's window did not appear";
   // Read the window until the discs are up: a sanitised demo on a busy
   // machine takes a while for its first frames.
@@ -883,25 +912,12 @@ TEST_F(X11, TheDemoShowsItsDiscsAndEndsOnAKey) {
   }
   EXPECT_GT(green, 50000);  // most of the window is lit by discs
   EXPECT_GT(white, 20);     // the frame-rate line
-  XSetInputFocus(probe, w, RevertToParent, CurrentTime);
-  XSync(probe, False);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  pressKeyIn(w);
   const auto pressed = std::chrono::steady_clock::now();
-  XTestFakeKeyEvent(probe, XKeysymToKeycode(probe, XK_q), True, 0);
-  XTestFakeKeyEvent(probe, XKeysymToKeycode(probe, XK_q), False, 0);
-  XSync(probe, False);
   int status = -1;
-  pid_t ended = 0;
-  while (!ended && std::chrono::steady_clock::now() - pressed < std::chrono::seconds(5)) {
-    ended = waitpid(demo, &status, WNOHANG);
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  const bool ended = waitForExit(demo, std::chrono::seconds(5), status);
   const auto took = std::chrono::steady_clock::now() - pressed;
-  if (!ended) {
-    kill(demo, SIGKILL);
-    waitpid(demo, &status, 0);
-  }
-  ASSERT_NE(ended, 0) << "the demo did not end on a key";
+  ASSERT_TRUE(ended) << "the demo did not end on a key";
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_LT(took, demoEndsWithin);
 }
@@ -1039,16 +1055,7 @@ TEST_F(X11, TheImageViewerShowsThePicture) {
     execl(PEL_VIEW_BINARY, "view", file.c_str(), nullptr);
     _exit(127);
   }
-  Window w = 0;
-  for (int tries = 0; tries < 100 && !w; ++tries) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    const Window candidate = findWindow();
-    char* name = nullptr;
-    if (candidate && XFetchName(probe, candidate, &name) && name) {
-      if (std::string(name) == file) w = candidate;
-      XFree(name);
-    }
-  }
+  const Window w = findWindowNamed(file);
   ASSERT_NE(w, 0u) << "the viewer's window did not appear";
   int wrong = -1;
   for (int tries = 0; tries < 50 && wrong != 0; ++tries) {
@@ -1062,24 +1069,10 @@ TEST_F(X11, TheImageViewerShowsThePicture) {
     XDestroyImage(image);
   }
   EXPECT_EQ(wrong, 0);
-  XSetInputFocus(probe, w, RevertToParent, CurrentTime);
-  XSync(probe, False);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  XTestFakeKeyEvent(probe, XKeysymToKeycode(probe, XK_q), True, 0);
-  XTestFakeKeyEvent(probe, XKeysymToKeycode(probe, XK_q), False, 0);
-  XSync(probe, False);
+  pressKeyIn(w);
   int status = -1;
-  pid_t ended = 0;
-  const auto pressed = std::chrono::steady_clock::now();
-  while (!ended && std::chrono::steady_clock::now() - pressed < std::chrono::seconds(10)) {
-    ended = waitpid(viewer, &status, WNOHANG);
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  if (!ended) {
-    kill(viewer, SIGKILL);
-    waitpid(viewer, &status, 0);
-  }
+  const bool ended = waitForExit(viewer, std::chrono::seconds(10), status);
   std::remove(file.c_str());
-  ASSERT_EQ(ended, viewer) << "the viewer did not end on a key";
+  ASSERT_TRUE(ended) << "the viewer did not end on a key";
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
