@@ -9,6 +9,7 @@
 
 #include "gfx/draw.h"
 #include "gfx/driver.h"
+#include "gfx/drivers/window_scale.h"
 #include "gfx/input.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"
@@ -147,9 +148,29 @@ bool nextEvent(Event& event) {
 
 void setPublicFailure(std::string reason) { ownFailure = std::move(reason); }
 
+// The window scale asked for by the flags; false (with the reason) for a
+// zoom out of range.
+static bool takeWindowScale(uint32_t flags) {
+  const uint32_t zoom = (flags & zoomToFit) >> 8;
+  if (zoom > 8 && zoom != 0xF) {
+    ownFailure = "a zoom of 1 to 8, or zoomToFit";
+    return false;
+  }
+  pel::WindowScale scale;
+  scale.zoom = zoom == 0xF ? pel::windowzoom::fit : static_cast<int32_t>(zoom);
+  scale.resizable = flags & resizable;
+  if (scale.resizable && scale.zoom == pel::windowzoom::none) scale.zoom = pel::windowzoom::desktop;
+  pel::requestWindowScale(scale);
+  return true;
+}
+
 bool openScreen(int width, int height, int depth, int pages, uint32_t flags, int refreshRate) {
   ownFailure.clear();
-  return pel::openScreenBySize(width, height, depth, pages, static_cast<int32_t>(flags & 0xFF), refreshRate) == 0;
+  if (!takeWindowScale(flags)) return false;
+  const bool opened =
+      pel::openScreenBySize(width, height, depth, pages, static_cast<int32_t>(flags & 0xFF), refreshRate) == 0;
+  pel::requestWindowScale({});
+  return opened;
 }
 
 bool openNumberedScreen(int number, int depth, int pages, uint32_t flags, int refreshRate) {
@@ -159,7 +180,11 @@ bool openNumberedScreen(int number, int depth, int pages, uint32_t flags, int re
     ownFailure = "no numbered screen " + std::to_string(number) + " (1-21; closeScreen() returns to text)";
     return false;
   }
-  return pel::openScreenByNumber(number, depth, pages, static_cast<int32_t>(flags & 0xFF), refreshRate) == 0;
+  if (!takeWindowScale(flags)) return false;
+  const bool opened =
+      pel::openScreenByNumber(number, depth, pages, static_cast<int32_t>(flags & 0xFF), refreshRate) == 0;
+  pel::requestWindowScale({});
+  return opened;
 }
 
 void closeScreen() { pel::closeScreen(); }
@@ -176,6 +201,7 @@ ScreenInfo screenInfo() {
     info.pages = static_cast<int>(m->pageCount);
     info.refreshRate = m->refreshRate;
     info.backend = m->driver && m->driver->name ? m->driver->name : "";
+    info.zoom = pel::publishedWindowZoom();
   }
   return info;
 }

@@ -10,6 +10,67 @@ GlOptions options{};
 GlColorMaps colorMaps{};
 const GlEntryPoints* current = nullptr;
 
+// The picture's place for the scaled viewport, and the program's viewport in
+// page pixels (the whole page until it sets one).
+struct GlPicture {
+  decltype(&::glViewport) viewport = nullptr;  // the library's own
+  decltype(&::glScissor) scissor = nullptr;
+  int32_t pageW = 1, pageH = 1, drawableH = 1, x = 0, y = 0, shownW = 1, shownH = 1;
+  GLint askedX = 0, askedY = 0;
+  GLsizei askedW = -1, askedH = -1;
+};
+GlPicture picture;
+
+// Page pixel edge p on the picture, in drawable pixels: rounded up, so a
+// drawable pixel belongs to the page pixel x * size / shown as the
+// framebuffer back ends sample.
+GLint scaleTo(int64_t p, int32_t shown, int32_t size) {
+  const int64_t n = p * shown;
+  return static_cast<GLint>(n >= 0 ? (n + size - 1) / size : -(-n / size));
+}
+
+// A rectangle in page pixels (GL's bottom-up rows) in drawable pixels.
+template <typename Call>
+void scaledRectangle(Call call, GLint x, GLint y, GLsizei w, GLsizei h) {
+  const GlPicture& p = picture;
+  const GLint left = scaleTo(x, p.shownW, p.pageW), right = scaleTo(int64_t{x} + w, p.shownW, p.pageW);
+  // Rows are rounded as page rows counted from the top, as the framebuffer
+  // back ends count them.
+  const GLint top = scaleTo(int64_t{p.pageH} - y - h, p.shownH, p.pageH);
+  const GLint bottom = scaleTo(int64_t{p.pageH} - y, p.shownH, p.pageH);
+  call(p.x + left, p.drawableH - (p.y + bottom), right - left, bottom - top);
+}
+
+void applyViewport() {
+  const GlPicture& p = picture;
+  if (!p.viewport) return;
+  scaledRectangle(p.viewport, p.askedX, p.askedY, p.askedW < 0 ? p.pageW : p.askedW,
+                  p.askedH < 0 ? p.pageH : p.askedH);
+}
+
+// Scissor boxes are page pixels too; the program's last one follows the
+// picture as the viewport does.
+GLint scissorX = 0, scissorY = 0;
+GLsizei scissorW = -1, scissorH = -1;
+void applyScissor() {
+  if (picture.scissor && scissorW >= 0) scaledRectangle(picture.scissor, scissorX, scissorY, scissorW, scissorH);
+}
+void APIENTRY scaledScissor(GLint x, GLint y, GLsizei width, GLsizei height) {
+  scissorX = x;
+  scissorY = y;
+  scissorW = width < 0 ? 0 : width;
+  scissorH = height < 0 ? 0 : height;
+  applyScissor();
+}
+
+void APIENTRY scaledViewport(GLint x, GLint y, GLsizei width, GLsizei height) {
+  picture.askedX = x;
+  picture.askedY = y;
+  picture.askedW = width < 0 ? 0 : width;
+  picture.askedH = height < 0 ? 0 : height;
+  applyViewport();
+}
+
 // Channel sizes by bytes a pixel less one: none, 5-5-5, 8-8-8, 8-8-8-8.
 constexpr int32_t channelBits[4] = {0, 5, 8, 8};
 constexpr int32_t alphaChannelBits[4] = {0, 0, 0, 8};
@@ -133,6 +194,53 @@ bool loadGlEntryPoints(GlEntryPoints& gl, const std::function<void*(const char*)
 
 const GlEntryPoints* glEntryPoints() { return current; }
 void setGlEntryPoints(const GlEntryPoints* gl) { current = gl; }
+
+void publishGlEntryPoints(GlEntryPoints& gl, bool scaled) {
+  if (scaled && gl.glViewport != scaledViewport) {
+    picture.viewport = gl.glViewport;
+    picture.scissor = gl.glScissor;
+    gl.glViewport = scaledViewport;
+    gl.glScissor = scaledScissor;
+  }
+  if (!scaled) picture = GlPicture{};
+  picture.askedW = picture.askedH = -1;
+  scissorW = scissorH = -1;
+  current = &gl;
+}
+
+void placeGlPicture(int32_t pageW, int32_t pageH, int32_t drawableH, int32_t x, int32_t y, int32_t shownW,
+                    int32_t shownH) {
+  if (pageW < 1 || pageH < 1 || shownW < 1 || shownH < 1) return;
+  picture.pageW = pageW;
+  picture.pageH = pageH;
+  picture.drawableH = drawableH;
+  picture.x = x;
+  picture.y = y;
+  picture.shownW = shownW;
+  picture.shownH = shownH;
+  applyViewport();
+  applyScissor();
+}
+
+void clearGlBars(int32_t drawableW, int32_t drawableH) {
+  const GlPicture& p = picture;
+  const GlEntryPoints* gl = current;
+  if (!gl || !p.scissor || (p.x == 0 && p.y == 0 && p.shownW >= drawableW && p.shownH >= drawableH)) return;
+  gl->glPushAttrib(GL_SCISSOR_BIT | GL_COLOR_BUFFER_BIT);
+  gl->glEnable(GL_SCISSOR_TEST);
+  gl->glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+  const GLint base = drawableH - (p.y + p.shownH);
+  const GLint bars[4][4] = {{0, 0, p.x, drawableH},
+                            {p.x + p.shownW, 0, drawableW - (p.x + p.shownW), drawableH},
+                            {p.x, 0, p.shownW, base},
+                            {p.x, base + p.shownH, p.shownW, drawableH - (base + p.shownH)}};
+  for (const auto& b : bars) {
+    if (b[2] <= 0 || b[3] <= 0) continue;
+    p.scissor(b[0], b[1], b[2], b[3]);
+    gl->glClear(GL_COLOR_BUFFER_BIT);
+  }
+  gl->glPopAttrib();
+}
 
 const GlColorMaps& glColorMaps() { return colorMaps; }
 

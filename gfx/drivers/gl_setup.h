@@ -76,7 +76,8 @@ inline int32_t samplesLeft(const FormatAttributes& a) { return a.samplesAt ? a.l
   X(glMatrixMode) X(glLoadIdentity) X(glOrtho) X(glShadeModel) X(glDepthMask) X(glClearColor) X(glClear)             \
   X(glGenTextures) X(glDeleteTextures) X(glBindTexture) X(glTexParameteri) X(glTexImage2D) X(glTexSubImage2D)       \
   X(glVertexPointer) X(glTexCoordPointer) X(glDrawArrays) X(glPushMatrix) X(glPopMatrix) X(glPushAttrib)             \
-  X(glPopAttrib) X(glPushClientAttrib) X(glPopClientAttrib) X(glPixelStorei) X(glPixelTransferi) X(glPixelMapfv)
+  X(glPopAttrib) X(glPushClientAttrib) X(glPopClientAttrib) X(glPixelStorei) X(glPixelTransferi) X(glPixelMapfv)      \
+  X(glScissor)
 
 struct GlEntryPoints {
 #define PEL_GL_POINTER(name) decltype(&::name) name;
@@ -91,6 +92,19 @@ bool loadGlEntryPoints(GlEntryPoints& gl, const std::function<void*(const char*)
 // draw through these, so they need not link an OpenGL library themselves.
 const GlEntryPoints* glEntryPoints();
 void setGlEntryPoints(const GlEntryPoints* gl);
+
+// Zoomed and resizable OpenGL windows: programs still give the viewport in
+// page pixels. Publishing with `scaled` hands programs a glViewport that
+// maps the rectangle onto the picture's place in the drawable; placing the
+// picture (top-down drawable coordinates) applies the program's last
+// viewport there, the whole page until it sets one. On the thread the
+// context is current on.
+void publishGlEntryPoints(GlEntryPoints& gl, bool scaled);
+void placeGlPicture(int32_t pageW, int32_t pageH, int32_t drawableH, int32_t x, int32_t y, int32_t shownW,
+                    int32_t shownH);
+// Clears the drawable outside the picture to black, leaving the program's
+// state as it was (a drawable wider or taller than the picture has bars).
+void clearGlBars(int32_t drawableW, int32_t drawableH);
 
 // setPalette of the OpenGL back ends: each component / 256 into colour maps
 // the program may hand to glPixelMapfv.

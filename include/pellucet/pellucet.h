@@ -44,7 +44,15 @@ enum ScreenFlags : uint32_t {
   alwaysOnTop = 0x20,      // above other windows
   alphaPrimitives = 0x40,  // lines, boxes and text blend with the colour's top byte
   highPriority = 0x80,     // the window thread at a higher priority, where the system allows it
+  // Windows that fit the screen (see zoom below): the window is the screen
+  // scaled, nearest neighbour; the pointer still reports screen pixels.
+  zoomToFit = 0x0F00,  // the largest whole zoom, up to 8, that fits the monitor's work area
+  resizable = 0x1000,  // the user may resize and maximise the window; the picture keeps its
+                       // shape in the middle, with black bars (without a zoom: the desktop's scale)
 };
+// A window zoom of 1 to 8, combined with the flags: a 320 x 200 screen at
+// zoom(3) opens a 960 x 600 window. Other numbers are refused at open.
+constexpr uint32_t zoom(int n) { return n >= 1 && n <= 8 ? static_cast<uint32_t>(n) << 8 : 0x0E00; }
 
 // Opens a screen of width x height pixels, depth 8, 15, 16, 24 or 32 bits
 // (fewer bits: 1, 2 or 4) with `pages` pages (at least 1). The back end is
@@ -54,7 +62,10 @@ enum ScreenFlags : uint32_t {
 // leaves the open screen as it was; otherwise the open screen closes before
 // the back ends are asked, so one that every back end refuses (such as an X
 // window over 32767 pixels) leaves no screen open. False on failure, and
-// lastFailure() says why.
+// lastFailure() says why. Zoomed and resizable windows come from every back
+// end; shaped windows are shown at their own size, and a full-screen one
+// whose display mode cannot be set covers the monitor with the picture
+// scaled.
 bool openScreen(int width, int height, int depth = 32, int pages = 2, uint32_t flags = windowed,
                 int refreshRate = 0);
 // A numbered screen of the classic list (1-21, e.g. 13 is 320 x 200 x 8);
@@ -72,6 +83,7 @@ struct ScreenInfo {
   int pages = 0;
   int refreshRate = 0;   // 0 when the back end does not know it
   const char* backend = "";  // "X11", "OpenGL", "GDI", "DirectX", "Direct2D" or "Null"
+  int zoom = 0;              // the zoom the window opened with (1 unscaled; 0 with no window)
 };
 ScreenInfo screenInfo();  // all zero and "" with no screen open
 

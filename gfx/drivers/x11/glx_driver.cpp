@@ -51,6 +51,7 @@ struct Glx {
   const GlxLibrary* lib = nullptr;
   GLXContext context = nullptr;
   bool told = false;  // the close request for a lost server was sent
+  bool published = false;  // the scaled viewport is in the programs' table
   GlEntryPoints gl{};
   char extensions[extensionTextSize] = {};
 };
@@ -111,8 +112,18 @@ std::optional<GLXFBConfig> chooseConfig() {
   return firstConfig(plain);
 }
 
+// The program's viewport follows the picture's shown size (the picture
+// window is the drawable).
+void pictureMoved() {
+  if (g.published) placeGlPicture(win->width, win->height, win->pictureH, 0, 0, win->pictureW, win->pictureH);
+}
+
 // The context follows the picture window through the full-screen rebuild.
-bool windowBuilt() { return g.context && g.lib->glXMakeCurrent(win->display, win->picture, g.context); }
+bool windowBuilt() {
+  if (!g.context || !g.lib->glXMakeCurrent(win->display, win->picture, g.context)) return false;
+  pictureMoved();
+  return true;
+}
 void windowGoing() {
   if (g.context) g.lib->glXMakeCurrent(win->display, None, nullptr);
 }
@@ -127,7 +138,9 @@ int32_t glxInit(const char* title, int32_t width, int32_t height, int32_t depth,
   if (width > largestWindowSide || height > largestWindowSide) return refuse(tooLargeReason);
   const GlxLibrary* lib = glxLibrary();
   if (!lib) return refuse("libGL not found");
-  if (!createLayer(title, width, height, flags, {windowBuilt, windowGoing})) return refuse("the X11 libraries are missing");
+  if (!createLayer(title, width, height, flags, {windowBuilt, windowGoing, pictureMoved}))
+    return refuse("the X11 libraries are missing");
+  win->scaleToFit = win->scale.on();
   g = Glx{};
   g.lib = lib;
   int event = 0, error = 0;
@@ -156,7 +169,9 @@ int32_t glxInit(const char* title, int32_t width, int32_t height, int32_t depth,
   if (!extensionOffered(g.extensions, "GL_EXT_bgra")) return refuse("GL_EXT_bgra not offered");
   if (o.samples != 0 && samplesChosen > 0) g.gl.glEnable(multisampleArb);
   activation(win->rules, true);
-  setGlEntryPoints(&g.gl);
+  publishGlEntryPoints(g.gl, win->scale.on());
+  g.published = win->scale.on();
+  pictureMoved();
   return 0;
 }
 

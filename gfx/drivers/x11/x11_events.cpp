@@ -167,7 +167,8 @@ void handleEvents() {
         }
         break;
       case PropertyNotify:
-        if (e.xproperty.atom == win->atoms.wmState && win->rules.active &&
+        // A resizable window stays a window when maximised: the picture follows it.
+        if (e.xproperty.atom == win->atoms.wmState && win->rules.active && !win->scale.resizable &&
             !(win->rules.modeFlags & modeflag::fullScreen) && maximised()) {
           toggleFullScreen(win->rules);
         }

@@ -64,4 +64,28 @@ std::optional<int32_t> integerSetting(const uint8_t* data, std::size_t size, std
   return std::nullopt;
 }
 
+int32_t resourceDpi(const char* text, std::size_t size) {
+  if (!text) return 0;
+  const std::string_view all(text, size);
+  constexpr std::string_view name = "Xft.dpi:";
+  for (std::size_t start = 0; start < all.size();) {
+    std::size_t end = all.find('\n', start);
+    if (end == std::string_view::npos) end = all.size();
+    std::string_view line = all.substr(start, end - start);
+    start = end + 1;
+    if (line.substr(0, name.size()) != name) continue;
+    line.remove_prefix(name.size());
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+    int32_t dpi = 0;
+    std::size_t digits = 0;
+    for (; digits < line.size() && line[digits] >= '0' && line[digits] <= '9' && dpi < 100000; ++digits)
+      dpi = dpi * 10 + (line[digits] - '0');
+    // "96" and "96.5" are both 96.
+    return digits && (digits == line.size() || line[digits] == '.' || line[digits] == ' ' || line[digits] == '\t')
+               ? dpi
+               : 0;
+  }
+  return 0;
+}
+
 }  // namespace pel::x11

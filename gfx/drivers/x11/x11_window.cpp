@@ -12,6 +12,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -87,22 +88,39 @@ bool withoutErrorExitImpl(bool (*call)(void*), void* context) {
 
 namespace {
 
-// The settings manager's double-click time, when one runs. Its window may
-// go away between the two requests.
-Time doubleClickTime() {
-  constexpr Time fallback = 400;
+// An integer setting of the settings manager, when one runs and has it. Its
+// window may go away between the two requests.
+std::optional<int32_t> managerSetting(const char* name) {
   Display* d = win->display;
   const std::string selection = "_XSETTINGS_S" + std::to_string(win->screen);
   const Atom settings = win->atoms.settings;
   const Window owner = xl->XGetSelectionOwner(d, xl->XInternAtom(d, selection.c_str(), False));
-  if (!owner) return fallback;
-  std::optional<int32_t> time;
+  if (!owner) return std::nullopt;
+  std::optional<int32_t> value;
   withoutErrorExit([&] {
     const Property property(d, owner, settings, settings, 8, 1 << 16);
-    if (property.size()) time = integerSetting(property.bytes(), property.size(), "Net/DoubleClickTime");
+    if (property.size()) value = integerSetting(property.bytes(), property.size(), name);
     return true;
   });
+  return value;
+}
+
+Time doubleClickTime() {
+  constexpr Time fallback = 400;
+  const std::optional<int32_t> time = managerSetting("Net/DoubleClickTime");
   return time && *time > 0 ? static_cast<Time>(*time) : fallback;
+}
+
+// The desktop's scale, for the zoom of windows that ask for it: the settings
+// manager's window scale or dots per inch (in 1024ths), else Xft.dpi from
+// the server's resources.
+int32_t desktopScale() {
+  if (const std::optional<int32_t> factor = managerSetting("Gdk/WindowScalingFactor"); factor && *factor >= 1)
+    return scaleFromDpi(*factor * 96);
+  if (const std::optional<int32_t> dpi = managerSetting("Xft/DPI"); dpi && *dpi > 0) return scaleFromDpi(*dpi / 1024);
+  Display* d = win->display;
+  const Property resources(d, RootWindow(d, win->screen), XA_RESOURCE_MANAGER, XA_STRING, 8, 1 << 16);
+  return scaleFromDpi(resourceDpi(reinterpret_cast<const char*>(resources.bytes()), resources.size()));
 }
 
 // The server went away (it was stopped, or the session ended): the window
@@ -182,6 +200,20 @@ Area monitorArea() {
   return area;
 }
 
+// The monitor's part that the desktop leaves to windows (its panels and
+// docks excluded), where the window manager says.
+Area workArea(const Area& monitor) {
+  Display* d = win->display;
+  const Property work(d, RootWindow(d, win->screen), xl->XInternAtom(d, "_NET_WORKAREA", False), XA_CARDINAL, 32, 4);
+  if (work.size() != 4) return monitor;
+  const long* w = work.longs();
+  const int32_t left = std::max<int32_t>(monitor.x, static_cast<int32_t>(w[0]));
+  const int32_t top = std::max<int32_t>(monitor.y, static_cast<int32_t>(w[1]));
+  const int32_t right = std::min<int32_t>(monitor.x + monitor.width, static_cast<int32_t>(w[0] + w[2]));
+  const int32_t bottom = std::min<int32_t>(monitor.y + monitor.height, static_cast<int32_t>(w[1] + w[3]));
+  return right > left && bottom > top ? Area{left, top, right - left, bottom - top} : monitor;
+}
+
 // The outer window's top-left corner: the client's place less the frame the
 // window manager drew around it.
 int32_t windowPosition() {
@@ -208,11 +240,13 @@ X11Window* createLayer(const char* title, int32_t width, int32_t height, int32_t
   win->height = height;
   win->title = title ? title : "";
   win->hooks = hooks;
+  win->scale = requestedWindowScale();
   resetWindowRules(win->rules, platformCalls, width, height, flags);
   return win;
 }
 
 void destroyLayer() {
+  publishWindowZoom(0);
   delete win;
   win = nullptr;
 }
@@ -261,19 +295,32 @@ void closeDisplay() {
 }
 
 // The picture sits in the middle of a full-screen window, whatever size the
-// window manager gave it, and at the top left of a framed one.
+// window manager gave it, and at the top left of a framed one; zoomed and
+// resizable windows scale it to the window, centred.
 void placePicture(int32_t windowW, int32_t windowH) {
-  const bool full = win->rules.modeFlags & modeflag::fullScreen;
+  const int32_t flags = win->rules.modeFlags;
+  const bool full = flags & modeflag::fullScreen;
+  const bool scaled = !(flags & modeflag::shaped) && ((full && win->scaleToFit) || win->scale.on());
   win->windowW = windowW;
   win->windowH = windowH;
-  const Size shown = full && win->scaleToFit && !(win->rules.modeFlags & modeflag::shaped)
-                         ? fitKeepingShape(windowW, windowH, win->width, win->height)
-                         : Size{win->width, win->height};
+  PictureRect shown{0, 0, win->width, win->height};
+  if (scaled) {
+    shown = centredPicture(windowW, windowH, win->width, win->height);
+  } else if (full) {
+    shown.x = (windowW - win->width) / 2;
+    shown.y = (windowH - win->height) / 2;
+  }
+  const bool changed = shown.x != win->originX || shown.y != win->originY || shown.width != win->pictureW ||
+                       shown.height != win->pictureH;
+  win->originX = shown.x;
+  win->originY = shown.y;
   win->pictureW = shown.width;
   win->pictureH = shown.height;
-  win->originX = full ? (windowW - shown.width) / 2 : 0;
-  win->originY = full ? (windowH - shown.height) / 2 : 0;
-  if (win->picture) xl->XMoveWindow(win->display, win->picture, win->originX, win->originY);
+  if (win->picture) {
+    xl->XMoveResizeWindow(win->display, win->picture, win->originX, win->originY, static_cast<unsigned>(shown.width),
+                          static_cast<unsigned>(shown.height));
+  }
+  if (changed && win->hooks.pictureMoved) win->hooks.pictureMoved();
 }
 
 // A window of the surface's size centred on its monitor, or in full screen a
@@ -283,7 +330,17 @@ bool initWindow(void*) {
   const int32_t flags = win->rules.modeFlags;
   const bool full = flags & modeflag::fullScreen;
   const Area monitor = monitorArea();
-  const int32_t outerW = full ? monitor.width : win->width, outerH = full ? monitor.height : win->height;
+  const bool zoomed = win->scale.on() && !(flags & modeflag::shaped);
+  if (zoomed) {
+    const Area work = workArea(monitor);
+    win->zoom = chooseZoom(win->scale, work.width, work.height, win->width, win->height, desktopScale());
+  }
+  // A zoomed window larger than X allows is the picture at its own size.
+  if (int64_t{win->width} * win->zoom > largestWindowSide || int64_t{win->height} * win->zoom > largestWindowSide)
+    win->zoom = 1;
+  publishWindowZoom(win->zoom);
+  const int32_t outerW = full ? monitor.width : win->width * win->zoom;
+  const int32_t outerH = full ? monitor.height : win->height * win->zoom;
   placePicture(outerW, outerH);
   const int32_t x = monitor.x + (full ? 0 : (monitor.width - outerW) / 2);
   const int32_t y = monitor.y + (full ? 0 : (monitor.height - outerH) / 2);
@@ -300,8 +357,11 @@ bool initWindow(void*) {
                                   CWBackPixel | CWEventMask, &attributes);
   if (!win->window) return false;
   // A fixed size; without switching the window manager offers no maximise.
+  // A resizable window takes any size, the picture following it.
   if (XSizeHints* hints = xl->XAllocSizeHints()) {
-    hints->flags = PPosition | PMinSize | (full || (flags & modeflag::noSwitching) ? PMaxSize : 0);
+    const bool anySize = win->scale.resizable && !full && zoomed;
+    hints->flags = PPosition | (anySize ? 0 : PMinSize) |
+                   (!anySize && (full || (flags & modeflag::noSwitching)) ? PMaxSize : 0);
     hints->x = x;
     hints->y = y;
     hints->min_width = hints->max_width = outerW;
@@ -330,8 +390,8 @@ bool initWindow(void*) {
   if (win->pictureVisual) {
     XSetWindowAttributes pictureAttributes{};
     pictureAttributes.colormap = win->colormap;
-    win->picture = xl->XCreateWindow(d, win->window, win->originX, win->originY, static_cast<unsigned>(win->width),
-                                     static_cast<unsigned>(win->height), 0, win->pictureDepth, InputOutput,
+    win->picture = xl->XCreateWindow(d, win->window, win->originX, win->originY, static_cast<unsigned>(win->pictureW),
+                                     static_cast<unsigned>(win->pictureH), 0, win->pictureDepth, InputOutput,
                                      win->pictureVisual, CWColormap | CWBorderPixel | CWBackPixel, &pictureAttributes);
     if (!win->picture) return false;
     xl->XMapWindow(d, win->picture);

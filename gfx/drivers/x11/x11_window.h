@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "gfx/drivers/window_rules.h"
+#include "gfx/drivers/window_scale.h"
 #include "gfx/drivers/x11/x11_library.h"
 
 namespace pel::x11 {
@@ -25,6 +26,7 @@ struct Atoms {
 struct WindowHooks {
   bool (*windowBuilt)();
   void (*windowGoing)();
+  void (*pictureMoved)();  // the picture's place or shown size changed
 };
 
 struct X11Window {
@@ -48,6 +50,10 @@ struct X11Window {
   // A back end that can scale its picture fills a full-screen window with
   // it, as a display mode of the picture's size would.
   bool scaleToFit = false;
+  // Zoomed and resizable windows (asked for at the mode set) scale the
+  // picture to the window, centred, keeping its shape.
+  WindowScale scale{};
+  int32_t zoom = 1;
 
   Window window = 0;
   int32_t windowW = 0, windowH = 0;    // the window's size as the window manager made it
@@ -126,32 +132,6 @@ void exitWindow(void* = nullptr);
 // The picture's place in a window of this size: centred in full screen, and
 // scaled there when the back end can.
 void placePicture(int32_t windowW, int32_t windowH);
-
-// The largest size of a width x height picture that fits the area and keeps
-// its shape (each side at least 1).
-struct Size {
-  int32_t width, height;
-};
-constexpr Size fitKeepingShape(int32_t areaW, int32_t areaH, int32_t width, int32_t height) {
-  if (areaW < 1 || areaH < 1 || width < 1 || height < 1) return {width, height};
-  Size s{areaW, areaH};
-  if (int64_t{areaW} * height <= int64_t{areaH} * width) {
-    s.height = static_cast<int32_t>(int64_t{areaW} * height / width);
-  } else {
-    s.width = static_cast<int32_t>(int64_t{areaH} * width / height);
-  }
-  return {s.width < 1 ? 1 : s.width, s.height < 1 ? 1 : s.height};
-}
-// A window coordinate relative to the picture's corner, in picture pixels
-// (nearest neighbour, rounding down, so points left of the picture stay
-// negative); and the window offset of the middle of a picture pixel.
-constexpr int32_t pictureFromWindow(int32_t offset, int32_t shown, int32_t size) {
-  const int64_t scaled = int64_t{offset} * size;
-  return static_cast<int32_t>(scaled >= 0 ? scaled / shown : -((-scaled + shown - 1) / shown));
-}
-constexpr int32_t windowFromPicture(int32_t position, int32_t shown, int32_t size) {
-  return static_cast<int32_t>((int64_t{position} * 2 + 1) * shown / (int64_t{size} * 2));
-}
 
 // Runs requests that may fail with an X error, which Xlib's default handler
 // would answer by ending the process; false when one failed.

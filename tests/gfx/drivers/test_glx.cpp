@@ -16,6 +16,7 @@
 #include "../bytes_in_use.h"
 #include "gfx/driver.h"
 #include "gfx/drivers/gl_setup.h"
+#include "gfx/drivers/window_scale.h"
 #include "gfx/drivers/x11/glx_driver.h"
 #include "gfx/input.h"
 #include "gfx/mode.h"
@@ -375,4 +376,62 @@ TEST_F(GLX, TheExampleDrawsItsDiscsAndEndsOnAKey) {
   }
   ASSERT_EQ(ended, example) << "the example did not end on a key";
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// Zoomed OpenGL windows: the program draws in page pixels (here 7 x 7
+// blocks cleared through scissor boxes, whose edges fall between window pixels) and the picture window shows them
+// scaled, at zoom 3 and after a resize to another shape, with every pixel
+// where the framebuffer back ends would put it; the bars stay black.
+TEST_F(GLX, ZoomedWindowsScaleWhatTheProgramDraws) {
+  requestWindowScale({3, true});
+  ASSERT_EQ(openScreenBySize(160, 100, 32, 1, modeflag::openGl, 0), 0);
+  requestWindowScale({});
+  constexpr int block = 7;
+  auto colour = [](int bx, int by) { return 0x200000u | static_cast<uint32_t>(bx * 11) << 8 | static_cast<uint32_t>(by * 16); };
+  auto draw = [&] {
+    gl().glViewport(0, 0, 160, 100);
+    gl().glEnable(GL_SCISSOR_TEST);
+    for (int by = 0; by * block < 100; ++by) {
+      for (int bx = 0; bx * block < 160; ++bx) {
+        const uint32_t c = colour(bx, by);
+        gl().glScissor(bx * block, 100 - (by + 1) * block, block, block);  // GL counts rows from the bottom
+        gl().glClearColor(static_cast<float>(c >> 16) / 255.0f, static_cast<float>(c >> 8 & 0xFF) / 255.0f,
+                          static_cast<float>(c & 0xFF) / 255.0f, 1.0f);
+        gl().glClear(GL_COLOR_BUFFER_BIT);
+      }
+    }
+    gl().glDisable(GL_SCISSOR_TEST);
+    flip();
+    XSync(probe, False);
+  };
+  auto wrongPixels = [&](int width, int height) {
+    XImage* image = XGetImage(probe, x11::win->picture, 0, 0, static_cast<unsigned>(width),
+                              static_cast<unsigned>(height), AllPlanes, ZPixmap);
+    if (!image) return -1;
+    int wrong = 0;
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        wrong += (XGetPixel(image, x, y) & 0xFFFFFF) != colour(x * 160 / width / block, y * 100 / height / block);
+      }
+    }
+    XDestroyImage(image);
+    return wrong;
+  };
+  XWindowAttributes a{};
+  draw();
+  ASSERT_TRUE(XGetWindowAttributes(probe, x11::win->picture, &a));
+  EXPECT_EQ(a.width, 480);
+  EXPECT_EQ(a.height, 300);
+  EXPECT_EQ(wrongPixels(480, 300), 0);
+  // 500 x 260: the picture is 416 x 260, 42 pixels from the left.
+  XResizeWindow(probe, x11::win->window, 500, 260);
+  pause();
+  flip();  // events (the new size) arrive at flips, on the program's thread
+  draw();
+  ASSERT_TRUE(XGetWindowAttributes(probe, x11::win->picture, &a));
+  EXPECT_EQ(a.x, 42);
+  EXPECT_EQ(a.y, 0);
+  EXPECT_EQ(a.width, 416);
+  EXPECT_EQ(a.height, 260);
+  EXPECT_EQ(wrongPixels(416, 260), 0);
 }

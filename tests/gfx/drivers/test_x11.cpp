@@ -25,6 +25,7 @@
 
 #include "gfx/blit.h"
 #include "gfx/driver.h"
+#include "gfx/drivers/window_scale.h"
 #include "gfx/drivers/x11/x11_driver.h"
 #include "gfx/input.h"
 #include "gfx/mode.h"
@@ -1075,4 +1076,150 @@ TEST_F(X11, TheImageViewerShowsThePicture) {
   std::remove(file.c_str());
   ASSERT_TRUE(ended) << "the viewer did not end on a key";
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// ---- Zoomed and resizable windows -----------------------------------------
+
+namespace {
+
+uint32_t zoomColour(int x, int y) { return 0x00400000u | static_cast<uint32_t>(x) << 8 | static_cast<uint32_t>(y); }
+
+// Every pixel of the window: black bars around the picture at r, and inside
+// it destination (x, y) showing page pixel (x * 160 / r.width, y * 100 / r.height);
+// `changedRow` (page row) is all 0xFFEEDD.
+int wrongPixels(Display* probe, Window w, int windowW, int windowH, PictureRect r, int changedRow = -1) {
+  XImage* image = XGetImage(probe, w, 0, 0, static_cast<unsigned>(windowW), static_cast<unsigned>(windowH), AllPlanes,
+                            ZPixmap);
+  if (!image) return -1;
+  int wrong = 0;
+  for (int y = 0; y < windowH; ++y) {
+    for (int x = 0; x < windowW; ++x) {
+      const int dx = x - r.x, dy = y - r.y;
+      uint32_t expected = 0;
+      if (dx >= 0 && dy >= 0 && dx < r.width && dy < r.height) {
+        const int px = dx * 160 / r.width, py = dy * 100 / r.height;
+        expected = py == changedRow ? 0x00FFEEDDu : zoomColour(px, py);
+      }
+      wrong += (XGetPixel(image, x, y) & 0xFFFFFF) != expected;
+    }
+  }
+  XDestroyImage(image);
+  return wrong;
+}
+
+}  // namespace
+
+// A 160 x 100 page at zoom 3 fills a 480 x 300 window exactly; a resize to a
+// size of another shape keeps the picture's shape in the middle with black
+// bars; a one-row change is presented as that row alone; the pointer maps
+// both ways and points in the bars are outside.
+TEST_F(X11, ZoomedWindowsScaleThePageAndFollowResizes) {
+  requestWindowScale({3, true});
+  ASSERT_EQ(openScreenBySize(160, 100, 32, 1, 0, 0), 0);
+  requestWindowScale({});
+  EXPECT_EQ(publishedWindowZoom(), 3);
+  ScreenMode* m = currentMode();
+  lockScreen();
+  for (int y = 0; y < 100; ++y) {
+    for (int x = 0; x < 160; ++x) reinterpret_cast<uint32_t*>(m->visibleBuffer + y * m->pitch)[x] = zoomColour(x, y);
+  }
+  unlockScreen(-1, -1);
+  const Window w = findWindow();
+  XSetInputFocus(probe, w, RevertToParent, CurrentTime);
+  settle();
+  XWindowAttributes a;
+  XGetWindowAttributes(probe, w, &a);
+  ASSERT_EQ(a.width, 480);
+  ASSERT_EQ(a.height, 300);
+  EXPECT_EQ(wrongPixels(probe, w, 480, 300, {0, 0, 480, 300}), 0);
+
+  // 500 x 260 holds the picture at 416 x 260, 42 pixels from the left.
+  XResizeWindow(probe, w, 500, 260);
+  XSync(probe, False);
+  settle();
+  settle();
+  const PictureRect r = centredPicture(500, 260, 160, 100);
+  ASSERT_EQ(r.x, 42);
+  ASSERT_EQ(r.width, 416);
+  EXPECT_EQ(wrongPixels(probe, w, 500, 260, r), 0);
+
+  const int64_t before = x11RowsPresented();
+  lockScreen();
+  std::fill_n(reinterpret_cast<uint32_t*>(m->visibleBuffer + 37 * m->pitch), 160, 0x00FFEEDDu);
+  unlockScreen(37, 37);
+  settle();
+  EXPECT_EQ(x11RowsPresented() - before, 1);
+  EXPECT_EQ(wrongPixels(probe, w, 500, 260, r, 37), 0);
+
+  // Window (42 + 30, 50) is page (30 * 160 / 416, 50 * 100 / 260) = (11, 19).
+  const auto [left, top] = origin(w);
+  XTestFakeMotionEvent(probe, 0, left + 42 + 30, top + 50, 0);
+  settle();
+  int32_t x = 0, y = 0;
+  EXPECT_EQ(getMouseHook(&x, &y, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(x, 11);
+  EXPECT_EQ(y, 19);
+  XTestFakeMotionEvent(probe, 0, left + 20, top + 50, 0);  // the left bar
+  settle();
+  EXPECT_EQ(getMouseHook(&x, &y, nullptr, nullptr, nullptr), 1);  // no mouse data
+  EXPECT_EQ(x, -1);
+  // Page (10, 20) is the block from window x 68 to 70 and y 52 to 54: the
+  // pointer lands in its middle.
+  setMouseHook(10, 20, -1, -1);
+  settle();
+  Window root, child;
+  int rootX = 0, rootY = 0, winX = 0, winY = 0;
+  unsigned mask = 0;
+  XQueryPointer(probe, w, &root, &child, &rootX, &rootY, &winX, &winY, &mask);
+  EXPECT_EQ(winX, 42 + 27);
+  EXPECT_EQ(winY, 53);
+  EXPECT_EQ(getMouseHook(&x, &y, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(x, 10);
+  EXPECT_EQ(y, 20);
+}
+
+// The largest zoom that fits the 1024 x 768 screen, and the desktop's scale
+// (Xft.dpi 192: 2) for a resizable window that names no zoom; without the
+// option the window is the page's size and stays so when maximised.
+TEST_F(X11, TheZoomFitsTheScreenOrFollowsTheDesktopsScale) {
+  requestWindowScale({windowzoom::fit, false});
+  ASSERT_EQ(openScreenBySize(160, 100, 32, 1, 0, 0), 0);
+  XWindowAttributes a;
+  XGetWindowAttributes(probe, findWindow(), &a);
+  EXPECT_EQ(a.width, 960);
+  EXPECT_EQ(a.height, 600);
+  EXPECT_EQ(publishedWindowZoom(), 6);
+  closeScreen();
+
+  const std::string resources = "Xft.antialias:\t1\nXft.dpi:\t192\n";
+  XChangeProperty(probe, DefaultRootWindow(probe), XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(resources.data()), static_cast<int>(resources.size()));
+  XSync(probe, False);
+  requestWindowScale({windowzoom::desktop, true});
+  ASSERT_EQ(openScreenBySize(160, 100, 32, 1, 0, 0), 0);
+  XGetWindowAttributes(probe, findWindow(), &a);
+  EXPECT_EQ(a.width, 320);
+  EXPECT_EQ(a.height, 200);
+  closeScreen();
+
+  requestWindowScale({});
+  ASSERT_EQ(openScreenBySize(160, 100, 32, 1, 0, 0), 0);
+  XGetWindowAttributes(probe, findWindow(), &a);
+  EXPECT_EQ(a.width, 160);
+  EXPECT_EQ(a.height, 100);
+  EXPECT_EQ(publishedWindowZoom(), 1);
+}
+
+TEST(X11Settings, TheResourcesDpiLine) {
+  auto dpi = [](std::string_view text) { return x11::resourceDpi(text.data(), text.size()); };
+  EXPECT_EQ(dpi("Xft.dpi:\t144\n"), 144);
+  EXPECT_EQ(dpi("Xcursor.size: 24\nXft.dpi: 96.5"), 96);
+  EXPECT_EQ(dpi("Xft.dpiX: 200\n"), 0);
+  EXPECT_EQ(dpi("Xft.dpi:\tlots\n"), 0);
+  EXPECT_EQ(dpi("Xft.dpi:"), 0);
+  EXPECT_EQ(dpi(""), 0);
+  EXPECT_EQ(scaleFromDpi(96), 1);
+  EXPECT_EQ(scaleFromDpi(144), 2);  // 1.5 rounds up
+  EXPECT_EQ(scaleFromDpi(120), 1);
+  EXPECT_EQ(scaleFromDpi(2000), windowzoom::largest);
 }
