@@ -70,6 +70,11 @@ struct State {
   bool displayChanged;
   // The path is lost and not yet built again: tries so far, and when the
   // last one was made.
+  // Scaled windows: the picture scaled into memory, the bitmap of its size,
+  // and the target's size (the client area's).
+  PictureScaler scaler;
+  UINT32 bitmapW, bitmapH, targetW, targetH;
+  bool clearBars;
   int32_t pathTries;
   DWORD lastPathTry;
   bool broken;  // the program has been told; nothing is drawn any more
@@ -98,10 +103,43 @@ D2D1_RENDER_TARGET_PROPERTIES targetProperties(DXGI_FORMAT format, D2D1_RENDER_T
   return {D2D1_RENDER_TARGET_TYPE_DEFAULT, pixelFormat(format), 96.0f, 96.0f, usage, D2D1_FEATURE_LEVEL_DEFAULT};
 }
 
+// The bitmap is the picture's size as shown.
 bool createBitmap(State& s, DXGI_FORMAT format) {
   const D2D1_BITMAP_PROPERTIES properties{pixelFormat(format), 96.0f, 96.0f};
-  return SUCCEEDED(s.target->CreateBitmap({static_cast<UINT32>(ws.width), static_cast<UINT32>(ws.height)}, nullptr,
-                                          static_cast<UINT32>(ws.width) * 4, &properties, &s.bitmap));
+  s.bitmapW = static_cast<UINT32>(ws.picture.width);
+  s.bitmapH = static_cast<UINT32>(ws.picture.height);
+  s.clearBars = true;
+  return SUCCEEDED(s.target->CreateBitmap({s.bitmapW, s.bitmapH}, nullptr, s.bitmapW * 4, &properties, &s.bitmap));
+}
+
+bool shownScaled() { return ws.picture.width != ws.width || ws.picture.height != ws.height; }
+
+// The client area's size, the page's when it cannot be told.
+D2D1_SIZE_U clientSize() {
+  RECT r{};
+  if (!scaling() || !ws.window || !GetClientRect(ws.window, &r) || r.right <= 0 || r.bottom <= 0)
+    return {static_cast<UINT32>(ws.width), static_cast<UINT32>(ws.height)};
+  return {static_cast<UINT32>(r.right), static_cast<UINT32>(r.bottom)};
+}
+
+// After a resize: the target follows the client area and the bitmap the
+// picture's size. False when the bitmap could not be made again.
+bool followWindowSize(State& s) {
+  if (!s.hwndTarget) return true;
+  const D2D1_SIZE_U size = clientSize();
+  if (size.width != s.targetW || size.height != s.targetH) {
+    if (SUCCEEDED(s.hwndTarget->Resize(&size))) {
+      s.targetW = size.width;
+      s.targetH = size.height;
+      s.clearBars = true;
+    }
+  }
+  if (s.bitmapW == static_cast<UINT32>(ws.picture.width) && s.bitmapH == static_cast<UINT32>(ws.picture.height))
+    return true;
+  const D2D1_PIXEL_FORMAT format = s.bitmap->GetPixelFormat();
+  release(s.bitmap);
+  markAllRows();
+  return createBitmap(s, format.format);
 }
 
 // The conversion when the page's rows cannot be copied as they are: other
@@ -144,9 +182,10 @@ int32_t createHwndPath(State& s) {
     formatsTried[formatsTriedCount++] = static_cast<int32_t>(format);
     if (failFirstFormat && format == bitmapFormats[0]) continue;
     const D2D1_RENDER_TARGET_PROPERTIES target = targetProperties(format, D2D1_RENDER_TARGET_USAGE_NONE);
-    const D2D1_HWND_RENDER_TARGET_PROPERTIES hwnd{
-        ws.window, {static_cast<UINT32>(ws.width), static_cast<UINT32>(ws.height)}, presentOptions};
+    const D2D1_HWND_RENDER_TARGET_PROPERTIES hwnd{ws.window, clientSize(), presentOptions};
     if (SUCCEEDED(s.factory->CreateHwndRenderTarget(&target, &hwnd, &s.hwndTarget))) {
+      s.targetW = hwnd.pixelSize.width;
+      s.targetH = hwnd.pixelSize.height;
       lastPresentOptions = hwnd.presentOptions;
       chosen = format;
       break;
@@ -325,13 +364,16 @@ int32_t initWindow() {
   const MonitorInfo monitor = monitorInfo();
   const int32_t flags = modeFlags();
   const bool full = flags & modeflag::fullScreen;
-  DWORD style = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | ((flags & modeflag::noSwitching) ? 0 : WS_MAXIMIZEBOX);
-  if (full || (flags & modeflag::noFrame)) style = WS_POPUP;
+  DWORD style = windowedStyle(flags);
+  if (full) style = WS_POPUP;
   DWORD extendedStyle = 0;
   Placement place{0, 0, ws.width, ws.height};
-  if (full) {
-    if (setDisplayMode(monitor) != DISP_CHANGE_SUCCESSFUL && setDisplayMode(monitor, false) != DISP_CHANGE_SUCCESSFUL)
-      return fail();
+  ws.scaledFullScreen = false;
+  if (full && setDisplayMode(monitor) != DISP_CHANGE_SUCCESSFUL &&
+      setDisplayMode(monitor, false) != DISP_CHANGE_SUCCESSFUL) {
+    if (!fullScreenWithoutMode(monitor, place)) return fail();
+  } else if (full) {
+    placePicture(ws.width, ws.height);
     s->displayChanged = true;
     // The monitor's corner: a secondary monitor does not start at 0, 0.
     if (monitor.known) place = {monitor.area.left, monitor.area.top, ws.width, ws.height};
@@ -399,6 +441,10 @@ void updateStep() {
   ScreenMode* m = currentMode();
   if (!s || !m || !pathReady(*s)) return;
   lock();
+  if (!followWindowSize(*s)) {
+    unlock();
+    return;
+  }
   int32_t first = 0;
   while (first < m->height && !m->dirty[first]) ++first;
   if (first == m->height) {
@@ -407,19 +453,42 @@ void updateStep() {
   }
   int32_t last = m->height - 1;
   while (!m->dirty[last]) --last;
-  const UINT32 top = static_cast<UINT32>(first * m->scanlineRepeat);
-  const UINT32 bottom = static_cast<UINT32>((last + 1) * m->scanlineRepeat);
+  UINT32 top = static_cast<UINT32>(first * m->scanlineRepeat);
+  UINT32 bottom = static_cast<UINT32>((last + 1) * m->scanlineRepeat);
   const UINT32 pitch = static_cast<UINT32>(ws.width) * 4;
   const uint8_t* source = m->visibleBuffer;
   if (s->blitter) {
     s->blitter(s->conversion, static_cast<int32_t>(pitch));
     source = s->conversion;
   }
-  const D2D1_RECT_U band{0, top, static_cast<UINT32>(ws.width), bottom};
-  s->bitmap->CopyFromMemory(&band, source + static_cast<std::size_t>(top) * pitch, pitch);
-  const D2D1_RECT_F area{0.0f, static_cast<float>(top), static_cast<float>(ws.width), static_cast<float>(bottom)};
+  if (shownScaled()) {
+    // The band scaled by the runtime's own rule, then drawn one to one at
+    // the picture's place: every back end shows the same pixels.
+    if (!s->scaler.prepare(ws.width, ws.height, ws.picture.width, ws.picture.height, 4)) {
+      unlock();
+      return;
+    }
+    const RowSpan rows = s->scaler.scale(source, s->blitter ? pitch : static_cast<std::size_t>(m->pitch), 1,
+                                         static_cast<int32_t>(top), static_cast<int32_t>(bottom - top));
+    top = static_cast<UINT32>(rows.first);
+    bottom = static_cast<UINT32>(rows.end);
+    const D2D1_RECT_U band{0, top, s->bitmapW, bottom};
+    s->bitmap->CopyFromMemory(&band, s->scaler.pixels() + s->scaler.pitch() * top,
+                              static_cast<UINT32>(s->scaler.pitch()));
+  } else {
+    const D2D1_RECT_U band{0, top, static_cast<UINT32>(ws.width), bottom};
+    s->bitmap->CopyFromMemory(&band, source + static_cast<std::size_t>(top) * pitch, pitch);
+  }
+  const auto left = static_cast<float>(ws.picture.x), down = static_cast<float>(ws.picture.y);
+  const D2D1_RECT_F from{0.0f, static_cast<float>(top), static_cast<float>(s->bitmapW), static_cast<float>(bottom)};
+  const D2D1_RECT_F area{left, down + from.top, left + from.right, down + from.bottom};
   s->target->BeginDraw();
-  s->target->DrawBitmap(s->bitmap, &area, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_LINEAR, &area);
+  if (s->clearBars && scaling()) {
+    const D2D1_COLOR_F black{0.0f, 0.0f, 0.0f, 1.0f};
+    s->target->Clear(&black);
+  }
+  s->clearBars = false;
+  s->target->DrawBitmap(s->bitmap, &area, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR, &from);
   const bool presented = !s->present || s->present(*s);
   HRESULT result = s->target->EndDraw(nullptr, nullptr);
   if (SUCCEEDED(result) && !presented) result = E_FAIL;

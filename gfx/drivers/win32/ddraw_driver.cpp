@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "gfx/drivers/win32/ddraw_modes.h"
 #include "gfx/drivers/win32/win32_window.h"
@@ -46,6 +47,12 @@ struct DirectX {
   IDirectInputA* input;
   IDirectInputDeviceA* keyboard;
   int32_t verticalOffset;
+  // Scaled windows: the page converted at its own size, then scaled into
+  // the work surface, which is the picture's shown size.
+  std::vector<uint8_t> converted;
+  int32_t convertedPitch, bytesPerPixel, workW, workH;
+  PictureScaler scaler;
+  bool clearBars;  // the client area is filled black before the next present
   HANDLE retrace;
   bool broken;  // the rebuild gave up: nothing is shown any more
 };
@@ -54,7 +61,7 @@ POINT windowPosition{};  // where a window (re)opens
 std::atomic<bool> retraceWaiting{false};
 RetracePacer retracePacer;  // the program's thread only
 
-std::atomic<int64_t> passes{0}, rebuilds{0}, retraceTimeouts{0};
+std::atomic<int64_t> passes{0}, rebuilds{0}, retraceTimeouts{0}, scaledRowsPresented{0};
 DisplayModeSetter modeSetter = nullptr;
 RetraceWaiter retraceWaiter = nullptr;
 std::atomic<int32_t> lossesToFake{0};
@@ -111,6 +118,35 @@ bool setMode(int32_t width, int32_t height, int32_t depth, int32_t rate, uint32_
   return SUCCEEDED(result);
 }
 
+// The windowed work surface, of the picture's shown size; video memory may
+// be short, and system memory serves as well.
+bool createWork() {
+  DDSURFACEDESC desc{};
+  desc.dwSize = sizeof desc;
+  desc.dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH;
+  desc.dwWidth = static_cast<DWORD>(ws.picture.width);
+  desc.dwHeight = static_cast<DWORD>(ws.picture.height);
+  desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY;
+  if (FAILED(dx.dd->CreateSurface(&desc, &dx.work, nullptr))) {
+    desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN;
+    if (FAILED(dx.dd->CreateSurface(&desc, &dx.work, nullptr))) return false;
+  }
+  dx.workW = ws.picture.width;
+  dx.workH = ws.picture.height;
+  dx.clearBars = scaling();
+  return true;
+}
+
+bool shownScaled() { return ws.picture.width != ws.width || ws.picture.height != ws.height; }
+
+// After a resize the work surface follows the picture's size.
+bool followWindowSize() {
+  if (fullScreen() || (dx.workW == ws.picture.width && dx.workH == ws.picture.height)) return dx.work != nullptr;
+  release(dx.work);
+  markAllRows();
+  return createWork();
+}
+
 int32_t initWindow() {
   dx = DirectX{};
   ScreenMode* m = currentMode();
@@ -140,14 +176,16 @@ int32_t initWindow() {
       return -1;
     }
   } else {
-    const int32_t flags = modeFlags();
-    DWORD style = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | ((flags & modeflag::noSwitching) ? 0 : WS_MAXIMIZEBOX);
-    if (flags & modeflag::noFrame) style = WS_POPUP;
-    RECT outer{0, 0, ws.width, ws.height};
-    AdjustWindowRect(&outer, style, FALSE);
-    if (openWindow(style | WS_VISIBLE, 0, windowPosition.x, windowPosition.y, outer.right - outer.left,
-                   outer.bottom - outer.top) != 0)
-      return -1;
+    const DWORD style = windowedStyle(modeFlags());
+    Placement place{};
+    if (scaling()) {
+      place = centredWindow(monitorInfo(), style);
+    } else {
+      RECT outer{0, 0, ws.width, ws.height};
+      AdjustWindowRect(&outer, style, FALSE);
+      place = {windowPosition.x, windowPosition.y, outer.right - outer.left, outer.bottom - outer.top};
+    }
+    if (openWindow(style | WS_VISIBLE, 0, place.x, place.y, place.outerWidth, place.outerHeight) != 0) return -1;
     if (FAILED(dx.dd->SetCooperativeLevel(ws.window, DDSCL_NORMAL))) return -1;
     if (FAILED(dx.dd->CreateClipper(0, &dx.clipper, nullptr)) || FAILED(dx.clipper->SetHWnd(0, ws.window))) return -1;
   }
@@ -162,17 +200,7 @@ int32_t initWindow() {
     dx.work->AddRef();  // released on its own, like the windowed one
   } else {
     if (FAILED(dx.primary->SetClipper(dx.clipper))) return -1;
-    desc = {};
-    desc.dwSize = sizeof desc;
-    desc.dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH;
-    desc.dwWidth = static_cast<DWORD>(ws.width);
-    desc.dwHeight = static_cast<DWORD>(ws.height);
-    desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY;
-    if (FAILED(dx.dd->CreateSurface(&desc, &dx.work, nullptr))) {
-      // Video memory may be short; system memory serves as well.
-      desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN;
-      if (FAILED(dx.dd->CreateSurface(&desc, &dx.work, nullptr))) return -1;
-    }
+    if (!createWork()) return -1;
   }
 
   DDPIXELFORMAT format{};
@@ -192,6 +220,7 @@ int32_t initWindow() {
   const bool reversed = (bits >= 16 && bits <= 23 && red == 0x1F) || (bits >= 24 && (red == 0x1F || red == 0xFF));
   ws.blitter = selectBlitter(blitDepth, reversed ? 1 : 0);
   if (!ws.blitter) return -1;
+  dx.bytesPerPixel = (bits + 7) / 8;
 
   DWORD frequency = 0;
   publishRefreshRate(SUCCEEDED(dx.dd->GetMonitorFrequency(&frequency)) ? static_cast<int32_t>(frequency) : 0);
@@ -322,8 +351,20 @@ void presentStep() {
   if (!window || !dx.primary || !dx.work || dx.work == dx.primary) return;
   POINT origin{0, 0};
   ClientToScreen(window, &origin);
-  RECT destination{origin.x, origin.y, origin.x + ws.width, origin.y + ws.height};
-  RECT source{0, 0, ws.width, ws.height};
+  RECT destination{origin.x + ws.picture.x, origin.y + ws.picture.y, origin.x + ws.picture.x + dx.workW,
+                   origin.y + ws.picture.y + dx.workH};
+  RECT source{0, 0, dx.workW, dx.workH};
+  if (dx.clearBars) {
+    // The bars: what the window showed before it was resized stays there
+    // otherwise, since only the picture is blitted.
+    RECT client{};
+    GetClientRect(window, &client);
+    OffsetRect(&client, origin.x, origin.y);
+    DDBLTFX fill{};
+    fill.dwSize = sizeof fill;
+    fill.dwFillColor = 0;
+    if (SUCCEEDED(dx.primary->Blt(&client, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fill))) dx.clearBars = false;
+  }
   HRESULT result = dx.primary->Blt(&destination, dx.work, &source, DDBLT_WAIT, nullptr);
   for (int tries = 0; result == DDERR_SURFACELOST && tries < restoreTries; ++tries) {
     if (!restoreLostSurfaces()) return;
@@ -332,9 +373,32 @@ void presentStep() {
 }
 
 // The dirty rows converted into the work surface below the vertical offset.
+// Scaled windows: the dirty band converted at the page's size, scaled, and
+// its scaled rows copied into the locked work surface.
+void convertScaled(ScreenMode* m, uint8_t* surface, int32_t surfacePitch) {
+  int32_t first = 0;
+  while (first < m->height && !m->dirty[first]) ++first;
+  if (first == m->height) return;
+  int32_t last = m->height - 1;
+  while (!m->dirty[last]) --last;
+  dx.convertedPitch = (ws.width * dx.bytesPerPixel + 3) & ~3;
+  dx.converted.resize(static_cast<std::size_t>(dx.convertedPitch) * static_cast<std::size_t>(ws.height));
+  ws.blitter(dx.converted.data(), dx.convertedPitch);
+  if (!dx.scaler.prepare(ws.width, ws.height, dx.workW, dx.workH, dx.bytesPerPixel)) return;
+  const int32_t top = first * m->scanlineRepeat, lines = (last - first + 1) * m->scanlineRepeat;
+  const RowSpan rows = dx.scaler.scale(dx.converted.data(), static_cast<std::size_t>(dx.convertedPitch), 1, top, lines);
+  const auto rowBytes = static_cast<std::size_t>(dx.workW) * static_cast<std::size_t>(dx.bytesPerPixel);
+  for (int32_t y = rows.first; y < rows.end; ++y) {
+    std::memcpy(surface + static_cast<std::ptrdiff_t>(surfacePitch) * y,
+                dx.scaler.pixels() + dx.scaler.pitch() * static_cast<std::size_t>(y), rowBytes);
+  }
+  scaledRowsPresented += rows.end - rows.first;
+}
+
 void convert() {
   ScreenMode* m = currentMode();
   if (!m || !dx.work || !restoreLostSurfaces()) return;
+  if (!followWindowSize()) return;
   DDSURFACEDESC desc{};
   desc.dwSize = sizeof desc;
   HRESULT result = lockWork(desc);
@@ -344,7 +408,11 @@ void convert() {
   }
   if (FAILED(result)) return;
   auto* surface = static_cast<uint8_t*>(desc.lpSurface) + static_cast<std::ptrdiff_t>(desc.lPitch) * dx.verticalOffset;
-  ws.blitter(surface, static_cast<int32_t>(desc.lPitch));
+  if (!fullScreen() && shownScaled()) {
+    convertScaled(m, surface, static_cast<int32_t>(desc.lPitch));
+  } else {
+    ws.blitter(surface, static_cast<int32_t>(desc.lPitch));
+  }
   dx.work->Unlock(nullptr);
   std::memset(m->dirty, 0, static_cast<std::size_t>(m->height) * static_cast<std::size_t>(m->scanlineRepeat));
 }
@@ -376,6 +444,7 @@ void pass() {
 }
 
 void paint() {
+  dx.clearBars = scaling();
   if (!fullScreen() && !dx.broken) presentStep();
 }
 
@@ -506,6 +575,7 @@ int32_t ddrawVerticalOffset() { return dx.verticalOffset; }
 IDirectDrawSurface* ddrawPrimarySurface() { return dx.primary; }
 IDirectDrawSurface* ddrawWorkSurface() { return dx.work; }
 int64_t ddrawRebuilds() { return rebuilds; }
+int64_t ddrawScaledRowsPresented() { return scaledRowsPresented; }
 void setDisplayModeSetter(DisplayModeSetter setter) { modeSetter = setter; }
 void setRetraceWaiter(RetraceWaiter waiter) { retraceWaiter = waiter; }
 void simulateLostWorkSurface() { workLossToFake = true; }

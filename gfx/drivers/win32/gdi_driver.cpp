@@ -59,6 +59,43 @@ bool chooseBlitter(const ScreenMode* m) {
   return ws.blitter != nullptr;
 }
 
+// Scaled windows: the converted page scaled into a bitmap of the picture's
+// shown size, whose rows go to the picture's place.
+PictureScaler scaler;
+BITMAPINFO* scaledHeader = nullptr;
+std::atomic<int32_t> lastScaledFirst{0}, lastScaledLines{0};
+
+bool shownScaled() { return ws.picture.width != ws.width || ws.picture.height != ws.height; }
+
+// The scaler and its header for the picture's size; false when they cannot be made.
+bool prepareScaled(const ScreenMode* m) {
+  const int32_t bytes = ws.depth == 16 ? 2 : ws.depth == 24 ? 3 : m->bytesPerPixel;
+  if (!scaler.prepare(ws.width, ws.height, ws.picture.width, ws.picture.height, bytes)) return false;
+  if (!scaledHeader) scaledHeader = static_cast<BITMAPINFO*>(std::calloc(1, headerBytes));
+  if (!scaledHeader) return false;
+  std::memcpy(scaledHeader, header, headerBytes);
+  scaledHeader->bmiHeader.biWidth = ws.picture.width;
+  scaledHeader->bmiHeader.biHeight = -ws.picture.height;
+  return true;
+}
+
+// Scaled rows [band.first, band.end) on the window.
+void putScaled(HDC device, RowSpan band) {
+  const auto lines = static_cast<UINT>(band.end - band.first);
+  if (!lines) return;
+  SetDIBitsToDevice(device, ws.picture.x, ws.picture.y + band.first, static_cast<DWORD>(ws.picture.width), lines, 0,
+                    0, 0, lines, scaler.pixels() + scaler.pitch() * static_cast<std::size_t>(band.first), scaledHeader,
+                    DIB_RGB_COLORS);
+  lastScaledFirst = band.first;
+  lastScaledLines = static_cast<int32_t>(lines);
+}
+
+void releaseScaled() {
+  scaler.reset();
+  std::free(scaledHeader);
+  scaledHeader = nullptr;
+}
+
 int32_t initWindow() {
   header = nullptr;
   conversion = nullptr;
@@ -71,16 +108,27 @@ int32_t initWindow() {
   DWORD style = 0, extendedStyle = 0;
   int32_t x = 0, y = 0, outerWidth = ws.width, outerHeight = ws.height;
   if (flags & modeflag::fullScreen) {
-    if (setDisplayMode(monitor) != DISP_CHANGE_SUCCESSFUL) return -1;
-    displayChanged = true;
-    style = WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
-    if (monitor.known) {
-      x = monitor.area.left;
-      y = monitor.area.top;
+    Placement cover{};
+    if (setDisplayMode(monitor) == DISP_CHANGE_SUCCESSFUL) {
+      displayChanged = true;
+      ws.scaledFullScreen = false;
+      placePicture(ws.width, ws.height);
+      if (monitor.known) {
+        x = monitor.area.left;
+        y = monitor.area.top;
+      }
+    } else if (fullScreenWithoutMode(monitor, cover)) {
+      x = cover.x;
+      y = cover.y;
+      outerWidth = cover.outerWidth;
+      outerHeight = cover.outerHeight;
+    } else {
+      return -1;
     }
+    style = WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
   } else {
-    style = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | ((flags & modeflag::noSwitching) ? 0 : WS_MAXIMIZEBOX);
-    if (flags & modeflag::noFrame) style = WS_POPUP;
+    ws.scaledFullScreen = false;
+    style = windowedStyle(flags);
     if (flags & modeflag::shaped) {
       if (ws.version <= 0x4FF) return -1;
       extendedStyle = WS_EX_LAYERED;
@@ -129,6 +177,7 @@ int32_t initWindow() {
 }
 
 void exitWindow() {
+  releaseScaled();
   std::free(conversion);
   conversion = nullptr;
   std::free(header);
@@ -152,6 +201,16 @@ void paint() {
   const ScreenMode* m = currentMode();
   HWND window = ws.window;
   if (!m || !window || !header || (ws.blitter && !conversion)) return;
+  if (shownScaled()) {
+    // The whole picture again, from what was last presented.
+    if (scaler.ready() && scaler.width() == ws.picture.width && scaler.height() == ws.picture.height) {
+      HDC device = GetDC(window);
+      putScaled(device, scaler.all());
+      ReleaseDC(window, device);
+    }
+    markAllRows();
+    return;
+  }
   const void* bits = ws.blitter ? conversion : m->visibleBuffer;
   HDC device = GetDC(window);
   if (palette) {
@@ -195,8 +254,18 @@ void present() {
     } else {
       bits = m->visibleBuffer + static_cast<std::size_t>(m->pitch) * static_cast<std::size_t>(top);
     }
-    SetDIBitsToDevice(device, 0, top, static_cast<DWORD>(ws.width), static_cast<DWORD>(lines), 0, 0, 0,
-                      static_cast<UINT>(lines), bits, header, DIB_RGB_COLORS);
+    if (shownScaled()) {
+      // The converted rows (display lines, repeats already in place) or the
+      // page itself, scaled.
+      if (prepareScaled(m)) {
+        const bool converted = ws.blitter != nullptr;
+        putScaled(device, scaler.scale(converted ? conversion : m->visibleBuffer,
+                                       static_cast<std::size_t>(converted ? conversionPitch : m->pitch), 1, top, lines));
+      }
+    } else {
+      SetDIBitsToDevice(device, 0, top, static_cast<DWORD>(ws.width), static_cast<DWORD>(lines), 0, 0, 0,
+                        static_cast<UINT>(lines), bits, header, DIB_RGB_COLORS);
+    }
     if (ws.version <= 0x4FF) {
       const RECT band{0, top, ws.width, top + lines};
       InvalidateRect(window, &band, FALSE);
@@ -266,6 +335,10 @@ int64_t gdiPasses() { return passes; }
 void gdiLastBand(int32_t& first, int32_t& lines) {
   first = lastFirst;
   lines = lastLines;
+}
+void gdiLastScaledBand(int32_t& first, int32_t& lines) {
+  first = lastScaledFirst;
+  lines = lastScaledLines;
 }
 
 void gdiPresentNow(int32_t first, int32_t last) {

@@ -126,6 +126,13 @@ int32_t probe() {
 // The existing window restyled for the mode flags: framed and centred, or
 // covering the monitor in the full-screen display mode. The toggle runs it
 // too, so the window, its device context and the context survive a switch.
+// The program's viewport follows the picture's place in the client area.
+void pictureMoved() {
+  if (w.context && scaling()) {
+    placeGlPicture(ws.width, ws.height, ws.clientH, ws.picture.x, ws.picture.y, ws.picture.width, ws.picture.height);
+  }
+}
+
 int32_t initWindow() {
   ScreenMode* m = currentMode();
   HWND window = ws.window;
@@ -144,15 +151,27 @@ int32_t initWindow() {
     } else {
       style |= WS_MAXIMIZEBOX;
     }
+    if (ws.scale.resizable) style |= WS_THICKFRAME | WS_MAXIMIZEBOX;
   }
   int32_t x = 0, y = 0, outerWidth = ws.width, outerHeight = ws.height;
   UINT placement = SWP_FRAMECHANGED;
+  ws.scaledFullScreen = false;
   if (flags & modeflag::fullScreen) {
-    if (setDisplayMode(monitor) != DISP_CHANGE_SUCCESSFUL) return -1;
-    w.displayChanged = true;
-    if (monitor.known) {
-      x = monitor.area.left;
-      y = monitor.area.top;
+    Placement cover{};
+    if (setDisplayMode(monitor) == DISP_CHANGE_SUCCESSFUL) {
+      w.displayChanged = true;
+      placePicture(ws.width, ws.height);
+      if (monitor.known) {
+        x = monitor.area.left;
+        y = monitor.area.top;
+      }
+    } else if (fullScreenWithoutMode(monitor, cover)) {
+      x = cover.x;
+      y = cover.y;
+      outerWidth = cover.outerWidth;
+      outerHeight = cover.outerHeight;
+    } else {
+      return -1;
     }
   } else {
     const Placement p = centredWindow(monitor, style);
@@ -229,7 +248,7 @@ int32_t wglInit(const char* title, int32_t width, int32_t height, int32_t depth,
     w.library = nullptr;
     return -1;
   }
-  ws.hooks = {initWindow, exitWindow, [] {}, nullptr};
+  ws.hooks = {initWindow, exitWindow, [] {}, nullptr, pictureMoved};
   if (windowInit(title, width, height, depth < 8 ? 8 : depth, refreshRate, flags) != 0) return -1;
   if (probe() != 0) return -1;
   if (openWindow(WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0, 0, width, height) != 0) return -1;
@@ -246,7 +265,8 @@ int32_t wglInit(const char* title, int32_t width, int32_t height, int32_t depth,
   if (!w.context) return -1;
   w.makeCurrent(w.device, w.context);
   if (o.samples != 0 && samplesChosen > 0) w.gl.glEnable(multisampleArb);
-  setGlEntryPoints(&w.gl);
+  publishGlEntryPoints(w.gl, scaling());
+  pictureMoved();
   return 0;
 }
 
@@ -320,7 +340,11 @@ const DisplayDriver wglDriver = {
     .setWindowTitle = setWindowTitle,
     .setWindowPos = setWindowPos,
     .fetchModes = wglFetchModes,
-    .flip = [] { SwapBuffers(w.device); },
+    .flip =
+        [] {
+          if (scaling()) clearGlBars(ws.clientW, ws.clientH);
+          SwapBuffers(w.device);
+        },
     .pollEvents = wglPollEvents,
 };
 

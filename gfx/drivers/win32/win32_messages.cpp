@@ -142,13 +142,24 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
   POINT pointer{};
   GetCursorPos(&pointer);
   r.pointerInClient = PtInRect(&client, pointer) != 0;
+  // A scaled picture: points in the bars are outside.
+  if (scaling() && r.pointerInClient) {
+    POINT inClient = pointer;
+    ScreenToClient(window, &inClient);
+    r.pointerInClient = pageFromClient(ws.picture, ws.width, ws.height, inClient.x, inClient.y).inside;
+  }
   const bool wheels = ws.version > 0x409, extraButtons = ws.version > 0x4FF;
 
   switch (message) {
     case WM_SIZE:
-      if (wParam == SIZE_MAXIMIZED && r.active) {
+      // A resizable window stays a window when maximised: the picture follows it.
+      if (wParam == SIZE_MAXIMIZED && r.active && !ws.scale.resizable) {
         toggleFullscreen();
         return 0;
+      }
+      if (scaling() && wParam != SIZE_MINIMIZED && window == ws.window) {
+        placePicture(LOWORD(lParam), HIWORD(lParam));
+        InvalidateRect(window, nullptr, TRUE);
       }
       break;
     case WM_ACTIVATE: activate(window, wParam); return 0;
@@ -164,6 +175,7 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
       SetCursor(!r.pointerInClient || r.cursorVisible ? LoadCursorA(nullptr, IDC_ARROW) : nullptr);
       return TRUE;
     case WM_GETMINMAXINFO: {
+      if (ws.scale.resizable && !fullScreen()) break;
       auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
       info->ptMaxSize = info->ptMinTrackSize = info->ptMaxTrackSize = {ws.outerWidth, ws.outerHeight};
       return 0;
@@ -192,7 +204,19 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
       if (wParam == VK_MENU || wParam == VK_F10) return 0;
       break;
     }
-    case WM_MOUSEMOVE: pointerMove(r, LOWORD(lParam), HIWORD(lParam), pointer.x, pointer.y); break;
+    case WM_MOUSEMOVE: {
+      int32_t x = static_cast<int16_t>(LOWORD(lParam)), y = static_cast<int16_t>(HIWORD(lParam));
+      if (scaling()) {
+        const PagePoint p = pageFromClient(ws.picture, ws.width, ws.height, x, y);
+        x = p.x;
+        y = p.y;
+      } else {
+        x = LOWORD(lParam);
+        y = HIWORD(lParam);
+      }
+      pointerMove(r, x, y, pointer.x, pointer.y);
+      break;
+    }
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK: buttonDown(r, 1, message == WM_LBUTTONDBLCLK); break;
     case WM_RBUTTONDOWN:

@@ -31,6 +31,42 @@ BOOL savedScreenSaver = FALSE;
 
 bool hasThread() { return !(modeFlags() & modeflag::openGl); }
 
+// High-DPI systems scale the windows of programs that do not say they are
+// aware; a scaled window then draws its own pixels instead. The newest
+// entry point the system has, looked up by name; once a process.
+void makeDpiAware() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  HMODULE user32 = GetModuleHandleA("USER32");
+  using ContextFn = BOOL(WINAPI*)(HANDLE);
+  if (auto setContext = entryPoint<ContextFn>(user32, "SetProcessDpiAwarenessContext")) {
+    // Per monitor (version 2), else per monitor.
+    if (setContext(reinterpret_cast<HANDLE>(static_cast<intptr_t>(-4))) ||
+        setContext(reinterpret_cast<HANDLE>(static_cast<intptr_t>(-3))))
+      return;
+  }
+  if (HMODULE shcore = LoadLibraryA("shcore.dll")) {
+    using AwarenessFn = HRESULT(WINAPI*)(int);
+    const auto setAwareness = entryPoint<AwarenessFn>(shcore, "SetProcessDpiAwareness");
+    const bool set = setAwareness && SUCCEEDED(setAwareness(2));  // per monitor
+    // Kept loaded: the setting is the process's for its life.
+    if (set) return;
+    FreeLibrary(shcore);
+  }
+  using AwareFn = BOOL(WINAPI*)();
+  if (auto setAware = entryPoint<AwareFn>(user32, "SetProcessDPIAware")) setAware();
+}
+
+// The desktop's scale from the screen's dots per inch (real pixels once
+// the process is aware).
+int32_t desktopScale() {
+  HDC screen = GetDC(nullptr);
+  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
+  if (screen) ReleaseDC(nullptr, screen);
+  return scaleFromDpi(dpi);
+}
+
 // The caption, the layer's own copy: the window thread reads it when it
 // opens a window (a toggle, a rebuild) while the program may set a new one.
 char captionText[260];
@@ -52,10 +88,15 @@ const WindowPlatform platformCalls = {
         },
     .warpPointer =
         [](void*, int32_t x, int32_t y) {
+          if (scaling()) {
+            const ClientPoint c = clientFromPage(ws.picture, ws.width, ws.height, x, y);
+            x = c.x;
+            y = c.y;
+          }
           POINT p{x, y};
           HWND window = messageWindow();
           if (!window) return;
-          if (!fullScreen()) ClientToScreen(window, &p);
+          if (!fullScreen() || ws.scaledFullScreen) ClientToScreen(window, &p);
           SetCursorPos(p.x, p.y);
         },
     .updateCursor =
@@ -116,6 +157,14 @@ int32_t windowInit(const char* title, int32_t width, int32_t height, int32_t dep
     ws.monitor = ws.user32.MonitorFromPoint(pointer, MONITOR_DEFAULTTONEAREST);
   }
   resetWindowRules(ws.rules, platformCalls, width, height, flags);
+  // Shaped windows keep their own size: the layered key needs the page's pixels.
+  ws.scale = flags & modeflag::shaped ? WindowScale{} : requestedWindowScale();
+  ws.zoom = 1;
+  ws.picture = {0, 0, width, height};
+  ws.clientW = width;
+  ws.clientH = height;
+  ws.scaledFullScreen = false;
+  if (ws.scale.on()) makeDpiAware();
 
   SystemParametersInfoA(SPI_GETSCREENSAVEACTIVE, 0, &savedScreenSaver, 0);
   SystemParametersInfoA(SPI_SETSCREENSAVEACTIVE, FALSE, nullptr, 0);
@@ -131,6 +180,8 @@ int32_t windowInit(const char* title, int32_t width, int32_t height, int32_t dep
   c.lpfnWndProc = windowProcedure;
   c.hInstance = ws.instance;
   c.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  // The bars around a scaled picture; OpenGL windows clear their own.
+  if (ws.scale.on() && !(flags & modeflag::openGl)) c.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
   c.hIcon = LoadIconA(ws.instance, "KEL_PROGRAM_ICON");
   if (!c.hIcon) c.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
   c.lpszClassName = ws.className;
@@ -169,6 +220,7 @@ int32_t windowInit(const char* title, int32_t width, int32_t height, int32_t dep
 
 void windowExit() {
   if (!ws.initialised) return;
+  publishWindowZoom(0);
   ws.initialised = false;
   ScreenMode* m = currentMode();
   if (m && m->lockCount != 0) {
@@ -229,6 +281,7 @@ void clipCursorToClient() {
   HWND window = messageWindow();
   RECT r;
   if (!window || !GetClientRect(window, &r)) return;
+  if (scaling()) r = {ws.picture.x, ws.picture.y, ws.picture.x + ws.picture.width, ws.picture.y + ws.picture.height};
   POINT corners[2] = {{r.left, r.top}, {r.right, r.bottom}};
   ClientToScreen(window, &corners[0]);
   ClientToScreen(window, &corners[1]);
@@ -255,6 +308,7 @@ MonitorInfo monitorInfo() {
   if (!ws.user32.GetMonitorInfoA(ws.monitor, &mi)) return info;
   info.known = true;
   info.area = mi.rcMonitor;
+  info.work = mi.rcWork;
   std::memcpy(info.device, mi.szDevice, sizeof info.device);
   return info;
 }
@@ -275,7 +329,17 @@ LONG setDisplayMode(const MonitorInfo& monitor, bool withRefreshRate) {
 }
 
 Placement centredWindow(const MonitorInfo& monitor, DWORD style) {
-  RECT outer{0, 0, ws.width, ws.height};
+  if (ws.scale.on()) {
+    // The work area less the frame is what a window's client area can cover.
+    RECT frame{0, 0, 0, 0};
+    AdjustWindowRect(&frame, style, FALSE);
+    RECT work = monitor.known ? monitor.work : RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    ws.zoom = chooseZoom(ws.scale, (work.right - work.left) - (frame.right - frame.left),
+                         (work.bottom - work.top) - (frame.bottom - frame.top), ws.width, ws.height, desktopScale());
+  }
+  publishWindowZoom(ws.zoom);
+  placePicture(ws.width * ws.zoom, ws.height * ws.zoom);
+  RECT outer{0, 0, ws.width * ws.zoom, ws.height * ws.zoom};
   AdjustWindowRect(&outer, style, FALSE);
   Placement p{0, 0, outer.right - outer.left, outer.bottom - outer.top};
   if (monitor.known) {
@@ -286,6 +350,32 @@ Placement centredWindow(const MonitorInfo& monitor, DWORD style) {
     p.y = (GetSystemMetrics(SM_CYSCREEN) - p.outerHeight) >> 1;
   }
   return p;
+}
+
+DWORD windowedStyle(int32_t flags) {
+  if (flags & modeflag::noFrame) return WS_POPUP;
+  DWORD style = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | ((flags & modeflag::noSwitching) ? 0 : WS_MAXIMIZEBOX);
+  if (ws.scale.resizable) style |= WS_THICKFRAME | WS_MAXIMIZEBOX;
+  return style;
+}
+
+bool fullScreenWithoutMode(const MonitorInfo& monitor, Placement& place) {
+  ws.scaledFullScreen = false;
+  if (!ws.scale.on()) return false;
+  const RECT area = monitor.known ? monitor.area : RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  place = {area.left, area.top, area.right - area.left, area.bottom - area.top};
+  ws.scaledFullScreen = true;
+  placePicture(place.outerWidth, place.outerHeight);
+  return true;
+}
+
+void placePicture(int32_t clientW, int32_t clientH) {
+  ws.clientW = clientW;
+  ws.clientH = clientH;
+  ws.picture = scaling() && clientW > 0 && clientH > 0 ? centredPicture(clientW, clientH, ws.width, ws.height)
+                                                        : PictureRect{0, 0, ws.width, ws.height};
+  markAllRows();
+  if (ws.hooks.pictureMoved) ws.hooks.pictureMoved();
 }
 
 int32_t windowRefreshRate(HWND window) {

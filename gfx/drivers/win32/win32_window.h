@@ -13,6 +13,7 @@
 #include "gfx/blit.h"
 #include "gfx/driver.h"
 #include "gfx/drivers/window_rules.h"
+#include "gfx/drivers/window_scale.h"
 #include "gfx/mode.h"
 
 namespace pel::win32 {
@@ -26,6 +27,7 @@ struct WindowHooks {
   void (*exitWindow)();
   void (*paint)();
   unsigned(__stdcall* threadMain)(void* startEvent);
+  void (*pictureMoved)();  // optional: the picture's place changed (on the window's thread)
 };
 
 // user32 entry points that older systems lack, looked up by name.
@@ -57,12 +59,22 @@ struct WindowState {
   User32Extras user32;
   // Mode flags, focus, pointer, buttons, wheels and the clip flag.
   WindowRules rules;
+  // Zoomed and resizable windows: the request, the zoom chosen, and the
+  // picture's place in the client area (window thread; the page's own size
+  // at the top left when nothing is scaled).
+  WindowScale scale;
+  int32_t zoom;
+  PictureRect picture;
+  int32_t clientW, clientH;
+  bool scaledFullScreen;  // full screen without a display mode: the monitor's size, the picture scaled
 };
 
 extern WindowState windowState;
 
 inline int32_t modeFlags() { return windowState.rules.modeFlags; }
 inline bool fullScreen() { return modeFlags() & modeflag::fullScreen; }
+// Whether the picture is shown other than at its own size at the top left.
+inline bool scaling() { return windowState.scale.on() || windowState.scaledFullScreen; }
 
 // Entry points come typeless; through void (*)() the cast is a plain one.
 template <typename F>
@@ -99,10 +111,10 @@ void clipCursorToClient();
 // while the window is active.
 void refreshKeyState();
 
-// Monitor rectangle and device name of the window's monitor, when known.
+// Monitor rectangle, work area and device name of the window's monitor, when known.
 struct MonitorInfo {
   bool known;
-  RECT area;
+  RECT area, work;
   char device[CCHDEVICENAME];
 };
 MonitorInfo monitorInfo();
@@ -115,7 +127,18 @@ LONG setDisplayMode(const MonitorInfo& monitor, bool withRefreshRate = true);
 struct Placement {
   int32_t x, y, outerWidth, outerHeight;
 };
+// A zoomed window's client area is the page times the zoom chosen here.
 Placement centredWindow(const MonitorInfo& monitor, DWORD style);
+// The framed style of a windowed mode for the mode flags: a sizing border
+// and maximise box when the window is resizable.
+DWORD windowedStyle(int32_t flags);
+// Full screen whose display mode could not be set: with scaling asked for,
+// a frameless window over the monitor shows the picture scaled (true), else
+// the mode set fails. Sets scaledFullScreen.
+bool fullScreenWithoutMode(const MonitorInfo& monitor, Placement& place);
+// The picture's place for a client area of this size (the window thread,
+// on WM_SIZE and when a window opens); marks every row.
+void placePicture(int32_t clientW, int32_t clientH);
 // The window's refresh rate; 0 when the system does not know it.
 int32_t windowRefreshRate(HWND window);
 
