@@ -23,6 +23,7 @@
 
 #include "demo/disc.h"
 #include "demo/pellucet.h"
+#include "gfx/drivers/window_scale.h"
 #include "gfx/drivers/x11/x11_driver.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"
@@ -175,6 +176,27 @@ void scaledBackend(benchmark::State& s, int pageW, int pageH) {
   s.SetItemsProcessed(s.iterations() * f.w * f.h);
 }
 
+// A 320 x 200 screen in a window at zoom 3: the whole frame against its
+// floor (the 960 x 600 put alone), and one changed row (three window rows).
+void zoomFloor(benchmark::State& s) {
+  BareWindow bare(960, 600);
+  if (!bare.image) return s.SkipWithError("no shared-memory X server");
+  std::vector<uint8_t> scaled(static_cast<std::size_t>(960) * 600 * 4);
+  fillRandom(scaled.data(), scaled.size());
+  for (auto _ : s) bare.put(scaled.data(), 0, 600);
+  s.SetItemsProcessed(s.iterations() * 960 * 600);
+}
+
+void zoomBackend(benchmark::State& s, int firstRow, int lastRow) {
+  requestWindowScale({3, true});
+  Screen screen(nullptr, 0, 320, 200);
+  requestWindowScale({});
+  if (!screen.ok) return s.SkipWithError("the X11 back end did not open");
+  x11PresentNow(0, 199);  // the scaled image is made on the first present
+  for (auto _ : s) x11PresentNow(firstRow, lastRow);
+  s.SetItemsProcessed(s.iterations() * 960 * (lastRow - firstRow + 1) * 3);
+}
+
 #ifdef PEL_HAVE_XRENDER
 // The server scales: the page goes into a pixmap through shared memory and
 // XRender composites it onto the window with a scaling transform.
@@ -276,6 +298,10 @@ BENCHMARK(sdlDefault)->Name("sdl2/default")->Unit(benchmark::kMicrosecond)->UseR
 BENCHMARK_CAPTURE(scaledFloor, 800, 800, 600)->Name("scaled/baseline")->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK_CAPTURE(scaledBackend, 800, 800, 600)->Name("scaled/x11")->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK_CAPTURE(scaledFloor, 320, 320, 200)->Name("scaled320/baseline")->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(zoomFloor)->Name("zoom3/baseline")->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK_CAPTURE(zoomBackend, frame, 0, 199)->Name("zoom3/x11")->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK_CAPTURE(zoomBackend, frame, 0, 199)->Name("zoom3band/baseline")->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK_CAPTURE(zoomBackend, row, 100, 100)->Name("zoom3band/x11")->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK_CAPTURE(scaledBackend, 320, 320, 200)->Name("scaled320/x11")->Unit(benchmark::kMicrosecond)->UseRealTime();
 #ifdef PEL_HAVE_XRENDER
 BENCHMARK_CAPTURE(scaledXRender, 800, 800, 600)->Name("scaled/xrender")->Unit(benchmark::kMicrosecond)->UseRealTime();
