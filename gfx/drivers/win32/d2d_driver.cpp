@@ -554,7 +554,7 @@ int32_t d2dInit(const char* title, int32_t width, int32_t height, int32_t depth,
     return -1;
   }
   clearWindowState();
-  ws.hooks = {initWindow, exitWindow, paint, threadMain};
+  ws.hooks = {initWindow, exitWindow, paint, threadMain, nullptr};
   return windowInit(title, width, height, depth, refreshRate, flags);
 }
 

@@ -473,7 +473,7 @@ int32_t ddrawInit(const char* title, int32_t width, int32_t height, int32_t dept
     refuseBecause("no OpenGL or shaped modes");
     return -1;
   }
-  ws.hooks = {initWindow, exitWindow, paint, threadMain};
+  ws.hooks = {initWindow, exitWindow, paint, threadMain, nullptr};
   windowPosition = {(GetSystemMetrics(SM_CXSCREEN) - width) / 2, (GetSystemMetrics(SM_CYSCREEN) - height) / 2};
   return windowInit(title, width, height, depth < 8 ? 8 : depth, refreshRate, flags);
 }

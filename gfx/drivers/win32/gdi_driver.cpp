@@ -303,7 +303,7 @@ int32_t gdiInit(const char* title, int32_t width, int32_t height, int32_t depth,
     refuseBecause("OpenGL modes are the OpenGL back end's");
     return -1;
   }
-  ws.hooks = {initWindow, exitWindow, paint, threadMain};
+  ws.hooks = {initWindow, exitWindow, paint, threadMain, nullptr};
   return windowInit(title, width, height, depth < 8 ? 8 : depth, refreshRate, flags);
 }
 
