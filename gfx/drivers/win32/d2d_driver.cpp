@@ -369,14 +369,8 @@ int32_t initWindow() {
   DWORD extendedStyle = 0;
   Placement place{0, 0, ws.width, ws.height};
   ws.scaledFullScreen = false;
-  if (full && setDisplayMode(monitor) != DISP_CHANGE_SUCCESSFUL &&
-      setDisplayMode(monitor, false) != DISP_CHANGE_SUCCESSFUL) {
-    if (!fullScreenWithoutMode(monitor, place)) return fail();
-  } else if (full) {
-    placePicture(ws.width, ws.height);
-    s->displayChanged = true;
-    // The monitor's corner: a secondary monitor does not start at 0, 0.
-    if (monitor.known) place = {monitor.area.left, monitor.area.top, ws.width, ws.height};
+  if (full) {
+    if (!fullScreenPlacement(monitor, place, s->displayChanged, true)) return fail();
   } else {
     place = centredWindow(monitor, style);
     if (flags & modeflag::shaped) extendedStyle = WS_EX_LAYERED;  // full screen is never layered

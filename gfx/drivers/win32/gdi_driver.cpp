@@ -109,22 +109,11 @@ int32_t initWindow() {
   int32_t x = 0, y = 0, outerWidth = ws.width, outerHeight = ws.height;
   if (flags & modeflag::fullScreen) {
     Placement cover{};
-    if (setDisplayMode(monitor) == DISP_CHANGE_SUCCESSFUL) {
-      displayChanged = true;
-      ws.scaledFullScreen = false;
-      placePicture(ws.width, ws.height);
-      if (monitor.known) {
-        x = monitor.area.left;
-        y = monitor.area.top;
-      }
-    } else if (fullScreenWithoutMode(monitor, cover)) {
-      x = cover.x;
-      y = cover.y;
-      outerWidth = cover.outerWidth;
-      outerHeight = cover.outerHeight;
-    } else {
-      return -1;
-    }
+    if (!fullScreenPlacement(monitor, cover, displayChanged)) return -1;
+    x = cover.x;
+    y = cover.y;
+    outerWidth = cover.outerWidth;
+    outerHeight = cover.outerHeight;
     style = WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
   } else {
     ws.scaledFullScreen = false;
@@ -207,8 +196,9 @@ void paint() {
       HDC device = GetDC(window);
       putScaled(device, scaler.all());
       ReleaseDC(window, device);
+    } else {
+      markAllRows();
     }
-    markAllRows();
     return;
   }
   const void* bits = ws.blitter ? conversion : m->visibleBuffer;

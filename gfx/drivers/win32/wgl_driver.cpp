@@ -158,21 +158,11 @@ int32_t initWindow() {
   ws.scaledFullScreen = false;
   if (flags & modeflag::fullScreen) {
     Placement cover{};
-    if (setDisplayMode(monitor) == DISP_CHANGE_SUCCESSFUL) {
-      w.displayChanged = true;
-      placePicture(ws.width, ws.height);
-      if (monitor.known) {
-        x = monitor.area.left;
-        y = monitor.area.top;
-      }
-    } else if (fullScreenWithoutMode(monitor, cover)) {
-      x = cover.x;
-      y = cover.y;
-      outerWidth = cover.outerWidth;
-      outerHeight = cover.outerHeight;
-    } else {
-      return -1;
-    }
+    if (!fullScreenPlacement(monitor, cover, w.displayChanged)) return -1;
+    x = cover.x;
+    y = cover.y;
+    outerWidth = cover.outerWidth;
+    outerHeight = cover.outerHeight;
   } else {
     const Placement p = centredWindow(monitor, style);
     x = p.x;

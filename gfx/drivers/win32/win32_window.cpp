@@ -359,10 +359,18 @@ DWORD windowedStyle(int32_t flags) {
   return style;
 }
 
-bool fullScreenWithoutMode(const MonitorInfo& monitor, Placement& place) {
+bool fullScreenPlacement(const MonitorInfo& monitor, Placement& place, bool& modeSet, bool retryWithoutRate) {
   ws.scaledFullScreen = false;
-  if (!ws.scale.on()) return false;
+  modeSet = setDisplayMode(monitor) == DISP_CHANGE_SUCCESSFUL ||
+            (retryWithoutRate && setDisplayMode(monitor, false) == DISP_CHANGE_SUCCESSFUL);
   const RECT area = monitor.known ? monitor.area : RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  if (modeSet) {
+    // The monitor's corner: a secondary monitor does not start at 0, 0.
+    place = {monitor.known ? area.left : 0, monitor.known ? area.top : 0, ws.width, ws.height};
+    placePicture(ws.width, ws.height);
+    return true;
+  }
+  if (!ws.scale.on()) return false;
   place = {area.left, area.top, area.right - area.left, area.bottom - area.top};
   ws.scaledFullScreen = true;
   placePicture(place.outerWidth, place.outerHeight);

@@ -132,10 +132,12 @@ Placement centredWindow(const MonitorInfo& monitor, DWORD style);
 // The framed style of a windowed mode for the mode flags: a sizing border
 // and maximise box when the window is resizable.
 DWORD windowedStyle(int32_t flags);
-// Full screen whose display mode could not be set: with scaling asked for,
-// a frameless window over the monitor shows the picture scaled (true), else
-// the mode set fails. Sets scaledFullScreen.
-bool fullScreenWithoutMode(const MonitorInfo& monitor, Placement& place);
+// Full screen: the display mode of the record (tried again without the
+// refresh rate when asked), the window at the monitor's corner; where it
+// cannot be set and scaling is asked for, a frameless window over the
+// monitor shows the picture scaled (scaledFullScreen). False when neither;
+// `modeSet` tells whether a display mode must be undone.
+bool fullScreenPlacement(const MonitorInfo& monitor, Placement& place, bool& modeSet, bool retryWithoutRate = false);
 // The picture's place for a client area of this size (the window thread,
 // on WM_SIZE and when a window opens); marks every row.
 void placePicture(int32_t clientW, int32_t clientH);
