@@ -4,6 +4,7 @@
 #include <ddraw.h>
 #include <dinput.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -53,6 +54,9 @@ struct DirectX {
   int32_t convertedPitch, bytesPerPixel, workW, workH;
   PictureScaler scaler;
   bool clearBars;  // the client area is filled black before the next present
+  // Windowed: the work surface's rows converted since the last present;
+  // only they are put on the window, unless it must be painted whole.
+  RowSpan unshown;
   HANDLE retrace;
   bool broken;  // the rebuild gave up: nothing is shown any more
 };
@@ -61,7 +65,9 @@ POINT windowPosition{};  // where a window (re)opens
 std::atomic<bool> retraceWaiting{false};
 RetracePacer retracePacer;  // the program's thread only
 
-std::atomic<int64_t> passes{0}, rebuilds{0}, retraceTimeouts{0}, scaledRowsPresented{0};
+std::atomic<int64_t> passes{0}, rebuilds{0}, retraceTimeouts{0};
+// Windowed: the work rows of the last Blt onto the window (tests).
+std::atomic<int32_t> lastBandFirst{0}, lastBandLines{0};
 DisplayModeSetter modeSetter = nullptr;
 RetraceWaiter retraceWaiter = nullptr;
 std::atomic<int32_t> lossesToFake{0};
@@ -345,15 +351,30 @@ HRESULT lockWork(DDSURFACEDESC& desc) {
   return workLossToFake && dx.work != dx.primary ? DDERR_SURFACELOST : dx.work->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr);
 }
 
-// The work surface onto the window's client area.
-void presentStep() {
+void addUnshown(int32_t first, int32_t end) {
+  if (first >= end) return;
+  if (dx.unshown.first >= dx.unshown.end) {
+    dx.unshown = {first, end};
+    return;
+  }
+  dx.unshown.first = std::min(dx.unshown.first, first);
+  dx.unshown.end = std::max(dx.unshown.end, end);
+}
+
+// The work surface's new rows onto the window's client area; all of them
+// when the window must be painted whole.
+void presentStep(bool whole) {
   HWND window = ws.window;
   if (!window || !dx.primary || !dx.work || dx.work == dx.primary) return;
+  whole = whole || dx.clearBars;
+  const RowSpan rows = whole ? RowSpan{0, dx.workH}
+                             : RowSpan{std::max(dx.unshown.first, 0), std::min(dx.unshown.end, dx.workH)};
+  if (rows.first >= rows.end) return;
   POINT origin{0, 0};
   ClientToScreen(window, &origin);
-  RECT destination{origin.x + ws.picture.x, origin.y + ws.picture.y, origin.x + ws.picture.x + dx.workW,
-                   origin.y + ws.picture.y + dx.workH};
-  RECT source{0, 0, dx.workW, dx.workH};
+  RECT destination{origin.x + ws.picture.x, origin.y + ws.picture.y + rows.first, origin.x + ws.picture.x + dx.workW,
+                   origin.y + ws.picture.y + rows.end};
+  RECT source{0, rows.first, dx.workW, rows.end};
   if (dx.clearBars) {
     // The bars: what the window showed before it was resized stays there
     // otherwise, since only the picture is blitted.
@@ -370,6 +391,10 @@ void presentStep() {
     if (!restoreLostSurfaces()) return;
     result = dx.primary->Blt(&destination, dx.work, &source, DDBLT_WAIT, nullptr);
   }
+  if (FAILED(result)) return;
+  dx.unshown = {};
+  lastBandFirst = rows.first;
+  lastBandLines = rows.end - rows.first;
 }
 
 // The dirty rows converted into the work surface below the vertical offset.
@@ -392,7 +417,7 @@ void convertScaled(ScreenMode* m, uint8_t* surface, int32_t surfacePitch) {
     std::memcpy(surface + static_cast<std::ptrdiff_t>(surfacePitch) * y,
                 dx.scaler.pixels() + dx.scaler.pitch() * static_cast<std::size_t>(y), rowBytes);
   }
-  scaledRowsPresented += rows.end - rows.first;
+  addUnshown(rows.first, rows.end);
 }
 
 void convert() {
@@ -411,7 +436,12 @@ void convert() {
   if (!fullScreen() && shownScaled()) {
     convertScaled(m, surface, static_cast<int32_t>(desc.lPitch));
   } else {
+    // The dirty table is by page row; each shows as scanlineRepeat rows.
+    int32_t first = 0, last = m->height - 1;
+    while (first < m->height && !m->dirty[first]) ++first;
+    while (last >= first && !m->dirty[last]) --last;
     ws.blitter(surface, static_cast<int32_t>(desc.lPitch));
+    addUnshown(first * m->scanlineRepeat, (last + 1) * m->scanlineRepeat);
   }
   dx.work->Unlock(nullptr);
   std::memset(m->dirty, 0, static_cast<std::size_t>(m->height) * static_cast<std::size_t>(m->scanlineRepeat));
@@ -439,13 +469,13 @@ void pass() {
   if (dx.broken || (!ws.rules.active && fullScreen())) return;
   if (dx.palette && ws.paletteChanged.exchange(false)) dx.palette->SetEntries(0, 0, 256, ws.palette);
   convert();
-  if (!fullScreen()) presentStep();
+  if (!fullScreen()) presentStep(false);
   if (ws.rules.active) readKeyboard();
 }
 
 void paint() {
   dx.clearBars = scaling();
-  if (!fullScreen() && !dx.broken) presentStep();
+  if (!fullScreen() && !dx.broken) presentStep(true);
 }
 
 unsigned __stdcall threadMain(void* started) {
@@ -575,7 +605,10 @@ int32_t ddrawVerticalOffset() { return dx.verticalOffset; }
 IDirectDrawSurface* ddrawPrimarySurface() { return dx.primary; }
 IDirectDrawSurface* ddrawWorkSurface() { return dx.work; }
 int64_t ddrawRebuilds() { return rebuilds; }
-int64_t ddrawScaledRowsPresented() { return scaledRowsPresented; }
+void ddrawLastBand(int32_t& first, int32_t& lines) {
+  first = lastBandFirst;
+  lines = lastBandLines;
+}
 void setDisplayModeSetter(DisplayModeSetter setter) { modeSetter = setter; }
 void setRetraceWaiter(RetraceWaiter waiter) { retraceWaiter = waiter; }
 void simulateLostWorkSurface() { workLossToFake = true; }
@@ -590,7 +623,7 @@ void ddrawPresentNow(int32_t first, int32_t last) {
   lock();
   std::memset(m->dirty + first, 1, static_cast<std::size_t>(last - first + 1));
   convert();
-  if (!fullScreen()) presentStep();
+  if (!fullScreen()) presentStep(false);
   unlock();
 }
 

@@ -52,7 +52,7 @@ void setRetraceWaiter(RetraceWaiter waiter);
 std::vector<int32_t> ddrawModesOf(int32_t depth, const _DDSURFACEDESC* modes, int32_t count);
 // Rebuilds after a display mode change since the process started.
 int64_t ddrawRebuilds();
-// Scaled windows: rows of the scaled picture written, since the process started.
-int64_t ddrawScaledRowsPresented();
+// Windows: the first row and the count of the last band put on the window.
+void ddrawLastBand(int32_t& first, int32_t& lines);
 
 }  // namespace pel

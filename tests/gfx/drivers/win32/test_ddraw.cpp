@@ -148,7 +148,8 @@ TEST_F(DirectX, PagesReachTheWindowExactly) {
   }
 }
 
-// Rows not marked stay as they were, and only the marked ones are converted.
+// Rows not marked stay as they were, and only the marked ones are converted
+// and sent to the window.
 TEST_F(DirectX, OnlyDirtyRowsAreConverted) {
   ASSERT_EQ(openScreenBySize(320, 200, 32, 1, 0, 0), 0);
   fill(5);
@@ -163,6 +164,10 @@ TEST_F(DirectX, OnlyDirtyRowsAreConverted) {
   expectRows(window(), m, 50, 59, true, "marked");
   expectRows(window(), m, 0, 49, false, "unmarked");
   expectRows(window(), m, 60, 199, false, "unmarked");
+  int32_t first = 0, lines = 0;
+  ddrawLastBand(first, lines);
+  EXPECT_EQ(first, 50);
+  EXPECT_EQ(lines, 10);
 }
 
 TEST_F(DirectX, KeysKeyStateAndTheCloseRequest) {
