@@ -1,8 +1,11 @@
 // The DirectX back end's windowed presentation of a whole frame against its
 // floor, done bare on the same surfaces in the same run: Lock of the
 // off-screen surface, the same conversion, Unlock and one Blt of the whole
-// surface onto the window. Then
-// the demo's frame rate on the null back end, GDI and DirectX side by side.
+// surface onto the window. The same for a 320 x 200 page at zoom 3: its
+// floor is the Lock, Unlock and unstretched Blt of the picture-sized
+// surface, DirectDraw's own stretched Blt of a page-sized corner of it is
+// shown beside it, and a one-row band is set against the whole scaled
+// frame. Then the demo's frame rate on the null back end, GDI and DirectX side by side.
 // Runs under Wine (scripts/wine-env); prints medians and speed ratios.
 // Usage: bench_ddraw [repetitions]
 #include <windows.h>
@@ -13,10 +16,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "gfx/blit.h"
 #include "gfx/drivers/win32/ddraw_driver.h"
 #include "gfx/drivers/win32/win32_window.h"
+#include "gfx/drivers/window_scale.h"
 #include "gfx/mode.h"
 #include "runtime/runtime.h"
 #include "wine_timing.h"
@@ -47,6 +52,54 @@ void floorFrame(ScreenMode* m, HWND window, Blitter blitter) {
   win32::unlock();
 }
 
+// A scaled window's floor: the picture-sized surface locked and unlocked,
+// then put on the picture's place unstretched (stretched: a page-sized
+// corner of it put there by DirectDraw's stretcher instead).
+void floorScaled(const ScreenMode* m, HWND window, bool stretched) {
+  win32::lock();
+  IDirectDrawSurface* primary = ddrawPrimarySurface();
+  IDirectDrawSurface* work = ddrawWorkSurface();
+  const PictureRect r = win32::windowState.picture;
+  DDSURFACEDESC desc{};
+  desc.dwSize = sizeof desc;
+  if (SUCCEEDED(work->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr))) work->Unlock(nullptr);
+  POINT origin{0, 0};
+  ClientToScreen(window, &origin);
+  RECT destination{origin.x + r.x, origin.y + r.y, origin.x + r.x + r.width, origin.y + r.y + r.height};
+  RECT source{0, 0, stretched ? m->width : r.width, stretched ? m->height : r.height};
+  primary->Blt(&destination, work, &source, DDBLT_WAIT, nullptr);
+  win32::unlock();
+}
+
+void fill(ScreenMode* m) {
+  for (int i = 0; i < m->width * m->height; ++i) reinterpret_cast<uint32_t*>(m->visibleBuffer)[i] = 0x10203 * (i & 0xFF);
+}
+
+bool zoomed(int repetitions) {
+  requestWindowScale({3, false});
+  const int32_t opened = openScreenBySize(320, 200, 32, 1, 0, 0);
+  requestWindowScale({});
+  if (opened != 0 || !ddrawPrimarySurface() || !ddrawWorkSurface()) return false;
+  ScreenMode* m = currentMode();
+  fill(m);
+  HWND window = win32::windowHandle();
+  std::vector<double> floors, frames, stretched, bands;
+  for (int r = 0; r < repetitions; ++r) {
+    floors.push_back(bench::timePerCall([&] { floorScaled(m, window, false); }, 1));
+    frames.push_back(bench::timePerCall([] { ddrawPresentNow(0, 199); }, 1));
+    stretched.push_back(bench::timePerCall([&] { floorScaled(m, window, true); }, 1));
+    bands.push_back(bench::timePerCall([] { ddrawPresentNow(100, 100); }, 1));
+  }
+  const double floor = bench::median(floors), frame = bench::median(frames);
+  bench::report("zoom3/baseline (Lock, Unlock, Blt)", floor, floor);
+  bench::report("zoom3/back end", floor, frame);
+  bench::report("zoom3/stretched Blt of the page", floor, bench::median(stretched));
+  bench::report("zoom3band/baseline (whole scaled frame)", frame, frame);
+  bench::report("zoom3band/back end", frame, bench::median(bands));
+  closeScreen();
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -58,7 +111,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   ScreenMode* m = currentMode();
-  for (int i = 0; i < m->width * m->height; ++i) reinterpret_cast<uint32_t*>(m->visibleBuffer)[i] = 0x10203 * (i & 0xFF);
+  fill(m);
   HWND window = win32::windowHandle();
   const Blitter blitter = win32::windowState.blitter;
   if (!ddrawPrimarySurface() || !ddrawWorkSurface() || !blitter) {
@@ -75,6 +128,7 @@ int main(int argc, char** argv) {
   bench::report("frame/baseline (Lock, convert, Unlock, Blt)", floorTime, floorTime);
   bench::report("frame/back end", floorTime, backEnd);
   closeScreen();
+  if (!zoomed(repetitions)) std::fprintf(stderr, "bench_ddraw: the zoomed window did not open\n");
   bench::demoRates({"null", "GDI", "DirectX"}, repetitions);
   runtimeEnd(0);
 }

@@ -262,17 +262,28 @@ int32_t createLayeredPath(State& s) {
 
 void updateStep();
 
-// The page copied and drawn whole with nothing around it: the floor a
-// benchmark compares the update step with (32-bit pages).
+// The picture copied and drawn whole with nothing around it: the floor a
+// benchmark compares the update step with (32-bit pages; a scaled window's
+// floor copies the scaled picture it last drew, ready made; nothing before
+// the first).
 void bareFrame(State& s) {
   const ScreenMode* m = currentMode();
+  const bool scaled = shownScaled();
   if (!m || !s.target || !s.bitmap) return;
   lock();
-  const D2D1_RECT_U whole{0, 0, static_cast<UINT32>(ws.width), static_cast<UINT32>(ws.height)};
-  s.bitmap->CopyFromMemory(&whole, m->visibleBuffer, static_cast<UINT32>(ws.width) * 4);
-  const D2D1_RECT_F area{0.0f, 0.0f, static_cast<float>(ws.width), static_cast<float>(ws.height)};
+  if (scaled && (!s.scaler.ready() || static_cast<UINT32>(s.scaler.width()) != s.bitmapW ||
+                 static_cast<UINT32>(s.scaler.height()) != s.bitmapH)) {
+    unlock();
+    return;
+  }
+  const D2D1_RECT_U whole{0, 0, s.bitmapW, s.bitmapH};
+  s.bitmap->CopyFromMemory(&whole, scaled ? s.scaler.pixels() : m->visibleBuffer,
+                           scaled ? static_cast<UINT32>(s.scaler.pitch()) : s.bitmapW * 4);
+  const D2D1_RECT_F from{0.0f, 0.0f, static_cast<float>(s.bitmapW), static_cast<float>(s.bitmapH)};
+  const auto left = static_cast<float>(ws.picture.x), down = static_cast<float>(ws.picture.y);
+  const D2D1_RECT_F area{left, down, left + from.right, down + from.bottom};
   s.target->BeginDraw();
-  s.target->DrawBitmap(s.bitmap, &area, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_LINEAR, &area);
+  s.target->DrawBitmap(s.bitmap, &area, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR, &from);
   s.target->EndDraw(nullptr, nullptr);
   unlock();
 }
