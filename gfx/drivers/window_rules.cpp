@@ -7,6 +7,7 @@
 #include "gfx/input.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"
+#include "runtime/console_engine.h"
 
 namespace pel {
 namespace {
@@ -54,6 +55,43 @@ void resetWindowRules(WindowRules& w, const WindowPlatform& platform, int32_t wi
   w.lastScreenY = 0;
   w.wheel = w.horizontalWheel = w.buttons = 0;
   w.modifiers = w.swallowedScan = 0;
+}
+
+void desktopKey(WindowRules& w, bool& down, bool press, int32_t virtualKey, int32_t scanCode, bool enhanced,
+                int32_t modifiers, uint8_t character) {
+  constexpr int32_t vkReturn = 0x0D;
+  // The key state follows the key events between two reads of the keymap.
+  ScreenMode* m = currentMode();
+  if (m && w.active && scanCode > 0 && scanCode < 128) m->keyState[scanCode] = press;
+  if (enhanced) modifiers |= keymod::enhanced;
+  const bool alt = modifiers & (keymod::leftAlt | keymod::rightAlt);
+  if (!press) {
+    down = false;
+    // Keys let go while Alt is held are system keys, which pass unreported.
+    if (alt) {
+      systemKeyUp(w, virtualKey, modifiers);
+    } else {
+      keyMessage(w, KeyMessage::Up, virtualKey, scanCode, modifiers, character, 1, false);
+    }
+    return;
+  }
+  const bool repeat = down;
+  down = true;
+  if (alt && virtualKey == vkReturn && w.active) {
+    toggleFullScreen(w);
+    return;
+  }
+  const KeyMessage kind = alt ? KeyMessage::SystemDown : KeyMessage::Down;
+  const bool consumed = keyMessage(w, kind, virtualKey, scanCode, modifiers, character, 1, repeat);
+  if (!consumed && !alt && character != 0) characterMessage(w, character, 1);
+}
+
+uint8_t cp437FromUnicode(uint32_t character) {
+  if (character == 0 || character > 0xFFFF) return 0;
+  const char16_t wide = static_cast<char16_t>(character);
+  const std::string bytes = wideToBytes(&wide, 1);
+  if (bytes.size() != 1 || (bytes[0] == '?' && wide != '?')) return 0;
+  return static_cast<uint8_t>(bytes[0]);
 }
 
 bool keyMessage(WindowRules& w, KeyMessage kind, int32_t virtualKey, int32_t scanCode, int32_t modifiers,

@@ -58,6 +58,14 @@ enum class KeyMessage { Down, Up, SystemDown };
 // key, so it ends a program as the close box does.
 bool keyMessage(WindowRules& w, KeyMessage kind, int32_t virtualKey, int32_t scanCode, int32_t modifiers,
                 int32_t character, int32_t repeatCount, bool alreadyDown);
+// A key event of a desktop that reports presses and releases by key (X11,
+// Wayland): the key state, Alt+Enter's toggle, system keys, the key path
+// and the character. `down` is the layer's note that the key is held, so a
+// press while it is counts as a repeat. `character` is in code page 437.
+void desktopKey(WindowRules& w, bool& down, bool press, int32_t virtualKey, int32_t scanCode, bool enhanced,
+                int32_t modifiers, uint8_t character);
+// A character as code page 437, 0 when it has none there.
+uint8_t cp437FromUnicode(uint32_t character);
 // A system key let go (any key while Alt is held, Alt itself, F10), which
 // the runtime leaves unreported; the public layer hears of it.
 void systemKeyUp(WindowRules& w, int32_t virtualKey, int32_t modifiers);

@@ -6,22 +6,18 @@
 #include "gfx/drivers/x11/x11_keys.h"
 #include "gfx/input.h"
 #include "gfx/mode.h"
-#include "runtime/console_engine.h"
 
 #include "gfx/drivers/x11/x11_window.h"
 
 #include <X11/Xatom.h>
 
 #include <cstring>
-#include <string>
 
 namespace pel::x11 {
 namespace {
 
-constexpr int32_t vkReturn = 0x0D;
-
-int32_t modifierWord(unsigned state, bool enhanced) {
-  int32_t m = enhanced ? keymod::enhanced : 0;
+int32_t modifierWord(unsigned state) {
+  int32_t m = 0;
   if (state & ShiftMask) m |= keymod::shift;
   if (state & ControlMask) m |= keymod::leftCtrl;
   if (state & Mod1Mask) m |= keymod::leftAlt;
@@ -30,43 +26,13 @@ int32_t modifierWord(unsigned state, bool enhanced) {
 
 void keyEvent(XKeyEvent& e, bool press) {
   const x11::PcKey pc = x11::pcKeyFromKeycode(e.keycode);
-  // The key state follows the key events between two reads of the keymap.
-  ScreenMode* m = currentMode();
-  if (m && win->rules.active && pc.scanCode > 0 && pc.scanCode < 128) m->keyState[pc.scanCode] = press;
   char text[8] = {};
   KeySym keysym = 0;
   const int length = xl->XLookupString(&e, text, sizeof text, &keysym, nullptr);
-  // The character in code page 437 (Latin-1 is the first page of Unicode).
-  uint8_t character = 0;
-  if (length == 1) {
-    const char16_t wide = static_cast<uint8_t>(text[0]);
-    const std::string bytes = wideToBytes(&wide, 1);
-    character = static_cast<uint8_t>(bytes[0]);
-    if (bytes[0] == '?' && wide != '?') character = 0;
-  }
-  const int32_t vk = x11::virtualKeyFromKeysym(keysym);
-  const int32_t modifiers = modifierWord(e.state, pc.enhanced);
-  const bool alt = modifiers & (keymod::leftAlt | keymod::rightAlt);
-  bool& down = win->keyDown[e.keycode & 0xFF];
-  if (!press) {
-    down = false;
-    // Keys let go while Alt is held are system keys, which pass unreported.
-    if (alt) {
-      systemKeyUp(win->rules, vk, modifiers);
-    } else {
-      keyMessage(win->rules, KeyMessage::Up, vk, pc.scanCode, modifiers, character, 1, false);
-    }
-    return;
-  }
-  const bool repeat = down;
-  down = true;
-  if (alt && vk == vkReturn && win->rules.active) {
-    toggleFullScreen(win->rules);
-    return;
-  }
-  const KeyMessage kind = alt ? KeyMessage::SystemDown : KeyMessage::Down;
-  const bool consumed = keyMessage(win->rules, kind, vk, pc.scanCode, modifiers, character, 1, repeat);
-  if (!consumed && !alt && character != 0) characterMessage(win->rules, character, 1);
+  // Latin-1 is the first page of Unicode.
+  const uint8_t character = length == 1 ? cp437FromUnicode(static_cast<uint8_t>(text[0])) : 0;
+  desktopKey(win->rules, win->keyDown[e.keycode & 0xFF], press, x11::virtualKeyFromKeysym(keysym), pc.scanCode,
+             pc.enhanced, modifierWord(e.state), character);
 }
 
 void buttonEvent(XButtonEvent& e, bool press) {
