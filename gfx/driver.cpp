@@ -8,6 +8,9 @@
 #include "gfx/drivers/win32/gdi_driver.h"
 #include "gfx/drivers/win32/wgl_driver.h"
 #endif
+#if defined(PEL_HAVE_WAYLAND)
+#include "gfx/drivers/wayland/wayland_driver.h"
+#endif
 #if defined(PEL_HAVE_X11)
 #include "gfx/drivers/x11/x11_driver.h"
 #endif
@@ -25,6 +28,9 @@ constexpr const DisplayDriver* platformBackends[] = {
     &ddrawDriver,
     &gdiDriver,
     &wglDriver,
+#endif
+#if defined(PEL_HAVE_WAYLAND)
+    &waylandDriver,  // refuses at once without WAYLAND_DISPLAY
 #endif
 #if defined(PEL_HAVE_X11)
     &x11Driver,

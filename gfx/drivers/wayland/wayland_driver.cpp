@@ -1,0 +1,648 @@
+#include "wayland_driver.h"
+
+#include "gfx/drivers/wayland/wayland_window.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "gfx/mode.h"
+#include "gfx/pages.h"
+#include "gfx/scale.h"
+
+namespace pel {
+namespace wayland {
+
+WaylandWindow* win = nullptr;
+
+namespace {
+
+constexpr int presentPeriodMs = 10;
+
+std::atomic<int64_t> rowsPresented{0};
+std::atomic<int64_t> passes{0};
+RowSpan lastDamage{};
+
+// ---- Globals -----------------------------------------------------------------
+
+void outputMode(void*, wl_output*, uint32_t flags, int32_t width, int32_t height, int32_t refresh) {
+  if (!(flags & WL_OUTPUT_MODE_CURRENT)) return;
+  win->outputW = width;
+  win->outputH = height;
+  win->outputRate = (refresh + 500) / 1000;  // millihertz
+}
+void outputScale(void*, wl_output*, int32_t factor) { win->outputScale = factor > 0 ? factor : 1; }
+const wl_output_listener outputListener = {
+    .geometry = [](void*, wl_output*, int32_t, int32_t, int32_t, int32_t, int32_t, const char*, const char*,
+                   int32_t) {},
+    .mode = outputMode,
+    .done = [](void*, wl_output*) {},
+    .scale = outputScale,
+    .name = [](void*, wl_output*, const char*) {},
+    .description = [](void*, wl_output*, const char*) {},
+};
+
+const xdg_wm_base_listener wmBaseListener = {
+    .ping = [](void*, xdg_wm_base* base, uint32_t serial) { xdg_wm_base_pong(base, serial); },
+};
+
+template <typename T>
+T* bind(wl_registry* registry, uint32_t name, const wl_interface* interface, uint32_t offered, uint32_t wanted) {
+  return static_cast<T*>(wl_registry_bind(registry, name, interface, std::min(offered, wanted)));
+}
+
+void global(void*, wl_registry* registry, uint32_t name, const char* interface, uint32_t version) {
+  const std::string_view is(interface);
+  if (is == wl_compositor_interface.name) {
+    win->compositor = bind<wl_compositor>(registry, name, &wl_compositor_interface, version, 4);
+  } else if (is == wl_shm_interface.name) {
+    win->shm = bind<wl_shm>(registry, name, &wl_shm_interface, version, 1);
+  } else if (is == xdg_wm_base_interface.name) {
+    win->wmBase = bind<xdg_wm_base>(registry, name, &xdg_wm_base_interface, version, 2);
+    xdg_wm_base_add_listener(win->wmBase, &wmBaseListener, nullptr);
+  } else if (is == zxdg_decoration_manager_v1_interface.name) {
+    win->decorations =
+        bind<zxdg_decoration_manager_v1>(registry, name, &zxdg_decoration_manager_v1_interface, version, 1);
+  } else if (is == wl_seat_interface.name && !win->seat) {
+    win->seat = bind<wl_seat>(registry, name, &wl_seat_interface, version, 5);
+    wl_seat_add_listener(win->seat, &seatListener, nullptr);
+  } else if (is == wl_output_interface.name && !win->output) {
+    win->output = bind<wl_output>(registry, name, &wl_output_interface, version, 2);
+    wl_output_add_listener(win->output, &outputListener, nullptr);
+  }
+}
+const wl_registry_listener registryListener = {
+    .global = global,
+    .global_remove = [](void*, wl_registry*, uint32_t) {},
+};
+
+// The compositor named by WAYLAND_DISPLAY, with the globals a window needs.
+bool connect() {
+  const char* name = std::getenv("WAYLAND_DISPLAY");
+  if (!name || !*name) return false;
+  win->display = wl->wl_display_connect(nullptr);
+  if (!win->display) return false;
+  win->registry = wl_display_get_registry(win->display);
+  wl_registry_add_listener(win->registry, &registryListener, nullptr);
+  // The globals, then the events they send as they are bound.
+  if (wl->wl_display_roundtrip(win->display) < 0 || wl->wl_display_roundtrip(win->display) < 0) return false;
+  return win->compositor && win->shm && win->wmBase;
+}
+
+template <typename T>
+void destroyProxy(T*& proxy, void (*destroy)(T*)) {
+  if (proxy) destroy(proxy);
+  proxy = nullptr;
+}
+
+void disconnect() {
+  if (!win->display) return;
+  releaseInput();
+  destroyProxy(win->decorations, zxdg_decoration_manager_v1_destroy);
+  destroyProxy(win->wmBase, xdg_wm_base_destroy);
+  destroyProxy(win->output, wl_output_destroy);
+  destroyProxy(win->seat, wl_seat_destroy);
+  destroyProxy(win->shm, wl_shm_destroy);
+  destroyProxy(win->compositor, wl_compositor_destroy);
+  destroyProxy(win->registry, wl_registry_destroy);
+  wl->wl_display_disconnect(win->display);
+  win->display = nullptr;
+}
+
+// ---- Buffers ---------------------------------------------------------------
+
+void releaseBuffer(void*, wl_buffer* buffer) {
+  for (Buffer& b : win->buffers) {
+    if (b.buffer == buffer) b.busy = false;
+  }
+}
+const wl_buffer_listener bufferListener = {.release = releaseBuffer};
+
+void destroyBuffers() {
+  for (Buffer& b : win->buffers) {
+    if (b.buffer) wl_buffer_destroy(b.buffer);
+    b = Buffer{};
+  }
+  destroyProxy(win->pool, wl_shm_pool_destroy);
+  if (win->mapping) munmap(win->mapping, win->mappingSize);
+  if (win->poolFd >= 0) close(win->poolFd);
+  win->mapping = nullptr;
+  win->mappingSize = 0;
+  win->poolFd = -1;
+  win->bufferW = win->bufferH = 0;
+}
+
+// Buffers of the surface's size, black (transparent for shaped windows), each
+// lacking the whole page.
+bool createBuffers() {
+  destroyBuffers();
+  const int32_t w = win->windowW, h = win->windowH;
+  if (w < 1 || h < 1 || int64_t{w} * h * 4 * bufferCount > INT32_MAX) return false;
+  win->stride = w * 4;
+  const auto one = static_cast<std::size_t>(win->stride) * static_cast<std::size_t>(h);
+  win->mappingSize = one * bufferCount;
+  win->poolFd = memfd_create("pellucet-buffers", MFD_CLOEXEC);
+  if (win->poolFd < 0 || ftruncate(win->poolFd, static_cast<off_t>(win->mappingSize)) != 0) return false;
+  void* mapped = mmap(nullptr, win->mappingSize, PROT_READ | PROT_WRITE, MAP_SHARED, win->poolFd, 0);
+  if (mapped == MAP_FAILED) return false;
+  win->mapping = static_cast<uint8_t*>(mapped);
+  win->pool = wl_shm_create_pool(win->shm, win->poolFd, static_cast<int32_t>(win->mappingSize));
+  const uint32_t format = win->argb ? WL_SHM_FORMAT_ARGB8888 : WL_SHM_FORMAT_XRGB8888;
+  const ScreenMode* m = currentMode();
+  for (int i = 0; i < bufferCount; ++i) {
+    Buffer& b = win->buffers[i];
+    b.pixels = win->mapping + one * static_cast<std::size_t>(i);
+    b.buffer = wl_shm_pool_create_buffer(win->pool, static_cast<int32_t>(one) * i, w, h, win->stride, format);
+    wl_buffer_add_listener(b.buffer, &bufferListener, nullptr);
+    b.stale = {0, m ? m->height : 0};
+    b.fresh = true;
+    if (!win->argb) std::fill_n(reinterpret_cast<uint32_t*>(b.pixels), one / 4, 0xFF000000u);
+  }
+  win->bufferW = w;
+  win->bufferH = h;
+  return true;
+}
+
+// ---- The picture -----------------------------------------------------------
+
+bool scaled() { return win->picture.width != win->width || win->picture.height != win->height; }
+
+// The picture's place on a surface of this size: scaled to it, centred, in
+// full screen and in zoomed or resizable windows; at the corner otherwise.
+void placePicture(int32_t w, int32_t h) {
+  const bool full = win->rules.modeFlags & modeflag::fullScreen;
+  win->windowW = w;
+  win->windowH = h;
+  win->picture = (full || win->scale.on()) && !win->argb ? centredPicture(w, h, win->width, win->height)
+                                                           : PictureRect{0, 0, win->width, win->height};
+  markAllRows();
+}
+
+// A shaped window's pixels carry their alpha: none where the colour key is.
+void addAlpha(uint8_t* row, int32_t width, const ScreenMode* m, int32_t pageRow) {
+  auto* out = reinterpret_cast<uint32_t*>(row);
+  const uint8_t* source = m->visibleBuffer + static_cast<std::size_t>(pageRow) * m->pitch;
+  for (int32_t x = 0; x < width; ++x) {
+    bool key;
+    if (m->bytesPerPixel == 4) {
+      key = (reinterpret_cast<const uint32_t*>(source)[x] & 0xFFFFFF) == 0xFF00FF;
+    } else if (m->bytesPerPixel == 2) {
+      key = reinterpret_cast<const uint16_t*>(source)[x] == 0xF81F;
+    } else {
+      key = source[x] == 0;
+    }
+    out[x] = key ? 0 : out[x] | 0xFF000000u;
+  }
+}
+
+// XRGB's unused byte set: compositors ignore it, but screenshots and
+// tools that take it for alpha see the picture as it is.
+void opaqueCopy(uint32_t* out, const uint32_t* in, int32_t count) {
+  for (int32_t x = 0; x < count; ++x) out[x] = in[x] | 0xFF000000u;
+}
+
+void frameCallbackDone(void*, wl_callback* callback, uint32_t) {
+  wl_callback_destroy(callback);
+  if (win->frame == callback) win->frame = nullptr;
+  {
+    std::lock_guard guard(win->frameLock);
+    ++win->framesDone;
+  }
+  win->frameDone.notify_all();
+}
+const wl_callback_listener frameListener = {.done = frameCallbackDone};
+
+// The page rows that changed, converted into a free buffer (with the rows
+// it lacks from earlier frames), damaged and committed. Waits for the
+// compositor's frame callback between commits, which paces the window to
+// the output.
+void present() {
+  ScreenMode* m = currentMode();
+  if (!m || !win->surface || !win->configured || win->frame || win->lost) return;
+  int32_t first = 0;
+  while (first < m->height && !m->dirty[first]) ++first;
+  if (first == m->height) return;
+  int32_t last = m->height - 1;
+  while (!m->dirty[last]) --last;
+  if (win->bufferW != win->windowW || win->bufferH != win->windowH) {
+    if (!createBuffers()) return;
+  }
+  Buffer* b = nullptr;
+  for (Buffer& candidate : win->buffers) {
+    if (!candidate.busy) b = &candidate;
+  }
+  if (!b) return;
+  // This buffer's own arrears join the band.
+  const RowSpan band{first, last + 1};
+  RowSpan rows = band;
+  if (b->stale.first < b->stale.end) rows = {std::min(rows.first, b->stale.first), std::max(rows.end, b->stale.end)};
+  std::memset(m->dirty + rows.first, 1, static_cast<std::size_t>(rows.end - rows.first));
+
+  const PictureRect& p = win->picture;
+  uint8_t* corner = b->pixels + static_cast<std::size_t>(p.y) * win->stride + static_cast<std::size_t>(p.x) * 4;
+  auto out = [&](int32_t y) { return reinterpret_cast<uint32_t*>(corner + static_cast<std::size_t>(y) * win->stride); };
+  const int32_t repeat = m->scanlineRepeat;
+  const int32_t top = rows.first * repeat, lines = (rows.end - rows.first) * repeat;
+  // What changed since the buffer shown last: the band, in buffer rows.
+  RowSpan damaged{band.first * repeat, band.end * repeat};
+  if (scaled()) {
+    const uint8_t* source = m->visibleBuffer;
+    std::size_t pitch = static_cast<std::size_t>(m->pitch);
+    int32_t sourceRepeat = repeat;
+    if (m->bytesPerPixel != 4) {
+      win->converted.resize(static_cast<std::size_t>(win->width) * 4 * static_cast<std::size_t>(win->height));
+      win->blitter(win->converted.data(), win->width * 4);
+      source = win->converted.data();
+      pitch = static_cast<std::size_t>(win->width) * 4;
+      sourceRepeat = 1;
+    }
+    if (!win->scaler.prepare(win->width, win->height, p.width, p.height, 4)) return;
+    const RowSpan written = win->scaler.scale(source, pitch, sourceRepeat, top, lines);
+    for (int32_t y = written.first; y < written.end; ++y) {
+      opaqueCopy(out(y), reinterpret_cast<const uint32_t*>(win->scaler.pixels() + win->scaler.pitch() * y), p.width);
+    }
+    ScaleMap rowsOnly;
+    rowsOnly.srcH = win->height;
+    rowsOnly.dstH = p.height;
+    damaged = scaledRows(rowsOnly, damaged.first, damaged.end);
+  } else if (m->bytesPerPixel == 4 && !win->argb) {
+    for (int32_t y = top; y < top + lines; ++y) {
+      opaqueCopy(out(y), reinterpret_cast<const uint32_t*>(m->visibleBuffer + static_cast<std::size_t>(y / repeat) * m->pitch),
+                 win->width);
+    }
+  } else {
+    win->blitter(corner, win->stride);
+    for (int32_t y = top; y < top + lines; ++y) {
+      if (win->argb) {
+        addAlpha(reinterpret_cast<uint8_t*>(out(y)), win->width, m, y / repeat);
+      } else {
+        opaqueCopy(out(y), out(y), win->width);
+      }
+    }
+  }
+  std::memset(m->dirty, 0, static_cast<std::size_t>(m->height));
+  b->stale = {};
+  for (Buffer& other : win->buffers) {
+    if (&other == b) continue;
+    other.stale = other.stale.first < other.stale.end
+                      ? RowSpan{std::min(other.stale.first, band.first), std::max(other.stale.end, band.end)}
+                      : band;
+  }
+  // The buffer differs from the one shown before only in the band (bars
+  // included when the whole surface is new).
+  if (damaged.end > damaged.first) {
+    wl_surface_damage_buffer(win->surface, p.x, p.y + damaged.first, p.width, damaged.end - damaged.first);
+  }
+  if (b->fresh) wl_surface_damage_buffer(win->surface, 0, 0, win->windowW, win->windowH);
+  b->fresh = false;
+  wl_surface_attach(win->surface, b->buffer, 0, 0);
+  win->frame = wl_surface_frame(win->surface);
+  wl_callback_add_listener(win->frame, &frameListener, nullptr);
+  wl_surface_commit(win->surface);
+  b->busy = true;
+  lastDamage = damaged;
+  rowsPresented += damaged.end - damaged.first;
+}
+
+// ---- The window ------------------------------------------------------------
+
+void toplevelConfigure(void*, xdg_toplevel*, int32_t width, int32_t height, wl_array* states) {
+  win->askedW = width;
+  win->askedH = height;
+  win->askedFull = false;
+  const auto* state = static_cast<const uint32_t*>(states->data);
+  for (std::size_t i = 0; i < states->size / sizeof(uint32_t); ++i) {
+    if (state[i] == XDG_TOPLEVEL_STATE_FULLSCREEN) win->askedFull = true;
+  }
+}
+const xdg_toplevel_listener toplevelListener = {
+    .configure = toplevelConfigure,
+    .close = [](void*, xdg_toplevel*) { closeRequest(win->rules); },
+    .configure_bounds = [](void*, xdg_toplevel*, int32_t, int32_t) {},
+    .wm_capabilities = [](void*, xdg_toplevel*, wl_array*) {},
+};
+
+// The surface's size: what the compositor asks for in full screen and for
+// resizable windows, the picture at its zoom otherwise.
+void surfaceConfigure(void*, xdg_surface* surface, uint32_t serial) {
+  xdg_surface_ack_configure(surface, serial);
+  const bool full = win->rules.modeFlags & modeflag::fullScreen;
+  int32_t w = win->width * win->zoom, h = win->height * win->zoom;
+  if ((full || win->scale.resizable) && win->askedW > 0 && win->askedH > 0) {
+    w = win->askedW;
+    h = win->askedH;
+  } else if (full && win->outputW > 0 && win->outputH > 0) {
+    w = win->outputW;
+    h = win->outputH;
+  }
+  if (!win->configured || w != win->windowW || h != win->windowH) placePicture(w, h);
+  win->configured = true;
+}
+const xdg_surface_listener xdgSurfaceListener = {.configure = surfaceConfigure};
+
+bool initWindow(void* = nullptr) {
+  const int32_t flags = win->rules.modeFlags;
+  const bool full = flags & modeflag::fullScreen;
+  win->argb = (flags & modeflag::shaped) && !full;
+  win->zoom = 1;
+  if (win->scale.on() && !win->argb) {
+    const int32_t areaW = win->outputW > 0 ? win->outputW : win->width;
+    const int32_t areaH = win->outputH > 0 ? win->outputH : win->height;
+    win->zoom = chooseZoom(win->scale, areaW, areaH, win->width, win->height, win->outputScale);
+  }
+  win->configured = false;
+  win->surface = wl_compositor_create_surface(win->compositor);
+  win->xdgSurface = xdg_wm_base_get_xdg_surface(win->wmBase, win->surface);
+  xdg_surface_add_listener(win->xdgSurface, &xdgSurfaceListener, nullptr);
+  win->toplevel = xdg_surface_get_toplevel(win->xdgSurface);
+  xdg_toplevel_add_listener(win->toplevel, &toplevelListener, nullptr);
+  {
+    std::lock_guard guard(win->titleLock);
+    xdg_toplevel_set_title(win->toplevel, win->title.c_str());
+  }
+  xdg_toplevel_set_app_id(win->toplevel, "pellucet");
+  // A fixed size keeps tiling compositors from stretching the window (they
+  // float it); resizable windows take any size.
+  if (!full && !win->scale.resizable) {
+    const int32_t w = win->width * win->zoom, h = win->height * win->zoom;
+    xdg_toplevel_set_min_size(win->toplevel, w, h);
+    xdg_toplevel_set_max_size(win->toplevel, w, h);
+  }
+  if (win->decorations) {
+    win->decoration = zxdg_decoration_manager_v1_get_toplevel_decoration(win->decorations, win->toplevel);
+    const bool framed = !full && !(flags & modeflag::noFrame) && !win->argb;
+    zxdg_toplevel_decoration_v1_set_mode(win->decoration, framed ? ZXDG_TOPLEVEL_DECORATION_V1_MODE_SERVER_SIDE
+                                                                 : ZXDG_TOPLEVEL_DECORATION_V1_MODE_CLIENT_SIDE);
+  }
+  if (full) xdg_toplevel_set_fullscreen(win->toplevel, win->output);
+  if (win->argb) {
+    // Input goes through the opaque pixels only where the compositor sees
+    // them; the whole window takes it here, as the picture is all there is.
+    wl_surface_set_opaque_region(win->surface, nullptr);
+  }
+  wl_surface_commit(win->surface);
+  // The first configure, which the first buffer must follow.
+  while (!win->configured) {
+    if (wl->wl_display_roundtrip(win->display) < 0) return false;
+  }
+  markAllRows();
+  present();
+  wl->wl_display_flush(win->display);
+  return true;
+}
+
+void exitWindow(void* = nullptr) {
+  if (win->frame) wl_callback_destroy(win->frame);
+  win->frame = nullptr;
+  destroyProxy(win->decoration, zxdg_toplevel_decoration_v1_destroy);
+  destroyProxy(win->toplevel, xdg_toplevel_destroy);
+  destroyProxy(win->xdgSurface, xdg_surface_destroy);
+  destroyProxy(win->surface, wl_surface_destroy);
+  destroyBuffers();
+  win->scaler.reset();
+  win->configured = false;
+  std::memset(win->keyDown, 0, sizeof win->keyDown);
+  win->repeatKey = 0;
+  // The frame callback that will never come no longer holds up waitVsync.
+  win->frameDone.notify_all();
+}
+
+void applyTitle() {
+  std::lock_guard guard(win->titleLock);
+  if (win->titleChanged && win->toplevel) xdg_toplevel_set_title(win->toplevel, win->pendingTitle.c_str());
+  win->title = win->pendingTitle;
+  win->titleChanged = false;
+}
+
+// Platform calls of the window rules; the caller holds the presentation
+// lock. Wayland lets no client move or confine the pointer by itself.
+const WindowPlatform platformCalls = {
+    .trackLeave = nullptr,
+    .clipToClient = nullptr,
+    .releaseClip = nullptr,
+    .capture = nullptr,
+    .warpPointer = nullptr,
+    .updateCursor = nullptr,
+    .initWindow = [](void*) { return initWindow(); },
+    .exitWindow = [](void*) { exitWindow(); },
+    .setHighPriority = nullptr,
+    .window = nullptr,
+};
+
+// ---- The window thread -----------------------------------------------------
+
+// Waits for the compositor's events until the next pass is due, and
+// dispatches them under the lock. False when the connection is gone.
+bool waitForEvents() {
+  wl_display* d = win->display;
+  while (wl->wl_display_prepare_read(d) != 0) {
+    std::lock_guard guard(win->presentation);
+    if (wl->wl_display_dispatch_pending(d) < 0) return false;
+  }
+  if (wl->wl_display_flush(d) < 0 && errno != EAGAIN) {
+    wl->wl_display_cancel_read(d);
+    return false;
+  }
+  const int repeat = repeatDueIn();
+  pollfd p{wl->wl_display_get_fd(d), POLLIN, 0};
+  const int ready = poll(&p, 1, repeat >= 0 && repeat < presentPeriodMs ? repeat : presentPeriodMs);
+  if (ready > 0 && (p.revents & POLLIN)) {
+    if (wl->wl_display_read_events(d) < 0) return false;
+  } else {
+    wl->wl_display_cancel_read(d);
+    if (ready > 0 && (p.revents & (POLLHUP | POLLERR))) return false;
+  }
+  std::lock_guard guard(win->presentation);
+  return wl->wl_display_dispatch_pending(d) >= 0;
+}
+
+// A framed window where the compositor offers no frames is left to the X11
+// back end, whose windows XWayland frames, when an X display is there.
+bool unframed() {
+  const int32_t flags = win->rules.modeFlags;
+  const bool framed = !(flags & (modeflag::fullScreen | modeflag::noFrame | modeflag::shaped));
+  const char* x = std::getenv("DISPLAY");
+  return framed && !win->decorations && x && *x;
+}
+
+void threadMain() {
+  const char* failure = !connect()     ? "no Wayland compositor answers (is WAYLAND_DISPLAY set?)"
+                        : unframed()     ? "the compositor draws no window frames (X11 does)"
+                        : !initWindow()  ? "the window could not be made"
+                                         : nullptr;
+  if (failure) refuseBecause(failure);
+  {
+    std::lock_guard guard(win->startLock);
+    win->startResult = failure ? -1 : 0;
+  }
+  win->started.notify_all();
+  if (failure) {
+    if (win->display) exitWindow();
+    disconnect();
+    return;
+  }
+  {
+    // Active from the start, as on X11; the keyboard's focus events follow.
+    std::lock_guard guard(win->presentation);
+    activation(win->rules, true);
+  }
+  bool told = false;
+  while (win->running) {
+    if (win->lost) {
+      if (!told) {
+        std::lock_guard guard(win->presentation);
+        closeRequest(win->rules);
+        told = true;
+      }
+      win->frameDone.notify_all();
+      std::this_thread::sleep_for(std::chrono::milliseconds(presentPeriodMs));
+      continue;
+    }
+    {
+      std::lock_guard guard(win->presentation);
+      applyTitle();
+      repeatKeys();
+      present();
+    }
+    ++passes;
+    if (!waitForEvents()) win->lost = true;
+  }
+  std::lock_guard guard(win->presentation);
+  exitWindow();
+  disconnect();
+}
+
+// ---- The operations --------------------------------------------------------
+
+int32_t init(const char* title, int32_t width, int32_t height, int32_t, int32_t, int32_t flags) {
+  if (flags & modeflag::openGl) {
+    refuseBecause("OpenGL modes are the OpenGL back end's");
+    return -1;
+  }
+  const char* name = std::getenv("WAYLAND_DISPLAY");
+  if (!name || !*name) {
+    refuseBecause("no Wayland display (WAYLAND_DISPLAY is not set)");
+    return -1;
+  }
+  if (win) return -1;
+  if (!library()) {
+    refuseBecause("libwayland-client or libxkbcommon is missing");
+    return -1;
+  }
+  win = new WaylandWindow;
+  win->width = width;
+  win->height = height;
+  win->title = win->pendingTitle = title ? title : "";
+  win->scale = requestedWindowScale();
+  resetWindowRules(win->rules, platformCalls, width, height, flags);
+  win->blitter = selectBlitter(32, 0);  // wl_shm's XRGB8888: the pages' own order
+  win->startResult = 1;
+  win->running = true;
+  win->thread = std::thread(threadMain);
+  std::unique_lock wait(win->startLock);
+  win->started.wait(wait, [] { return win->startResult != 1; });
+  const int result = win->startResult;
+  wait.unlock();
+  if (result != 0) {
+    win->running = false;
+    win->thread.join();
+    delete win;
+    win = nullptr;
+    return -1;
+  }
+  publishWindowZoom(win->zoom);
+  return 0;
+}
+
+void shutDown() {
+  if (!win) return;
+  win->running = false;
+  ScreenMode* m = currentMode();
+  if (m && m->lockCount != 0) {
+    m->lockCount = 0;
+    win->presentation.unlock();
+  }
+  if (win->thread.joinable()) win->thread.join();
+  publishWindowZoom(0);
+  delete win;
+  win = nullptr;
+}
+
+// The next frame the compositor reports done, or a refresh's time when
+// none is on its way.
+void waitVsync() {
+  if (!win) return;
+  const int32_t rate = win->outputRate > 0 ? win->outputRate : 60;
+  const auto period = std::chrono::milliseconds(1000 / rate);
+  std::unique_lock wait(win->frameLock);
+  const int64_t seen = win->framesDone;
+  win->frameDone.wait_for(wait, period * 3, [seen] { return win->framesDone != seen || win->lost; });
+}
+
+int32_t getMouse(int32_t* x, int32_t* y, int32_t* wheel, int32_t* buttons, int32_t* clip) {
+  return win ? rulesGetMouse(win->rules, x, y, wheel, buttons, clip) : -1;
+}
+
+int32_t setMouse(int32_t x, int32_t y, int32_t cursor, int32_t clip) {
+  if (win) rulesSetMouse(win->rules, x, y, cursor, clip);
+  return 0;
+}
+
+void setTitle(const char* title) {
+  if (!win) return;
+  std::lock_guard guard(win->titleLock);
+  win->pendingTitle = title ? title : "";
+  win->titleChanged = true;
+}
+
+// The output's current mode is the one mode there is: Wayland clients do
+// not set display modes.
+int32_t* fetchModes(int32_t depth, int32_t* count) {
+  if (count) *count = 0;
+  if (!win || win->outputW < 1 || win->outputH < 1 || (depth != 32 && depth != 24)) return nullptr;
+  auto* modes = static_cast<int32_t*>(std::malloc(sizeof(int32_t)));
+  if (!modes) return nullptr;
+  modes[0] = static_cast<int32_t>(static_cast<uint32_t>(win->outputW) << 16 | (win->outputH & 0xFFFF));
+  if (count) *count = 1;
+  return modes;
+}
+
+}  // namespace
+}  // namespace wayland
+
+int64_t waylandRowsPresented() { return wayland::rowsPresented; }
+int64_t waylandPasses() { return wayland::passes; }
+void waylandLastDamage(int32_t& first, int32_t& lines) {
+  std::lock_guard guard(wayland::win->presentation);
+  first = wayland::lastDamage.first;
+  lines = wayland::lastDamage.end - wayland::lastDamage.first;
+}
+
+void waylandFeedClose() {
+  std::lock_guard guard(wayland::win->presentation);
+  wayland::toplevelListener.close(nullptr, wayland::win->toplevel);
+}
+
+const DisplayDriver waylandDriver = {
+    .name = "Wayland",
+    .init = wayland::init,
+    .exit = wayland::shutDown,
+    .lock = [] { wayland::win->presentation.lock(); },
+    .unlock = [] { wayland::win->presentation.unlock(); },
+    .setPalette = [](int32_t, int32_t, int32_t, int32_t) {},  // the blitter reads the mode's palette
+    .waitVsync = wayland::waitVsync,
+    .getMouse = wayland::getMouse,
+    .setMouse = wayland::setMouse,
+    .setWindowTitle = wayland::setTitle,
+    .setWindowPos = [](int32_t, int32_t) { return 0; },  // Wayland clients cannot place their windows
+    .fetchModes = wayland::fetchModes,
+};
+
+}  // namespace pel

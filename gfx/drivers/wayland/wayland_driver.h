@@ -1,0 +1,35 @@
+// The "Wayland" back end: an xdg-shell window with its own thread that
+// presents the dirty band of the visible page from shared-memory buffers,
+// paced by the compositor's frame callbacks, and turns the seat's input into
+// key codes and events.
+#pragma once
+
+#include <cstdint>
+
+#include "gfx/driver.h"
+
+namespace pel {
+
+extern const DisplayDriver waylandDriver;
+
+// Buffer rows damaged since the process started, and passes of the window
+// thread (for tests and benchmarks).
+int64_t waylandRowsPresented();
+int64_t waylandPasses();
+// The buffer rows the last commit damaged in the picture: first and count.
+void waylandLastDamage(int32_t& first, int32_t& lines);
+
+// Tests: the seat's listeners fed with what a compositor would send (the
+// keymap's text, evdev key codes, modifier masks, focus, the pointer in
+// surface coordinates with evdev button codes, wheel axis values).
+void waylandFeedKeymap(const char* text);
+void waylandFeedKey(uint32_t code, bool pressed);
+void waylandFeedModifiers(uint32_t depressed, uint32_t locked);
+void waylandFeedFocus(bool gained);
+void waylandFeedPointer(double x, double y, uint32_t button, bool pressed, uint32_t time);
+void waylandFeedWheel(bool horizontal, double value);
+void waylandFeedPointerLeave();
+// Tests: the compositor's close request.
+void waylandFeedClose();
+
+}  // namespace pel

@@ -1,0 +1,305 @@
+// The seat's keyboard and pointer through the platform-neutral window rules:
+// keys by evdev code (the X11 layout's codes less 8) with characters from the
+// compositor's xkb keymap, repeat at the compositor's rate, focus, the
+// pointer's enter, leave, moves, buttons and wheels. Runs on the window
+// thread under the back end's lock.
+#include "gfx/drivers/wayland/wayland_driver.h"
+#include "gfx/drivers/wayland/wayland_window.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "gfx/drivers/x11/x11_keys.h"
+#include "gfx/input.h"
+#include "gfx/mode.h"
+
+namespace pel::wayland {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// ---- Keyboard ----------------------------------------------------------------
+
+void dropKeymap() {
+  if (win->xkbState) wl->xkb_state_unref(win->xkbState);
+  if (win->keymap) wl->xkb_keymap_unref(win->keymap);
+  win->xkbState = nullptr;
+  win->keymap = nullptr;
+}
+
+void keymap(void*, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size) {
+  if (format != WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 || size == 0) {
+    close(fd);
+    return;
+  }
+  void* text = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+  close(fd);
+  if (text == MAP_FAILED) return;
+  dropKeymap();
+  if (!win->xkb) win->xkb = wl->xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+  // The text ends in a NUL within size.
+  if (win->xkb) {
+    win->keymap = wl->xkb_keymap_new_from_string(win->xkb, static_cast<const char*>(text), XKB_KEYMAP_FORMAT_TEXT_V1,
+                                                 XKB_KEYMAP_COMPILE_NO_FLAGS);
+  }
+  munmap(text, size);
+  if (win->keymap) win->xkbState = wl->xkb_state_new(win->keymap);
+}
+
+int32_t modifierWord() {
+  if (!win->xkbState) return 0;
+  auto active = [](const char* name) {
+    return wl->xkb_state_mod_name_is_active(win->xkbState, name, XKB_STATE_MODS_EFFECTIVE) > 0;
+  };
+  int32_t m = 0;
+  if (active(XKB_MOD_NAME_SHIFT)) m |= keymod::shift;
+  if (active(XKB_MOD_NAME_CTRL)) m |= keymod::leftCtrl;
+  if (active(XKB_MOD_NAME_ALT)) m |= keymod::leftAlt;
+  return m;
+}
+
+// One press (or repeat) or release of the key with this evdev code.
+void keyEvent(uint32_t code, bool press) {
+  const uint32_t keycode = code + 8;
+  const x11::PcKey pc = x11::pcKeyFromKeycode(keycode);
+  uint32_t keysym = 0, character = 0;
+  if (win->xkbState) {
+    keysym = wl->xkb_state_key_get_one_sym(win->xkbState, keycode);
+    character = wl->xkb_state_key_get_utf32(win->xkbState, keycode);
+  }
+  desktopKey(win->rules, win->keyDown[keycode & 0xFF], press, x11::virtualKeyFromKeysym(keysym), pc.scanCode,
+             pc.enhanced, modifierWord(), cp437FromUnicode(character));
+}
+
+void key(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t code, uint32_t state) {
+  const bool press = state == WL_KEYBOARD_KEY_STATE_PRESSED;
+  keyEvent(code, press);
+  if (press && win->repeatRate > 0 && win->keymap && wl->xkb_keymap_key_repeats(win->keymap, code + 8)) {
+    win->repeatKey = code;
+    win->nextRepeat = Clock::now() + std::chrono::milliseconds(win->repeatDelay);
+  } else if (!press && win->repeatKey == code) {
+    win->repeatKey = 0;
+  }
+}
+
+void modifiers(void*, wl_keyboard*, uint32_t, uint32_t depressed, uint32_t latched, uint32_t locked, uint32_t group) {
+  if (win->xkbState) wl->xkb_state_update_mask(win->xkbState, depressed, latched, locked, 0, 0, group);
+}
+
+void keyboardEnter(void*, wl_keyboard*, uint32_t, wl_surface* surface, wl_array* keys) {
+  if (surface != win->surface) return;
+  activation(win->rules, true);
+  // The keys held as the focus arrives.
+  ScreenMode* m = currentMode();
+  const auto* held = static_cast<const uint32_t*>(keys->data);
+  for (std::size_t i = 0; m && i < keys->size / sizeof(uint32_t); ++i) {
+    const x11::PcKey pc = x11::pcKeyFromKeycode(held[i] + 8);
+    if (pc.scanCode > 0 && pc.scanCode < 128) m->keyState[pc.scanCode] = 1;
+  }
+}
+
+void keyboardLeave(void*, wl_keyboard*, uint32_t, wl_surface*) {
+  win->repeatKey = 0;
+  std::memset(win->keyDown, 0, sizeof win->keyDown);
+  if (win->rules.active) activation(win->rules, false);
+}
+
+void repeatInfo(void*, wl_keyboard*, int32_t rate, int32_t delay) {
+  win->repeatRate = rate > 0 ? rate : 0;
+  win->repeatDelay = delay > 0 ? delay : 0;
+  if (!win->repeatRate) win->repeatKey = 0;
+}
+
+const wl_keyboard_listener keyboardListener = {
+    .keymap = keymap,
+    .enter = keyboardEnter,
+    .leave = keyboardLeave,
+    .key = key,
+    .modifiers = modifiers,
+    .repeat_info = repeatInfo,
+};
+
+// ---- Pointer ----------------------------------------------------------------
+
+constexpr uint32_t btnLeft = 0x110, btnRight = 0x111, btnMiddle = 0x112, btnSide = 0x113, btnExtra = 0x114;
+constexpr double wheelNotch = 10.0;  // axis units of one wheel step
+double wheelRest[2] = {};
+
+void pointerEnter(void*, wl_pointer*, uint32_t, wl_surface* surface, wl_fixed_t x, wl_fixed_t y) {
+  win->pointerSurface = surface;
+  if (surface == win->surface) pointerAt(wl_fixed_to_double(x), wl_fixed_to_double(y));
+}
+
+void pointerLeave(void*, wl_pointer*, uint32_t, wl_surface*) {
+  win->pointerSurface = nullptr;
+  win->rules.pointerInClient = false;
+  if (win->rules.mouseInside) pointerLeave(win->rules);
+}
+
+void motion(void*, wl_pointer*, uint32_t, wl_fixed_t x, wl_fixed_t y) {
+  if (win->pointerSurface == win->surface) pointerAt(wl_fixed_to_double(x), wl_fixed_to_double(y));
+}
+
+void button(void*, wl_pointer*, uint32_t, uint32_t time, uint32_t which, uint32_t state) {
+  const bool press = state == WL_POINTER_BUTTON_STATE_PRESSED;
+  if (which == btnSide || which == btnExtra) {
+    const bool first = which == btnSide ? press : (win->rules.buttons & 8) != 0;
+    const bool second = which == btnExtra ? press : (win->rules.buttons & 16) != 0;
+    extraButtons(win->rules, first, second, press, false);
+    return;
+  }
+  const int32_t bit = which == btnLeft ? 1 : which == btnRight ? 2 : which == btnMiddle ? 4 : 0;
+  if (!bit) return;
+  if (!press) {
+    buttonUp(win->rules, bit);
+    return;
+  }
+  uint32_t& last = win->lastPress[bit];
+  const bool doubleClick = last != 0 && time - last <= win->doubleClickMs;
+  last = doubleClick ? 0 : (time ? time : 1);
+  buttonDown(win->rules, bit, doubleClick);
+}
+
+// Vertical: negative is up, a step forward; horizontal: positive is right.
+void axis(void*, wl_pointer*, uint32_t, uint32_t which, wl_fixed_t value) {
+  const bool horizontal = which == WL_POINTER_AXIS_HORIZONTAL_SCROLL;
+  double& rest = wheelRest[horizontal];
+  rest += wl_fixed_to_double(value);
+  while (std::fabs(rest) >= wheelNotch) {
+    const bool positive = rest > 0;
+    wheelStep(win->rules, horizontal, horizontal ? positive : !positive);
+    rest += positive ? -wheelNotch : wheelNotch;
+  }
+}
+
+const wl_pointer_listener pointerListener = {
+    .enter = pointerEnter,
+    .leave = pointerLeave,
+    .motion = motion,
+    .button = button,
+    .axis = axis,
+    .frame = [](void*, wl_pointer*) {},
+    .axis_source = [](void*, wl_pointer*, uint32_t) {},
+    .axis_stop = [](void*, wl_pointer*, uint32_t, uint32_t) {},
+    .axis_discrete = [](void*, wl_pointer*, uint32_t, int32_t) {},
+    .axis_value120 = [](void*, wl_pointer*, uint32_t, int32_t) {},
+};
+
+// ---- Seat ----------------------------------------------------------------------
+
+void capabilities(void*, wl_seat* seat, uint32_t caps) {
+  const bool hasKeyboard = caps & WL_SEAT_CAPABILITY_KEYBOARD, hasPointer = caps & WL_SEAT_CAPABILITY_POINTER;
+  if (hasKeyboard && !win->keyboard) {
+    win->keyboard = wl_seat_get_keyboard(seat);
+    wl_keyboard_add_listener(win->keyboard, &keyboardListener, nullptr);
+  } else if (!hasKeyboard && win->keyboard) {
+    wl_keyboard_destroy(win->keyboard);
+    win->keyboard = nullptr;
+  }
+  if (hasPointer && !win->pointer) {
+    win->pointer = wl_seat_get_pointer(seat);
+    wl_pointer_add_listener(win->pointer, &pointerListener, nullptr);
+  } else if (!hasPointer && win->pointer) {
+    wl_pointer_destroy(win->pointer);
+    win->pointer = nullptr;
+  }
+}
+
+}  // namespace
+
+const wl_seat_listener seatListener = {
+    .capabilities = capabilities,
+    .name = [](void*, wl_seat*, const char*) {},
+};
+
+void pointerAt(double x, double y) {
+  const PagePoint p = pageFromClient(win->picture, win->width, win->height, static_cast<int32_t>(std::floor(x)),
+                                     static_cast<int32_t>(std::floor(y)));
+  win->rules.pointerInClient = p.inside;
+  // Wayland gives no screen position: the surface's own stands in for it.
+  pointerMove(win->rules, p.x, p.y, static_cast<int32_t>(x), static_cast<int32_t>(y));
+}
+
+void releaseInput() {
+  if (win->keyboard) wl_keyboard_destroy(win->keyboard);
+  if (win->pointer) wl_pointer_destroy(win->pointer);
+  win->keyboard = nullptr;
+  win->pointer = nullptr;
+  dropKeymap();
+  if (win->xkb) wl->xkb_context_unref(win->xkb);
+  win->xkb = nullptr;
+}
+
+void repeatKeys() {
+  if (!win->repeatKey || win->repeatRate <= 0) return;
+  const auto now = Clock::now();
+  const auto period = std::chrono::microseconds(1000000 / win->repeatRate);
+  while (win->repeatKey && now >= win->nextRepeat) {
+    keyEvent(win->repeatKey, true);
+    win->nextRepeat += period;
+  }
+}
+
+int repeatDueIn() {
+  if (!win->repeatKey || win->repeatRate <= 0) return -1;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(win->nextRepeat - Clock::now()).count();
+  return left < 0 ? 0 : static_cast<int>(left);
+}
+
+}  // namespace pel::wayland
+
+namespace pel {
+
+using namespace wayland;
+
+// The listeners fed as a compositor with a seat would feed them.
+void waylandFeedKeymap(const char* text) {
+  const int fd = memfd_create("pellucet-keymap", MFD_CLOEXEC);
+  const std::size_t size = std::strlen(text) + 1;
+  if (fd < 0 || write(fd, text, size) != static_cast<ssize_t>(size)) {
+    if (fd >= 0) close(fd);
+    return;
+  }
+  std::lock_guard guard(win->presentation);
+  keymap(nullptr, nullptr, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd, static_cast<uint32_t>(size));
+}
+void waylandFeedKey(uint32_t code, bool pressed) {
+  std::lock_guard guard(win->presentation);
+  key(nullptr, nullptr, 0, 0, code, pressed ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
+}
+void waylandFeedModifiers(uint32_t depressed, uint32_t locked) {
+  std::lock_guard guard(win->presentation);
+  modifiers(nullptr, nullptr, 0, depressed, 0, locked, 0);
+}
+void waylandFeedFocus(bool gained) {
+  std::lock_guard guard(win->presentation);
+  wl_array none{};
+  if (gained) {
+    keyboardEnter(nullptr, nullptr, 0, win->surface, &none);
+  } else {
+    keyboardLeave(nullptr, nullptr, 0, win->surface);
+  }
+}
+void waylandFeedPointer(double x, double y, uint32_t button, bool pressed, uint32_t time) {
+  std::lock_guard guard(win->presentation);
+  if (win->pointerSurface != win->surface) {
+    pointerEnter(nullptr, nullptr, 0, win->surface, wl_fixed_from_double(x), wl_fixed_from_double(y));
+  } else {
+    motion(nullptr, nullptr, time, wl_fixed_from_double(x), wl_fixed_from_double(y));
+  }
+  if (button) wayland::button(nullptr, nullptr, 0, time, button, pressed ? 1 : 0);
+}
+void waylandFeedWheel(bool horizontal, double value) {
+  std::lock_guard guard(win->presentation);
+  axis(nullptr, nullptr, 0, horizontal ? WL_POINTER_AXIS_HORIZONTAL_SCROLL : WL_POINTER_AXIS_VERTICAL_SCROLL,
+       wl_fixed_from_double(value));
+}
+void waylandFeedPointerLeave() {
+  std::lock_guard guard(win->presentation);
+  wayland::pointerLeave(nullptr, nullptr, 0, win->surface);
+}
+
+}  // namespace pel

@@ -1,0 +1,125 @@
+// The "Wayland" back end's window record: the connection and the globals it
+// binds, the xdg-shell window, the shared-memory buffers the picture is
+// presented from, and the input devices, all run by one window thread.
+#pragma once
+
+#include "gfx/drivers/wayland/wayland_library.h"
+
+#include "xdg-decoration-unstable-v1-client-protocol.h"
+#include "xdg-shell-client-protocol.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gfx/blit.h"
+#include "gfx/drivers/window_rules.h"
+#include "gfx/drivers/window_scale.h"
+
+namespace pel::wayland {
+
+// One wl_shm buffer of the window's size. The compositor reads it from
+// commit to release; it is written only in between.
+struct Buffer {
+  wl_buffer* buffer = nullptr;
+  uint8_t* pixels = nullptr;  // in the pool's mapping
+  bool busy = false;
+  // Page rows newer on the window than in this buffer: written along with
+  // the next band that goes into it.
+  RowSpan stale{};
+  bool fresh = false;  // never shown: damaged whole, bars and all
+};
+constexpr int bufferCount = 2;
+
+struct WaylandWindow {
+  wl_display* display = nullptr;
+  wl_registry* registry = nullptr;
+  wl_compositor* compositor = nullptr;
+  wl_shm* shm = nullptr;
+  xdg_wm_base* wmBase = nullptr;
+  zxdg_decoration_manager_v1* decorations = nullptr;
+  wl_seat* seat = nullptr;
+  wl_output* output = nullptr;
+  int32_t outputW = 0, outputH = 0, outputRate = 0, outputScale = 1;  // the output's current mode
+
+  // The window, rebuilt by the full-screen toggle.
+  wl_surface* surface = nullptr;
+  xdg_surface* xdgSurface = nullptr;
+  xdg_toplevel* toplevel = nullptr;
+  zxdg_toplevel_decoration_v1* decoration = nullptr;
+  wl_callback* frame = nullptr;  // the frame callback of the last commit, until done
+  bool configured = false;       // the first configure arrived and was acknowledged
+  int32_t askedW = 0, askedH = 0;  // the size the last configure asked for (0: ours to choose)
+  bool askedFull = false;          // the last configure's states hold full screen
+
+  int32_t width = 0, height = 0;    // the picture's size (height includes the scan-line repeat)
+  WindowScale scale{};
+  int32_t zoom = 1;
+  int32_t windowW = 0, windowH = 0;  // the surface's size
+  PictureRect picture{};             // the picture's place on the surface
+
+  // The buffers: one shared-memory pool holding them all.
+  int poolFd = -1;
+  uint8_t* mapping = nullptr;
+  std::size_t mappingSize = 0;
+  wl_shm_pool* pool = nullptr;
+  Buffer buffers[bufferCount];
+  int32_t bufferW = 0, bufferH = 0, stride = 0;
+  bool argb = false;  // shaped windows: the colour key transparent
+  Blitter blitter = nullptr;
+  std::vector<uint8_t> converted;  // pages of other depths at the page's size, before scaling
+  PictureScaler scaler;
+
+  // Input.
+  wl_keyboard* keyboard = nullptr;
+  wl_pointer* pointer = nullptr;
+  xkb_context* xkb = nullptr;
+  xkb_keymap* keymap = nullptr;
+  xkb_state* xkbState = nullptr;
+  int32_t repeatRate = 25, repeatDelay = 600;  // per second, milliseconds; rate 0: no repeat
+  uint32_t repeatKey = 0;                      // the evdev code repeating, 0 none
+  std::chrono::steady_clock::time_point nextRepeat{};
+  bool keyDown[256] = {};
+  uint32_t lastPress[6] = {};  // by button bit's index: the time of a press that may start a double click
+  uint32_t doubleClickMs = 400;
+  wl_surface* pointerSurface = nullptr;  // the surface the pointer is over (ours or none)
+
+  std::thread thread;
+  std::atomic<bool> running{false};
+  std::atomic<bool> lost{false};  // the compositor went away
+  std::mutex startLock;
+  std::condition_variable started;
+  int startResult = 1;  // 1 pending, 0 running, -1 failed
+  std::mutex presentation;  // the back end's lock
+
+  // Frames the compositor reported done, for waitVsync.
+  std::mutex frameLock;
+  std::condition_variable frameDone;
+  int64_t framesDone = 0;
+
+  std::mutex titleLock;
+  std::string title, pendingTitle;
+  bool titleChanged = false;
+
+  WindowRules rules{};
+};
+
+extern WaylandWindow* win;
+
+// The seat's devices and their listeners (wayland_input.cpp).
+extern const wl_seat_listener seatListener;
+void releaseInput();
+// Key repeat from the compositor's rate and delay, run on each pass.
+void repeatKeys();
+// Milliseconds until the next repeat is due, or -1 when none is.
+int repeatDueIn();
+
+// Pointer positions on the surface as page points.
+void pointerAt(double x, double y);
+
+}  // namespace pel::wayland

@@ -1,0 +1,358 @@
+// The Wayland back end against a real compositor: a private headless weston
+// per test, read back through its screenshooter. Weston's headless seat has
+// no devices, so input goes through the back end's listeners with what a
+// compositor would send.
+#include <gtest/gtest.h>
+
+#include <pellucet/pellucet.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <thread>
+
+#include <xkbcommon/xkbcommon.h>
+
+#include "gfx/bytes_in_use.h"
+#include "gfx/drivers/expected_pixels.h"
+#include "gfx/driver.h"
+#include "gfx/drivers/wayland/wayland_driver.h"
+#include "gfx/drivers/window_scale.h"
+#include "gfx/input.h"
+#include "gfx/mode.h"
+#include "gfx/pages.h"
+#include "private_weston.h"
+#include "runtime/keys.h"
+
+using namespace pel;
+
+namespace {
+
+class Wayland : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(weston.start()) << "weston did not start";
+    unsetenv("DISPLAY");  // a framed window would otherwise be left to X11
+    setenv("KELGFX", "Wayland", 1);
+  }
+  void TearDown() override {
+    closeScreen();
+    requestWindowScale({});
+    weston.stop();
+  }
+
+  // Until the window thread has presented what is marked and the compositor
+  // has had a frame to show it.
+  static void settle() {
+    for (int i = 0; i < 3; ++i) {
+      const int64_t passes = waylandPasses();
+      while (waylandPasses() < passes + 2) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      currentMode()->driver->waitVsync();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  }
+
+  static void fill(uint32_t seed) {
+    ScreenMode* m = currentMode();
+    std::mt19937 random(seed);
+    lockScreen();
+    for (int y = 0; y < m->height; ++y) {
+      for (int i = 0; i < m->width * m->bytesPerPixel; ++i) m->visibleBuffer[y * m->pitch + i] = static_cast<uint8_t>(random());
+    }
+    unlockScreen(-1, -1);
+  }
+
+  // Where the surface's corner lies in the screenshot: the first place whose
+  // top row shows the page's top row.
+  static bool locate(const pellucet::Image& shot, int pictureW, int pictureH, int& left, int& top,
+                     uint32_t (*expected)(int x, int y)) {
+    for (top = 0; top + pictureH <= shot.height(); ++top) {
+      for (left = 0; left + pictureW <= shot.width(); ++left) {
+        int x = 0;
+        while (x < pictureW && (shot.pixel(left + x, top) & 0xFFFFFF) == expected(x, 0)) ++x;
+        if (x == pictureW) return true;
+      }
+    }
+    return false;
+  }
+
+  // Pixels of a picture shown at (left, top) that differ from what it
+  // should show.
+  static int wrongPixels(const pellucet::Image& shot, int left, int top, int pictureW, int pictureH,
+                         uint32_t (*expected)(int x, int y)) {
+    int wrong = 0;
+    for (int y = 0; y < pictureH; ++y) {
+      for (int x = 0; x < pictureW; ++x) wrong += (shot.pixel(left + x, top + y) & 0xFFFFFF) != expected(x, y);
+    }
+    return wrong;
+  }
+
+  // The page as shown at its own size, and scaled to the picture's size.
+  static uint32_t pagePixel(int x, int y) {
+    const ScreenMode* m = currentMode();
+    return convertedAs(m, x, y / m->scanlineRepeat);
+  }
+  static inline int shownW = 0, shownH = 0;
+  static uint32_t scaledPixel(int x, int y) {
+    const ScreenMode* m = currentMode();
+    return convertedAs(m, x * m->width / shownW, y * m->height / shownH);
+  }
+
+  PrivateWeston weston;
+};
+
+TEST_F(Wayland, PagesReachTheCompositorExactlyAtEachDepth) {
+  for (int32_t depth : {32, 16, 8}) {
+    ASSERT_EQ(openScreenBySize(160, 100, depth, 1, modeflag::noFrame, 0), 0) << depth;
+    ASSERT_STREQ(currentMode()->driver->name, "Wayland");
+    fill(static_cast<uint32_t>(depth));
+    settle();
+    const pellucet::Image shot = weston.screenshot();
+    ASSERT_TRUE(shot);
+    int left = 0, top = 0;
+    ASSERT_TRUE(locate(shot, 160, 100, left, top, pagePixel)) << depth << " bits";
+    EXPECT_EQ(wrongPixels(shot, left, top, 160, 100, pagePixel), 0) << depth << " bits";
+    closeScreen();
+  }
+}
+
+// A one-row change damages that row alone, and the other buffer catches up
+// with it when its turn comes.
+TEST_F(Wayland, OnlyTheDirtyBandIsDamaged) {
+  ASSERT_EQ(openScreenBySize(160, 100, 32, 1, modeflag::noFrame, 0), 0);
+  fill(1);
+  settle();
+  ScreenMode* m = currentMode();
+  for (int row : {37, 60, 5}) {
+    lockScreen();
+    std::fill_n(reinterpret_cast<uint32_t*>(m->visibleBuffer + row * m->pitch), 160, 0x00FFEEDDu + row);
+    unlockScreen(row, row);
+    settle();
+    int32_t first = 0, lines = 0;
+    waylandLastDamage(first, lines);
+    EXPECT_EQ(first, row);
+    EXPECT_EQ(lines, 1);
+  }
+  const pellucet::Image shot = weston.screenshot();
+  int left = 0, top = 0;
+  ASSERT_TRUE(locate(shot, 160, 100, left, top, pagePixel));
+  EXPECT_EQ(wrongPixels(shot, left, top, 160, 100, pagePixel), 0);
+}
+
+// 320 x 200 in full screen on 1024 x 768: 1024 x 640 at (0, 64), black bars.
+TEST_F(Wayland, FullScreenScalesThePictureWithBars) {
+  ASSERT_EQ(openScreenBySize(320, 200, 32, 1, modeflag::fullScreen, 0), 0);
+  fill(7);
+  settle();
+  const pellucet::Image shot = weston.screenshot();
+  ASSERT_TRUE(shot);
+  shownW = 1024;
+  shownH = 640;
+  EXPECT_EQ(wrongPixels(shot, 0, 64, 1024, 640, scaledPixel), 0);
+  int bar = 0;
+  for (int y = 0; y < 64; ++y) {
+    for (int x = 0; x < 1024; ++x) bar += (shot.pixel(x, y) & 0xFFFFFF) != 0 || (shot.pixel(x, 767 - y) & 0xFFFFFF) != 0;
+  }
+  EXPECT_EQ(bar, 0);
+}
+
+TEST_F(Wayland, ZoomedWindowsScaleThePage) {
+  requestWindowScale({3, false});
+  ASSERT_EQ(openScreenBySize(160, 100, 16, 1, modeflag::noFrame, 0), 0);
+  EXPECT_EQ(publishedWindowZoom(), 3);
+  fill(3);
+  settle();
+  const pellucet::Image shot = weston.screenshot();
+  shownW = 480;
+  shownH = 300;
+  int left = 0, top = 0;
+  ASSERT_TRUE(locate(shot, 480, 300, left, top, scaledPixel));
+  EXPECT_EQ(wrongPixels(shot, left, top, 480, 300, scaledPixel), 0);
+  // Page row 37 is picture rows 111 to 113.
+  ScreenMode* m = currentMode();
+  lockScreen();
+  std::fill_n(reinterpret_cast<uint16_t*>(m->visibleBuffer + 37 * m->pitch), 160, uint16_t{0xF800});
+  unlockScreen(37, 37);
+  settle();
+  int32_t first = 0, lines = 0;
+  waylandLastDamage(first, lines);
+  EXPECT_EQ(first, 111);
+  EXPECT_EQ(lines, 3);
+  // The pointer: surface (3 * 11 + 1, 3 * 19 + 2) is page (11, 19).
+  waylandFeedPointer(34, 59, 0, false, 0);
+  int32_t x = 0, y = 0, wheel = 0, buttons = 0, clip = 0;
+  ASSERT_EQ(currentMode()->driver->getMouse(&x, &y, &wheel, &buttons, &clip), 0);
+  EXPECT_EQ(x, 11);
+  EXPECT_EQ(y, 19);
+}
+
+std::string keymapText(const char* layout) {
+  xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+  const xkb_rule_names names{"evdev", "pc105", layout, "", ""};
+  xkb_keymap* keymap = xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+  char* text = keymap ? xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1) : nullptr;
+  std::string out = text ? text : "";
+  std::free(text);
+  if (keymap) xkb_keymap_unref(keymap);
+  xkb_context_unref(context);
+  return out;
+}
+
+constexpr uint32_t evEsc = 1, evTwo = 3, evA = 30, evLeftShift = 42, evLeftCtrl = 29, evF1 = 59, evUp = 103,
+                   evQ = 16;
+constexpr uint32_t shiftMask = 1, controlMask = 4;
+
+TEST_F(Wayland, KeysCharactersFocusAndTheCloseRequest) {
+  ASSERT_EQ(openScreenBySize(64, 48, 32, 1, modeflag::noFrame, 0), 0);
+  const std::string us = keymapText("us");
+  ASSERT_FALSE(us.empty()) << "no xkb data";
+  waylandFeedKeymap(us.c_str());
+  waylandFeedFocus(true);
+  while (takeKey() != 0) {
+  }
+  EventRecord e;
+  while (pollEvent(e)) {
+  }
+  auto tap = [](uint32_t code) {
+    waylandFeedKey(code, true);
+    waylandFeedKey(code, false);
+  };
+  tap(evEsc);
+  EXPECT_EQ(readKey(), "\x1b");
+  tap(evF1);
+  EXPECT_EQ(readKey(), "\xff;");
+  waylandFeedKey(evLeftCtrl, true);
+  waylandFeedModifiers(controlMask, 0);
+  tap(evUp);
+  waylandFeedModifiers(0, 0);
+  waylandFeedKey(evLeftCtrl, false);
+  EXPECT_EQ(readKey(), "\xff\x8d");
+  tap(evA);
+  EXPECT_EQ(readKey(), "a");
+  waylandFeedKey(evLeftShift, true);
+  waylandFeedModifiers(shiftMask, 0);
+  EXPECT_EQ(currentMode()->keyState[0x2A], 1);
+  tap(evA);
+  EXPECT_EQ(readKey(), "A");
+  waylandFeedModifiers(0, 0);
+  waylandFeedKey(evLeftShift, false);
+  EXPECT_EQ(currentMode()->keyState[0x2A], 0);
+  bool sawPress = false;
+  while (pollEvent(e)) sawPress |= e.type == KeyPress && e.a == 0x1E;
+  EXPECT_TRUE(sawPress);
+
+  // A French keymap's 2 key types é, code page 437's 0x82.
+  waylandFeedKeymap(keymapText("fr").c_str());
+  tap(evTwo);
+  EXPECT_EQ(readKey(), "\x82");
+
+  // Focus lost clears the key state and says so.
+  waylandFeedKey(evQ, true);
+  EXPECT_EQ(currentMode()->keyState[0x10], 1);
+  waylandFeedFocus(false);
+  EXPECT_EQ(currentMode()->keyState[0x10], 0);
+  bool sawFocusLost = false;
+  while (pollEvent(e)) sawFocusLost |= e.type == WindowLostFocus;
+  EXPECT_TRUE(sawFocusLost);
+
+  // One close key and one WindowClose a request.
+  while (takeKey() != 0) {
+  }
+  waylandFeedClose();
+  EXPECT_EQ(waitKey(), closeKeyCode);
+  EXPECT_EQ(takeKey(), 0);
+  int closes = 0;
+  while (pollEvent(e)) closes += e.type == WindowClose;
+  EXPECT_EQ(closes, 1);
+}
+
+TEST_F(Wayland, HeldKeysRepeatAtTheCompositorsRate) {
+  ASSERT_EQ(openScreenBySize(64, 48, 32, 1, modeflag::noFrame, 0), 0);
+  waylandFeedKeymap(keymapText("us").c_str());
+  waylandFeedFocus(true);
+  while (takeKey() != 0) {
+  }
+  waylandFeedKey(evA, true);
+  std::this_thread::sleep_for(std::chrono::milliseconds(900));  // weston: 400 ms, then 40 a second
+  waylandFeedKey(evA, false);
+  int count = 0;
+  while (int32_t k = takeKey()) count += k == 'a';
+  EXPECT_GE(count, 5);
+  EXPECT_LE(count, 30);
+}
+
+TEST_F(Wayland, ButtonsWheelsAndLeaving) {
+  ASSERT_EQ(openScreenBySize(64, 48, 32, 1, modeflag::noFrame, 0), 0);
+  EventRecord e;
+  waylandFeedPointer(10, 20, 0x110, true, 1000);
+  int32_t x = 0, y = 0, wheel = 0, buttons = 0, clip = 0;
+  const DisplayDriver* d = currentMode()->driver;
+  ASSERT_EQ(d->getMouse(&x, &y, &wheel, &buttons, &clip), 0);
+  EXPECT_EQ(x, 10);
+  EXPECT_EQ(y, 20);
+  EXPECT_EQ(buttons, 1);
+  waylandFeedPointer(10, 20, 0x110, false, 1010);
+  waylandFeedPointer(10, 20, 0x110, true, 1100);  // within the double-click time
+  waylandFeedPointer(10, 20, 0x110, false, 1110);
+  waylandFeedPointer(10, 20, 0x111, true, 2000);
+  d->getMouse(&x, &y, &wheel, &buttons, &clip);
+  EXPECT_EQ(buttons, 2);
+  waylandFeedPointer(10, 20, 0x111, false, 2010);
+  waylandFeedWheel(false, -10);  // up: forward
+  waylandFeedWheel(false, -10);
+  waylandFeedWheel(false, 5);    // half a notch: nothing yet
+  d->getMouse(&x, &y, &wheel, &buttons, &clip);
+  EXPECT_EQ(wheel, 2);
+  bool doubleClick = false;
+  while (pollEvent(e)) doubleClick |= e.type == MouseDoubleClick;
+  EXPECT_TRUE(doubleClick);
+  waylandFeedPointerLeave();
+  bool left = false;
+  while (pollEvent(e)) left |= e.type == MouseExit;
+  EXPECT_TRUE(left);
+}
+
+TEST_F(Wayland, LostCompositorActsAsACloseRequest) {
+  ASSERT_EQ(openScreenBySize(64, 48, 32, 1, modeflag::noFrame, 0), 0);
+  while (takeKey() != 0) {
+  }
+  weston.stop();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!keyWaiting() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(keyWaiting());
+  EXPECT_EQ(waitKey(), closeKeyCode);
+  lockScreen();  // drawing goes on harmlessly
+  unlockScreen(-1, -1);
+  currentMode()->driver->waitVsync();
+  closeScreen();
+}
+
+TEST_F(Wayland, RepeatedModeSetsLeaveNothingBehind) {
+  // The client library keeps a few kilobytes of its own from the first
+  // connections on.
+  for (int i = 0; i < 50; ++i) {
+    ASSERT_EQ(openScreenBySize(80, 60, i % 2 ? 32 : 16, 1, modeflag::noFrame, 0), 0);
+    closeScreen();
+  }
+  const long before = bytesInUse();
+  const char* env = std::getenv("PEL_WAYLAND_CYCLES");
+  const int cycles = env ? std::atoi(env) : 200;
+  for (int i = 0; i < cycles; ++i) {
+    ASSERT_EQ(openScreenBySize(80, 60, i % 2 ? 32 : 16, 1, modeflag::noFrame, 0), 0);
+    closeScreen();
+  }
+  const long after = bytesInUse();
+  EXPECT_LT(after - before, cycles * 16L) << before << " bytes before, " << after << " bytes after";
+}
+
+TEST(WaylandRefusal, WithoutAWaylandDisplayTheNextBackEndIsTried) {
+  unsetenv("WAYLAND_DISPLAY");
+  unsetenv("DISPLAY");
+  unsetenv("KELGFX");
+  EXPECT_NE(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
+  const std::string why = modeSetFailure();
+  EXPECT_NE(why.find("Wayland: no Wayland display"), std::string::npos) << why;
+}
+
+}  // namespace
