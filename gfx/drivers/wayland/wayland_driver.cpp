@@ -438,9 +438,9 @@ const WindowPlatform platformCalls = {
 
 // ---- The window thread -----------------------------------------------------
 
-// Waits for the compositor's events until the next pass is due, and
-// dispatches them under the lock. False when the connection is gone.
-bool waitForEvents() {
+// Waits timeoutMs at most for the compositor's events and dispatches them
+// under the lock. False when the connection is gone.
+bool waitForEvents(int timeoutMs) {
   wl_display* d = win->display;
   while (wl->wl_display_prepare_read(d) != 0) {
     std::lock_guard guard(win->presentation);
@@ -450,9 +450,8 @@ bool waitForEvents() {
     wl->wl_display_cancel_read(d);
     return false;
   }
-  const int repeat = repeatDueIn();
   pollfd p{wl->wl_display_get_fd(d), POLLIN, 0};
-  const int ready = poll(&p, 1, repeat >= 0 && repeat < presentPeriodMs ? repeat : presentPeriodMs);
+  const int ready = poll(&p, 1, timeoutMs);
   if (ready > 0 && (p.revents & POLLIN)) {
     if (wl->wl_display_read_events(d) < 0) return false;
   } else {
@@ -505,14 +504,17 @@ void threadMain() {
       std::this_thread::sleep_for(std::chrono::milliseconds(presentPeriodMs));
       continue;
     }
+    int timeout = presentPeriodMs;
     {
       std::lock_guard guard(win->presentation);
       applyTitle();
       repeatKeys();
       present();
+      const int repeat = repeatDueIn();
+      if (repeat >= 0 && repeat < timeout) timeout = repeat;
     }
     ++passes;
-    if (!waitForEvents()) win->lost = true;
+    if (!waitForEvents(timeout)) win->lost = true;
   }
   std::lock_guard guard(win->presentation);
   exitWindow();
