@@ -8,6 +8,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -204,8 +207,19 @@ void addAlpha(uint8_t* row, int32_t width, const ScreenMode* m, int32_t pageRow)
 
 // XRGB's unused byte set: compositors ignore it, but screenshots and
 // tools that take it for alpha see the picture as it is.
+// As fast as a plain copy; `out` may be `in`.
 void opaqueCopy(uint32_t* out, const uint32_t* in, int32_t count) {
-  for (int32_t x = 0; x < count; ++x) out[x] = in[x] | 0xFF000000u;
+  int32_t x = 0;
+#if defined(__SSE2__)
+  const __m128i opaque = _mm_set1_epi32(static_cast<int32_t>(0xFF000000u));
+  for (; x + 8 <= count; x += 8) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x + 4));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_or_si128(a, opaque));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x + 4), _mm_or_si128(b, opaque));
+  }
+#endif
+  for (; x < count; ++x) out[x] = in[x] | 0xFF000000u;
 }
 
 void frameCallbackDone(void*, wl_callback* callback, uint32_t) {
@@ -625,6 +639,57 @@ void waylandLastDamage(int32_t& first, int32_t& lines) {
   std::lock_guard guard(wayland::win->presentation);
   first = wayland::lastDamage.first;
   lines = wayland::lastDamage.end - wayland::lastDamage.first;
+}
+
+namespace {
+
+// The window thread waits for the lock; this thread reads the events.
+wayland::Buffer* freeBufferNow() {
+  using namespace wayland;
+  for (;;) {
+    for (Buffer& b : win->buffers) {
+      if (!b.busy && b.buffer) return &b;
+    }
+    if (wl->wl_display_roundtrip(win->display) < 0) return nullptr;
+  }
+}
+
+}  // namespace
+
+void waylandPresentNow(int32_t first, int32_t last) {
+  using namespace wayland;
+  ScreenMode* m = currentMode();
+  if (!win || !m || first < 0 || last >= m->height || first > last) return;
+  std::lock_guard guard(win->presentation);
+  if (!win->configured || !freeBufferNow()) return;
+  std::memset(m->dirty + first, 1, static_cast<std::size_t>(last - first + 1));
+  // Timed back to back, as the floor is: no wait for the frame callback.
+  if (win->frame) wl_callback_destroy(win->frame);
+  win->frame = nullptr;
+  present();
+  wl->wl_display_roundtrip(win->display);
+}
+
+void waylandBarePresent() {
+  using namespace wayland;
+  ScreenMode* m = currentMode();
+  if (!win || !m || m->bytesPerPixel != 4) return;
+  std::lock_guard guard(win->presentation);
+  Buffer* b = win->configured ? freeBufferNow() : nullptr;
+  if (!b) return;
+  const auto rowBytes = static_cast<std::size_t>(win->width) * 4;
+  if (win->stride == m->pitch && static_cast<std::size_t>(m->pitch) == rowBytes) {
+    std::memcpy(b->pixels, m->visibleBuffer, rowBytes * static_cast<std::size_t>(win->height));
+  } else {
+    for (int32_t y = 0; y < win->height; ++y)
+      std::memcpy(b->pixels + static_cast<std::size_t>(y) * win->stride, m->visibleBuffer + static_cast<std::size_t>(y) * m->pitch, rowBytes);
+  }
+  wl_surface_attach(win->surface, b->buffer, 0, 0);
+  wl_surface_damage_buffer(win->surface, 0, 0, win->width, win->height);
+  wl_surface_commit(win->surface);
+  b->busy = true;
+  b->stale = {0, m->height};  // no longer what the back end wrote
+  wl->wl_display_roundtrip(win->display);
 }
 
 void waylandFeedClose() {

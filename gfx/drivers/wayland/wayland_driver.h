@@ -19,6 +19,12 @@ int64_t waylandPasses();
 // The buffer rows the last commit damaged in the picture: first and count.
 void waylandLastDamage(int32_t& first, int32_t& lines);
 
+// Benchmarks: rows first..last presented at once and the round trip after;
+// and the floor, a 32-bit page copied whole into a free buffer, attached,
+// damaged, committed and the round trip. Neither waits for a frame callback.
+void waylandPresentNow(int32_t first, int32_t last);
+void waylandBarePresent();
+
 // Tests: the seat's listeners fed with what a compositor would send (the
 // keymap's text, evdev key codes, modifier masks, focus, the pointer in
 // surface coordinates with evdev button codes, wheel axis values).
