@@ -47,6 +47,9 @@ void keymap(void*, wl_keyboard*, uint32_t format, int32_t fd, uint32_t size) {
   }
   munmap(text, size);
   if (win->keymap) win->xkbState = wl->xkb_state_new(win->keymap);
+  // Every keyboard's keymap has Escape on evdev code 1; a virtual
+  // keyboard's may number its keys as it likes.
+  win->evdevLayout = !win->xkbState || wl->xkb_state_key_get_one_sym(win->xkbState, 9) == XKB_KEY_Escape;
 }
 
 int32_t modifierWord() {
@@ -61,15 +64,21 @@ int32_t modifierWord() {
   return m;
 }
 
+// Scan codes name positions on the keyboard; without a keyboard behind the
+// keymap, the US key that gives the symbol stands in.
+x11::PcKey pcKey(uint32_t keycode, uint32_t keysym) {
+  return x11::pcKeyFromKeycode(win->evdevLayout ? keycode : x11::keycodeFromKeysym(keysym));
+}
+
 // One press (or repeat) or release of the key with this evdev code.
 void keyEvent(uint32_t code, bool press) {
   const uint32_t keycode = code + 8;
-  const x11::PcKey pc = x11::pcKeyFromKeycode(keycode);
   uint32_t keysym = 0, character = 0;
   if (win->xkbState) {
     keysym = wl->xkb_state_key_get_one_sym(win->xkbState, keycode);
     character = wl->xkb_state_key_get_utf32(win->xkbState, keycode);
   }
+  const x11::PcKey pc = pcKey(keycode, keysym);
   desktopKey(win->rules, win->keyDown[keycode & 0xFF], press, x11::virtualKeyFromKeysym(keysym), pc.scanCode,
              pc.enhanced, modifierWord(), cp437FromUnicode(character));
 }
@@ -96,7 +105,8 @@ void keyboardEnter(void*, wl_keyboard*, uint32_t, wl_surface* surface, wl_array*
   ScreenMode* m = currentMode();
   const auto* held = static_cast<const uint32_t*>(keys->data);
   for (std::size_t i = 0; m && i < keys->size / sizeof(uint32_t); ++i) {
-    const x11::PcKey pc = x11::pcKeyFromKeycode(held[i] + 8);
+    const uint32_t keycode = held[i] + 8;
+    const x11::PcKey pc = pcKey(keycode, win->xkbState ? wl->xkb_state_key_get_one_sym(win->xkbState, keycode) : 0);
     if (pc.scanCode > 0 && pc.scanCode < 128) m->keyState[pc.scanCode] = 1;
   }
 }

@@ -81,6 +81,7 @@ struct WaylandWindow {
   xkb_context* xkb = nullptr;
   xkb_keymap* keymap = nullptr;
   xkb_state* xkbState = nullptr;
+  bool evdevLayout = true;  // the keymap's key codes are a keyboard's (evdev + 8)
   int32_t repeatRate = 25, repeatDelay = 600;  // per second, milliseconds; rate 0: no repeat
   uint32_t repeatKey = 0;                      // the evdev code repeating, 0 none
   std::chrono::steady_clock::time_point nextRepeat{};

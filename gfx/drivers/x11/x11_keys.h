@@ -16,4 +16,9 @@ PcKey pcKeyFromKeycode(uint32_t keycode);
 // characters), or 0.
 int32_t virtualKeyFromKeysym(unsigned long keysym);
 
+// The X key code (evdev layout) of the US keyboard's key that gives this
+// key symbol, or 0: for keymaps whose key codes follow no keyboard (virtual
+// keyboards that number the keys they type).
+uint32_t keycodeFromKeysym(unsigned long keysym);
+
 }  // namespace pel::x11

@@ -22,12 +22,71 @@
 #include "gfx/input.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"
+#include "private_sway.h"
 #include "private_weston.h"
 #include "runtime/keys.h"
 
 using namespace pel;
 
 namespace {
+
+// Until the window thread has presented what is marked and the compositor
+// has had a frame to show it.
+void settle() {
+  for (int i = 0; i < 3; ++i) {
+    const int64_t passes = waylandPasses();
+    while (waylandPasses() < passes + 2) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    currentMode()->driver->waitVsync();
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+}
+
+void fill(uint32_t seed) {
+  ScreenMode* m = currentMode();
+  std::mt19937 random(seed);
+  lockScreen();
+  for (int y = 0; y < m->height; ++y) {
+    for (int i = 0; i < m->width * m->bytesPerPixel; ++i) m->visibleBuffer[y * m->pitch + i] = static_cast<uint8_t>(random());
+  }
+  unlockScreen(-1, -1);
+}
+
+// Where the surface's corner lies in the screenshot: the first place whose
+// top row shows the page's top row.
+bool locate(const pellucet::Image& shot, int pictureW, int pictureH, int& left, int& top,
+                   uint32_t (*expected)(int x, int y)) {
+  for (top = 0; top + pictureH <= shot.height(); ++top) {
+    for (left = 0; left + pictureW <= shot.width(); ++left) {
+      int x = 0;
+      while (x < pictureW && (shot.pixel(left + x, top) & 0xFFFFFF) == expected(x, 0)) ++x;
+      if (x == pictureW) return true;
+    }
+  }
+  return false;
+}
+
+// Pixels of a picture shown at (left, top) that differ from what it
+// should show.
+int wrongPixels(const pellucet::Image& shot, int left, int top, int pictureW, int pictureH,
+                       uint32_t (*expected)(int x, int y)) {
+  int wrong = 0;
+  for (int y = 0; y < pictureH; ++y) {
+    for (int x = 0; x < pictureW; ++x) wrong += (shot.pixel(left + x, top + y) & 0xFFFFFF) != expected(x, y);
+  }
+  return wrong;
+}
+
+// The page as shown at its own size, and scaled to the picture's size.
+uint32_t pagePixel(int x, int y) {
+  const ScreenMode* m = currentMode();
+  return convertedAs(m, x, y / m->scanlineRepeat);
+}
+int shownW = 0, shownH = 0;
+uint32_t scaledPixel(int x, int y) {
+  const ScreenMode* m = currentMode();
+  return convertedAs(m, x * m->width / shownW, y * m->height / shownH);
+}
+
 
 class Wayland : public ::testing::Test {
  protected:
@@ -40,63 +99,6 @@ class Wayland : public ::testing::Test {
     closeScreen();
     requestWindowScale({});
     weston.stop();
-  }
-
-  // Until the window thread has presented what is marked and the compositor
-  // has had a frame to show it.
-  static void settle() {
-    for (int i = 0; i < 3; ++i) {
-      const int64_t passes = waylandPasses();
-      while (waylandPasses() < passes + 2) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      currentMode()->driver->waitVsync();
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  }
-
-  static void fill(uint32_t seed) {
-    ScreenMode* m = currentMode();
-    std::mt19937 random(seed);
-    lockScreen();
-    for (int y = 0; y < m->height; ++y) {
-      for (int i = 0; i < m->width * m->bytesPerPixel; ++i) m->visibleBuffer[y * m->pitch + i] = static_cast<uint8_t>(random());
-    }
-    unlockScreen(-1, -1);
-  }
-
-  // Where the surface's corner lies in the screenshot: the first place whose
-  // top row shows the page's top row.
-  static bool locate(const pellucet::Image& shot, int pictureW, int pictureH, int& left, int& top,
-                     uint32_t (*expected)(int x, int y)) {
-    for (top = 0; top + pictureH <= shot.height(); ++top) {
-      for (left = 0; left + pictureW <= shot.width(); ++left) {
-        int x = 0;
-        while (x < pictureW && (shot.pixel(left + x, top) & 0xFFFFFF) == expected(x, 0)) ++x;
-        if (x == pictureW) return true;
-      }
-    }
-    return false;
-  }
-
-  // Pixels of a picture shown at (left, top) that differ from what it
-  // should show.
-  static int wrongPixels(const pellucet::Image& shot, int left, int top, int pictureW, int pictureH,
-                         uint32_t (*expected)(int x, int y)) {
-    int wrong = 0;
-    for (int y = 0; y < pictureH; ++y) {
-      for (int x = 0; x < pictureW; ++x) wrong += (shot.pixel(left + x, top + y) & 0xFFFFFF) != expected(x, y);
-    }
-    return wrong;
-  }
-
-  // The page as shown at its own size, and scaled to the picture's size.
-  static uint32_t pagePixel(int x, int y) {
-    const ScreenMode* m = currentMode();
-    return convertedAs(m, x, y / m->scanlineRepeat);
-  }
-  static inline int shownW = 0, shownH = 0;
-  static uint32_t scaledPixel(int x, int y) {
-    const ScreenMode* m = currentMode();
-    return convertedAs(m, x * m->width / shownW, y * m->height / shownH);
   }
 
   PrivateWeston weston;
@@ -344,6 +346,113 @@ TEST_F(Wayland, RepeatedModeSetsLeaveNothingBehind) {
   }
   const long after = bytesInUse();
   EXPECT_LT(after - before, cycles * 16L) << before << " bytes before, " << after << " bytes after";
+}
+
+// A wlroots compositor: frames drawn by the compositor, and keys typed on a
+// virtual keyboard, each with a keymap of its own.
+class Sway : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::system("command -v sway grim wtype swaymsg >/dev/null 2>&1") != 0) GTEST_SKIP() << "no sway, grim or wtype";
+    ASSERT_TRUE(sway.start()) << "sway did not start";
+    unsetenv("DISPLAY");
+    setenv("KELGFX", "Wayland", 1);
+  }
+  void TearDown() override {
+    closeScreen();
+    sway.stop();
+  }
+  // Each wtype is a new virtual keyboard, whose first key is pressed before
+  // the client has the keyboard (it arrives as held at the focus): a Shift
+  // goes first.
+  void type(const std::string& arguments) {
+    ASSERT_EQ(std::system(sway.tool("wtype -k Shift_L -s 100 " + arguments).c_str()), 0) << arguments;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (!keyWaiting() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  PrivateSway sway;
+};
+
+TEST_F(Sway, AFramedWindowGetsTheCompositorsFrameAndShowsThePage) {
+  ASSERT_EQ(openScreenBySize(160, 100, 32, 1, 0, 0), 0);
+  ASSERT_STREQ(currentMode()->driver->name, "Wayland");
+  fill(11);
+  settle();
+  // A fixed-size window floats, with a title bar the compositor draws.
+  const std::string tree = sway.tree();
+  EXPECT_NE(tree.find("\"app_id\": \"pellucet\""), std::string::npos) << tree;
+  EXPECT_NE(tree.find("\"border\": \"normal\""), std::string::npos) << tree;
+  const pellucet::Image shot = sway.screenshot();
+  ASSERT_TRUE(shot);
+  int left = 0, top = 0;
+  ASSERT_TRUE(locate(shot, 160, 100, left, top, pagePixel));
+  EXPECT_EQ(wrongPixels(shot, left, top, 160, 100, pagePixel), 0);
+  // Frameless: the compositor draws none.
+  closeScreen();
+  ASSERT_EQ(openScreenBySize(160, 100, 32, 1, modeflag::noFrame, 0), 0);
+  settle();
+  const std::string bare = sway.tree();
+  EXPECT_EQ(bare.find("\"border\": \"normal\""), std::string::npos) << bare;
+}
+
+TEST_F(Sway, KeysTypedOnAVirtualKeyboard) {
+  ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
+  settle();
+  type("-k Escape");
+  EXPECT_EQ(readKey(), "\x1b");
+  type("-k F1");
+  EXPECT_EQ(readKey(), "\xff;");
+  type("-M ctrl -k Up -m ctrl");
+  EXPECT_EQ(readKey(), "\xff\x8d");
+  type("\xc3\xa9");  // é
+  EXPECT_EQ(readKey(), "\x82");
+  type("a");
+  EXPECT_EQ(readKey(), "a");
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr auto demoEndsWithin = std::chrono::seconds(3);
+#else
+constexpr auto demoEndsWithin = std::chrono::seconds(1);
+#endif
+
+TEST_F(Sway, TheDemoShowsItsDiscsAndEndsOnAKey) {
+  const pid_t demo = fork();
+  if (demo == 0) {
+    setenv("KELGFX", "Wayland", 1);
+    execl(PEL_DEMO_BINARY, "pellucet", nullptr);
+    _exit(127);
+  }
+  // The discs light most of the screen's middle once the first frames are up.
+  int green = 0;
+  for (int tries = 0; tries < 100 && green <= 40000; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const pellucet::Image shot = sway.screenshot();
+    green = 0;
+    for (int y = 0; y < shot.height(); y += 2) {
+      for (int x = 0; x < shot.width(); x += 2) {
+        const uint32_t p = shot.pixel(x, y) & 0xFFFFFF;
+        green += (p & 0xFF00FF) == 0 && (p & 0xFF00) != 0;
+      }
+    }
+  }
+  EXPECT_GT(green, 40000);
+  EXPECT_NE(sway.tree().find("Pellucet v0.50 by Ixo"), std::string::npos);
+  ASSERT_EQ(std::system(sway.tool("wtype -k Shift_L -s 100 -k q").c_str()), 0);
+  const auto pressed = std::chrono::steady_clock::now();
+  int status = -1;
+  pid_t ended = 0;
+  while (!ended && std::chrono::steady_clock::now() - pressed < std::chrono::seconds(5)) {
+    ended = waitpid(demo, &status, WNOHANG);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (!ended) {
+    kill(demo, SIGKILL);
+    waitpid(demo, &status, 0);
+  }
+  ASSERT_TRUE(ended) << "the demo did not end on a key";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - pressed, demoEndsWithin);
 }
 
 TEST(WaylandRefusal, WithoutAWaylandDisplayTheNextBackEndIsTried) {
