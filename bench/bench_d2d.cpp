@@ -23,10 +23,6 @@ using namespace pel;
 
 namespace {
 
-void fill(ScreenMode* m) {
-  for (int i = 0; i < m->width * m->height; ++i) reinterpret_cast<uint32_t*>(m->visibleBuffer)[i] = 0x10203 * (i & 0xFF);
-}
-
 // The whole frame against its floor and a one-row band against the whole
 // frame, for the screen that is open, under the two names given.
 void frameAndBand(const char* frameName, const char* bandName, int32_t height, int repetitions) {
@@ -59,15 +55,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "bench_d2d: the Direct2D back end did not open\n");
     return 1;
   }
-  fill(currentMode());
+  bench::fillPattern(currentMode());
   std::printf("%-44s %12s %-6s (median of %d)\n", "measure", "time", "", repetitions);
   frameAndBand("frame", "band", 600, repetitions);
   closeScreen();
-  requestWindowScale({3, false});
-  const int32_t zoomed = openScreenBySize(320, 200, 32, 1, 0, 0);
-  requestWindowScale({});
-  if (zoomed == 0) {
-    fill(currentMode());
+  if (bench::openZoomed()) {
     frameAndBand("zoom3", "zoom3band", 200, repetitions);
     closeScreen();
   } else {

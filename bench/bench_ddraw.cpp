@@ -71,17 +71,9 @@ void floorScaled(const ScreenMode* m, HWND window, bool stretched) {
   win32::unlock();
 }
 
-void fill(ScreenMode* m) {
-  for (int i = 0; i < m->width * m->height; ++i) reinterpret_cast<uint32_t*>(m->visibleBuffer)[i] = 0x10203 * (i & 0xFF);
-}
-
 bool zoomed(int repetitions) {
-  requestWindowScale({3, false});
-  const int32_t opened = openScreenBySize(320, 200, 32, 1, 0, 0);
-  requestWindowScale({});
-  if (opened != 0 || !ddrawPrimarySurface() || !ddrawWorkSurface()) return false;
+  if (!bench::openZoomed() || !ddrawPrimarySurface() || !ddrawWorkSurface()) return false;
   ScreenMode* m = currentMode();
-  fill(m);
   HWND window = win32::windowHandle();
   std::vector<double> floors, frames, stretched, bands;
   for (int r = 0; r < repetitions; ++r) {
@@ -111,7 +103,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   ScreenMode* m = currentMode();
-  fill(m);
+  bench::fillPattern(m);
   HWND window = win32::windowHandle();
   const Blitter blitter = win32::windowState.blitter;
   if (!ddrawPrimarySurface() || !ddrawWorkSurface() || !blitter) {

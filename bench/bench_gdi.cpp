@@ -70,19 +70,11 @@ void stretchedPage(HWND window, const ScreenMode* m) {
   ReleaseDC(window, device);
 }
 
-void fill(ScreenMode* m) {
-  for (int i = 0; i < m->width * m->height; ++i) reinterpret_cast<uint32_t*>(m->visibleBuffer)[i] = 0x10203 * (i & 0xFF);
-}
-
 // A 320 x 200 page at zoom 3: the whole scaled frame against its floor, and
 // a one-row band against the whole scaled frame.
 bool zoomed(int repetitions) {
-  requestWindowScale({3, false});
-  const int32_t opened = openScreenBySize(320, 200, 32, 1, 0, 0);
-  requestWindowScale({});
-  if (opened != 0) return false;
+  if (!bench::openZoomed()) return false;
   ScreenMode* m = currentMode();
-  fill(m);
   HWND window = win32::windowHandle();
   const PictureRect r = win32::windowState.picture;
   std::vector<uint32_t> picture(static_cast<std::size_t>(r.width) * static_cast<std::size_t>(r.height), 0x336699);
@@ -118,7 +110,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   ScreenMode* m = currentMode();
-  fill(m);
+  bench::fillPattern(m);
   HWND window = win32::windowHandle();
 
   std::printf("%-40s %12s %-6s (median of %d)\n", "measure", "time", "", repetitions);

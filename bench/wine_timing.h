@@ -14,6 +14,7 @@
 
 #include "demo/disc.h"
 #include "demo/pellucet.h"
+#include "gfx/drivers/window_scale.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"
 #include "runtime/clock.h"
@@ -52,6 +53,22 @@ inline double timePerCall(const std::function<void()>& call, int repetitions) {
 // Times in seconds, printed in milliseconds with the speed relative to the baseline.
 inline void report(const char* name, double baseline, double measured) {
   std::printf("%-44s %12.4f ms     speed ratio %6.3f\n", name, measured * 1e3, baseline / measured);
+}
+
+// A 32-bit page's pixels in a pattern that repeats every 256.
+inline void fillPattern(ScreenMode* m) {
+  for (int i = 0; i < m->width * m->height; ++i) reinterpret_cast<uint32_t*>(m->visibleBuffer)[i] = 0x10203 * (i & 0xFF);
+}
+
+// A 320 x 200 32-bit screen in a window at zoom 3, filled; false when it did
+// not open.
+inline bool openZoomed() {
+  requestWindowScale({3, false});
+  const int32_t opened = openScreenBySize(320, 200, 32, 1, 0, 0);
+  requestWindowScale({});
+  if (opened != 0) return false;
+  fillPattern(currentMode());
+  return true;
 }
 
 inline double demoClock() { return timerSeconds(); }
