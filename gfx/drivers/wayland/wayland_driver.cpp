@@ -222,6 +222,37 @@ void opaqueCopy(uint32_t* out, const uint32_t* in, int32_t count) {
   for (; x < count; ++x) out[x] = in[x] | 0xFF000000u;
 }
 
+// Shaped windows take the pointer only on their opaque pixels: the runs of
+// them, row by row, as the input region.
+void findOpaqueRuns(const uint32_t* row, int32_t y) {
+  win->opaqueRuns.resize(static_cast<std::size_t>(win->height));
+  auto& runs = win->opaqueRuns[static_cast<std::size_t>(y)];
+  runs.clear();
+  for (int32_t x = 0; x < win->width;) {
+    while (x < win->width && !(row[x] >> 24)) ++x;
+    const int32_t start = x;
+    while (x < win->width && (row[x] >> 24)) ++x;
+    if (x > start) runs.push_back({start, x});
+  }
+}
+
+void setInputRegion() {
+  wl_region* region = wl_compositor_create_region(win->compositor);
+  const auto& rows = win->opaqueRuns;
+  for (std::size_t y = 0; y < rows.size();) {
+    // Rows alike go in as one rectangle a run.
+    std::size_t end = y + 1;
+    while (end < rows.size() && rows[end] == rows[y]) ++end;
+    for (const auto& [from, to] : rows[y]) {
+      wl_region_add(region, win->picture.x + from, win->picture.y + static_cast<int32_t>(y), to - from,
+                    static_cast<int32_t>(end - y));
+    }
+    y = end;
+  }
+  wl_surface_set_input_region(win->surface, region);
+  wl_region_destroy(region);
+}
+
 void frameCallbackDone(void*, wl_callback* callback, uint32_t) {
   wl_callback_destroy(callback);
   if (win->frame == callback) win->frame = nullptr;
@@ -299,6 +330,10 @@ void present() {
       } else {
         opaqueCopy(out(y), out(y), win->width);
       }
+    }
+    if (win->argb) {
+      for (int32_t y = damaged.first; y < damaged.end; ++y) findOpaqueRuns(out(y), y);
+      setInputRegion();
     }
   }
   std::memset(m->dirty, 0, static_cast<std::size_t>(m->height));
@@ -396,11 +431,6 @@ bool initWindow(void* = nullptr) {
                                                                  : ZXDG_TOPLEVEL_DECORATION_V1_MODE_CLIENT_SIDE);
   }
   if (full) xdg_toplevel_set_fullscreen(win->toplevel, win->output);
-  if (win->argb) {
-    // Input goes through the opaque pixels only where the compositor sees
-    // them; the whole window takes it here, as the picture is all there is.
-    wl_surface_set_opaque_region(win->surface, nullptr);
-  }
   wl_surface_commit(win->surface);
   // The first configure, which the first buffer must follow.
   while (!win->configured) {
@@ -421,6 +451,7 @@ void exitWindow(void* = nullptr) {
   destroyProxy(win->surface, wl_surface_destroy);
   destroyBuffers();
   win->scaler.reset();
+  win->opaqueRuns.clear();
   win->configured = false;
   std::memset(win->keyDown, 0, sizeof win->keyDown);
   win->repeatKey = 0;

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "gfx/blit.h"
@@ -71,6 +72,7 @@ struct WaylandWindow {
   Buffer buffers[bufferCount];
   int32_t bufferW = 0, bufferH = 0, stride = 0;
   bool argb = false;  // shaped windows: the colour key transparent
+  std::vector<std::vector<std::pair<int32_t, int32_t>>> opaqueRuns;  // shaped: [from, to) by surface row
   Blitter blitter = nullptr;
   std::vector<uint8_t> converted;  // pages of other depths at the page's size, before scaling
   PictureScaler scaler;

@@ -159,6 +159,37 @@ TEST_F(Wayland, FullScreenScalesThePictureWithBars) {
   EXPECT_EQ(bar, 0);
 }
 
+// The colour key (magenta above 8 bits, index 0 at 8) shows what is under
+// the window: the black desktop.
+uint32_t shapedPixel(int x, int y) { return x < 40 ? 0 : pagePixel(x, y); }
+
+TEST_F(Wayland, ShapedWindowsCutOutTheColourKey) {
+  for (int32_t depth : {32, 8}) {
+    ASSERT_EQ(openScreenBySize(160, 100, depth, 1, modeflag::shaped, 0), 0);
+    ScreenMode* m = currentMode();
+    fill(static_cast<uint32_t>(depth) + 20);
+    lockScreen();
+    for (int y = 0; y < 100; ++y) {
+      for (int x = 0; x < 160; ++x) {
+        uint8_t* p = m->visibleBuffer + y * m->pitch + x * m->bytesPerPixel;
+        if (depth == 32) {
+          const uint32_t key = x < 40 ? 0xFF00FF : (reinterpret_cast<uint32_t*>(p)[0] & 0xFFFFFF) == 0xFF00FF ? 0x123456 : 0;
+          if (key) reinterpret_cast<uint32_t*>(p)[0] = key;
+        } else if (x < 40 || *p == 0) {
+          *p = x < 40 ? 0 : 1;
+        }
+      }
+    }
+    unlockScreen(-1, -1);
+    settle();
+    const pellucet::Image shot = weston.screenshot();
+    int left = 0, top = 0;
+    ASSERT_TRUE(locate(shot, 160, 100, left, top, shapedPixel)) << depth;
+    EXPECT_EQ(wrongPixels(shot, left, top, 160, 100, shapedPixel), 0) << depth;
+    closeScreen();
+  }
+}
+
 TEST_F(Wayland, ZoomedWindowsScaleThePage) {
   requestWindowScale({3, false});
   ASSERT_EQ(openScreenBySize(160, 100, 16, 1, modeflag::noFrame, 0), 0);
