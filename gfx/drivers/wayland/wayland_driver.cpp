@@ -723,6 +723,12 @@ void waylandBarePresent() {
   wl->wl_display_roundtrip(win->display);
 }
 
+void waylandSurfaceSize(int32_t& width, int32_t& height) {
+  std::lock_guard guard(wayland::win->presentation);
+  width = wayland::win->windowW;
+  height = wayland::win->windowH;
+}
+
 void waylandFeedClose() {
   std::lock_guard guard(wayland::win->presentation);
   wayland::toplevelListener.close(nullptr, wayland::win->toplevel);

@@ -35,6 +35,8 @@ void waylandFeedFocus(bool gained);
 void waylandFeedPointer(double x, double y, uint32_t button, bool pressed, uint32_t time);
 void waylandFeedWheel(bool horizontal, double value);
 void waylandFeedPointerLeave();
+// Tests: the surface's size as the compositor configured it.
+void waylandSurfaceSize(int32_t& width, int32_t& height);
 // Tests: the compositor's close request.
 void waylandFeedClose();
 

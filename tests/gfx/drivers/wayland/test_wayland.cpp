@@ -426,6 +426,36 @@ TEST_F(Sway, AFramedWindowGetsTheCompositorsFrameAndShowsThePage) {
   EXPECT_EQ(bare.find("\"border\": \"normal\""), std::string::npos) << bare;
 }
 
+// A resizable window is tiled over the output: the picture follows the size
+// the compositor gives, keeping its shape, with bars.
+TEST_F(Sway, ResizableWindowsTakeTheTilesSizeAndKeepTheShape) {
+  requestWindowScale({1, true});
+  ASSERT_EQ(openScreenBySize(160, 100, 32, 1, 0, 0), 0);
+  requestWindowScale({});
+  fill(12);
+  settle();
+  int32_t w = 0, h = 0;
+  waylandSurfaceSize(w, h);
+  EXPECT_GT(w, 500);
+  EXPECT_GT(h, 500);
+  const PictureRect r = centredPicture(w, h, 160, 100);
+  shownW = r.width;
+  shownH = r.height;
+  const pellucet::Image shot = sway.screenshot();
+  int left = 0, top = 0;
+  ASSERT_TRUE(locate(shot, r.width, r.height, left, top, scaledPixel)) << w << " x " << h;
+  EXPECT_EQ(wrongPixels(shot, left, top, r.width, r.height, scaledPixel), 0);
+  // The bars around it are black.
+  int bars = 0;
+  for (int y = top - r.y; y < top - r.y + h; ++y) {
+    for (int x = left - r.x; x < left - r.x + w; ++x) {
+      const bool inside = x >= left && x < left + r.width && y >= top && y < top + r.height;
+      if (!inside) bars += (shot.pixel(x, y) & 0xFFFFFF) != 0;
+    }
+  }
+  EXPECT_EQ(bars, 0);
+}
+
 TEST_F(Sway, KeysTypedOnAVirtualKeyboard) {
   ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
   settle();
