@@ -107,6 +107,10 @@ void destroyProxy(T*& proxy, void (*destroy)(T*)) {
 
 void disconnect() {
   if (!win->display) return;
+#ifdef PEL_HAVE_LIBDECOR
+  if (win->decor) decorLibrary()->libdecor_unref(win->decor);
+  win->decor = nullptr;
+#endif
   releaseInput();
   destroyProxy(win->decorations, zxdg_decoration_manager_v1_destroy);
   destroyProxy(win->wmBase, xdg_wm_base_destroy);
@@ -396,6 +400,82 @@ void surfaceConfigure(void*, xdg_surface* surface, uint32_t serial) {
 }
 const xdg_surface_listener xdgSurfaceListener = {.configure = surfaceConfigure};
 
+// The first configure, which the first buffer must follow.
+bool firstConfigure() {
+  while (!win->configured) {
+    if (wl->wl_display_roundtrip(win->display) < 0) return false;
+  }
+  markAllRows();
+  present();
+  wl->wl_display_flush(win->display);
+  return true;
+}
+
+// A framed window where the compositor draws no frames: libdecor draws them.
+#ifdef PEL_HAVE_LIBDECOR
+bool drawsFrames() {
+  const int32_t flags = win->rules.modeFlags;
+  const bool framed = !(flags & (modeflag::fullScreen | modeflag::noFrame | modeflag::shaped));
+  return framed && !win->decorations && decorLibrary();
+}
+
+void decorConfigure(libdecor_frame* frame, libdecor_configuration* configuration, void*) {
+  const Decor* d = decorLibrary();
+  int32_t w = win->width * win->zoom, h = win->height * win->zoom;
+  int asked = 0, askedH = 0;
+  if (win->scale.resizable && d->libdecor_configuration_get_content_size(configuration, frame, &asked, &askedH) &&
+      asked > 0 && askedH > 0) {
+    w = asked;
+    h = askedH;
+  }
+  libdecor_state* state = d->libdecor_state_new(w, h);
+  d->libdecor_frame_commit(frame, state, configuration);
+  d->libdecor_state_free(state);
+  if (!win->configured || w != win->windowW || h != win->windowH) placePicture(w, h);
+  win->configured = true;
+}
+
+// Their reserved entries stay empty.
+libdecor_interface decorInterface = [] {
+  libdecor_interface i{};
+  i.error = [](libdecor*, libdecor_error, const char*) {};
+  return i;
+}();
+libdecor_frame_interface decorFrameInterface = [] {
+  libdecor_frame_interface i{};
+  i.configure = decorConfigure;
+  i.close = [](libdecor_frame*, void*) { closeRequest(win->rules); };
+  i.commit = [](libdecor_frame*, void*) { wl_surface_commit(win->surface); };
+  i.dismiss_popup = [](libdecor_frame*, const char*, void*) {};
+  return i;
+}();
+
+bool initDecoratedWindow() {
+  const Decor* d = decorLibrary();
+  if (!win->decor) win->decor = d->libdecor_new(win->display, &decorInterface);
+  if (!win->decor) return false;
+  win->decorFrame = d->libdecor_decorate(win->decor, win->surface, &decorFrameInterface, nullptr);
+  if (!win->decorFrame) return false;
+  {
+    std::lock_guard guard(win->titleLock);
+    d->libdecor_frame_set_title(win->decorFrame, win->title.c_str());
+  }
+  d->libdecor_frame_set_app_id(win->decorFrame, "pellucet");
+  if (!win->scale.resizable) {
+    const int32_t w = win->width * win->zoom, h = win->height * win->zoom;
+    d->libdecor_frame_set_min_content_size(win->decorFrame, w, h);
+    d->libdecor_frame_set_max_content_size(win->decorFrame, w, h);
+    d->libdecor_frame_unset_capabilities(win->decorFrame,
+                                         static_cast<libdecor_capabilities>(LIBDECOR_ACTION_RESIZE | LIBDECOR_ACTION_FULLSCREEN));
+  }
+  d->libdecor_frame_map(win->decorFrame);
+  return firstConfigure();
+}
+#else
+bool drawsFrames() { return false; }
+bool initDecoratedWindow() { return false; }
+#endif
+
 bool initWindow(void* = nullptr) {
   const int32_t flags = win->rules.modeFlags;
   const bool full = flags & modeflag::fullScreen;
@@ -408,6 +488,7 @@ bool initWindow(void* = nullptr) {
   }
   win->configured = false;
   win->surface = wl_compositor_create_surface(win->compositor);
+  if (drawsFrames()) return initDecoratedWindow();
   win->xdgSurface = xdg_wm_base_get_xdg_surface(win->wmBase, win->surface);
   xdg_surface_add_listener(win->xdgSurface, &xdgSurfaceListener, nullptr);
   win->toplevel = xdg_surface_get_toplevel(win->xdgSurface);
@@ -432,19 +513,16 @@ bool initWindow(void* = nullptr) {
   }
   if (full) xdg_toplevel_set_fullscreen(win->toplevel, win->output);
   wl_surface_commit(win->surface);
-  // The first configure, which the first buffer must follow.
-  while (!win->configured) {
-    if (wl->wl_display_roundtrip(win->display) < 0) return false;
-  }
-  markAllRows();
-  present();
-  wl->wl_display_flush(win->display);
-  return true;
+  return firstConfigure();
 }
 
 void exitWindow(void* = nullptr) {
   if (win->frame) wl_callback_destroy(win->frame);
   win->frame = nullptr;
+#ifdef PEL_HAVE_LIBDECOR
+  if (win->decorFrame) decorLibrary()->libdecor_frame_unref(win->decorFrame);
+  win->decorFrame = nullptr;
+#endif
   destroyProxy(win->decoration, zxdg_toplevel_decoration_v1_destroy);
   destroyProxy(win->toplevel, xdg_toplevel_destroy);
   destroyProxy(win->xdgSurface, xdg_surface_destroy);
@@ -462,6 +540,9 @@ void exitWindow(void* = nullptr) {
 void applyTitle() {
   std::lock_guard guard(win->titleLock);
   if (win->titleChanged && win->toplevel) xdg_toplevel_set_title(win->toplevel, win->pendingTitle.c_str());
+#ifdef PEL_HAVE_LIBDECOR
+  if (win->titleChanged && win->decorFrame) decorLibrary()->libdecor_frame_set_title(win->decorFrame, win->pendingTitle.c_str());
+#endif
   win->title = win->pendingTitle;
   win->titleChanged = false;
 }
@@ -507,13 +588,14 @@ bool waitForEvents(int timeoutMs) {
   return wl->wl_display_dispatch_pending(d) >= 0;
 }
 
-// A framed window where the compositor offers no frames is left to the X11
-// back end, whose windows XWayland frames, when an X display is there.
+// A framed window where neither the compositor nor libdecor draws frames is
+// left to the X11 back end, whose windows XWayland frames, when an X display
+// is there.
 bool unframed() {
   const int32_t flags = win->rules.modeFlags;
   const bool framed = !(flags & (modeflag::fullScreen | modeflag::noFrame | modeflag::shaped));
   const char* x = std::getenv("DISPLAY");
-  return framed && !win->decorations && x && *x;
+  return framed && !win->decorations && !drawsFrames() && x && *x;
 }
 
 void threadMain() {

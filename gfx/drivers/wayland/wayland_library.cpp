@@ -43,4 +43,17 @@ const Library* library() {
   return ok ? &loaded : nullptr;
 }
 
+#ifdef PEL_HAVE_LIBDECOR
+const Decor* decorLibrary() {
+  static Decor loaded;
+  static const bool ok = [] {
+    void* handle = dlopen("libdecor-0.so.0", RTLD_NOW | RTLD_LOCAL);
+#define PEL_DECOR_FIND(name) &&find(handle, #name, loaded.name)
+    return handle PEL_DECOR_ENTRIES(PEL_DECOR_FIND);
+#undef PEL_DECOR_FIND
+  }();
+  return ok ? &loaded : nullptr;
+}
+#endif
+
 }  // namespace pel::wayland

@@ -1,8 +1,9 @@
 // libwayland-client and libxkbcommon, looked up when the back end first
 // opens rather than linked, so that programs start where they are missing
-// (the back end then refuses and mode setting moves on). The protocol's
-// inline requests call the client library through this table: include this
-// header before any protocol header.
+// (the back end then refuses and mode setting moves on); libdecor, which
+// draws window frames where the compositor draws none, is optional. The
+// protocol's inline requests call the client library through this table:
+// include this header before any protocol header.
 #pragma once
 
 #include <wayland-client-core.h>
@@ -43,3 +44,26 @@ extern const Library* wl;
 #define wl_proxy_get_version (pel::wayland::wl->wl_proxy_get_version)
 #define wl_proxy_marshal_flags (pel::wayland::wl->wl_proxy_marshal_flags)
 #define wl_proxy_set_user_data (pel::wayland::wl->wl_proxy_set_user_data)
+
+#ifdef PEL_HAVE_LIBDECOR
+#include <libdecor.h>
+
+#define PEL_DECOR_ENTRIES(X)                                                                                         \
+  X(libdecor_new) X(libdecor_unref) X(libdecor_decorate) X(libdecor_frame_unref) X(libdecor_frame_set_title)         \
+  X(libdecor_frame_set_app_id) X(libdecor_frame_set_min_content_size) X(libdecor_frame_set_max_content_size)         \
+  X(libdecor_frame_unset_capabilities) X(libdecor_frame_map) X(libdecor_frame_commit) X(libdecor_state_new)          \
+  X(libdecor_state_free) X(libdecor_configuration_get_content_size) X(libdecor_dispatch)
+
+namespace pel::wayland {
+
+struct Decor {
+#define PEL_DECOR_POINTER(name) decltype(&::name) name = nullptr;
+  PEL_DECOR_ENTRIES(PEL_DECOR_POINTER)
+#undef PEL_DECOR_POINTER
+};
+
+// libdecor with every entry, loaded on the first call; null without it.
+const Decor* decorLibrary();
+
+}  // namespace pel::wayland
+#endif

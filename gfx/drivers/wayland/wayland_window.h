@@ -53,6 +53,10 @@ struct WaylandWindow {
   xdg_surface* xdgSurface = nullptr;
   xdg_toplevel* toplevel = nullptr;
   zxdg_toplevel_decoration_v1* decoration = nullptr;
+#ifdef PEL_HAVE_LIBDECOR
+  libdecor* decor = nullptr;             // window frames drawn here, made when a window first needs one
+  libdecor_frame* decorFrame = nullptr;  // the window's frame; it owns the xdg objects then
+#endif
   wl_callback* frame = nullptr;  // the frame callback of the last commit, until done
   bool configured = false;       // the first configure arrived and was acknowledged
   int32_t askedW = 0, askedH = 0;  // the size the last configure asked for (0: ours to choose)

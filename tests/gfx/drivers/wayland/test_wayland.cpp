@@ -6,6 +6,7 @@
 
 #include <pellucet/pellucet.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <random>
@@ -117,6 +118,25 @@ TEST_F(Wayland, PagesReachTheCompositorExactlyAtEachDepth) {
     EXPECT_EQ(wrongPixels(shot, left, top, 160, 100, pagePixel), 0) << depth << " bits";
     closeScreen();
   }
+}
+
+// Weston draws no frames: libdecor draws the title bar above the picture.
+TEST_F(Wayland, FramedWindowsGetAFrameDrawnForThem) {
+  ASSERT_EQ(openScreenBySize(160, 100, 32, 1, 0, 0), 0);
+  ASSERT_STREQ(currentMode()->driver->name, "Wayland");
+  fill(4);
+  settle();
+  const pellucet::Image shot = weston.screenshot();
+  int left = 0, top = 0;
+  ASSERT_TRUE(locate(shot, 160, 100, left, top, pagePixel));
+  EXPECT_EQ(wrongPixels(shot, left, top, 160, 100, pagePixel), 0);
+#ifdef PEL_HAVE_LIBDECOR
+  int lit = 0;
+  for (int y = std::max(top - 10, 0); y < top; ++y) {
+    for (int x = left; x < left + 160; ++x) lit += (shot.pixel(x, y) & 0xFFFFFF) != 0;
+  }
+  EXPECT_GT(lit, 800) << "no title bar above the picture";
+#endif
 }
 
 // A one-row change damages that row alone, and the other buffer catches up
