@@ -254,7 +254,8 @@ std::string keymapText(const char* layout) {
 
 constexpr uint32_t evEsc = 1, evTwo = 3, evA = 30, evLeftShift = 42, evLeftCtrl = 29, evF1 = 59, evUp = 103,
                    evQ = 16;
-constexpr uint32_t shiftMask = 1, controlMask = 4;
+constexpr uint32_t evLeftAlt = 56, evEnter = 28;
+constexpr uint32_t shiftMask = 1, controlMask = 4, altMask = 8;
 
 TEST_F(Wayland, KeysCharactersFocusAndTheCloseRequest) {
   ASSERT_EQ(openScreenBySize(64, 48, 32, 1, modeflag::noFrame, 0), 0);
@@ -318,6 +319,41 @@ TEST_F(Wayland, KeysCharactersFocusAndTheCloseRequest) {
   int closes = 0;
   while (pollEvent(e)) closes += e.type == WindowClose;
   EXPECT_EQ(closes, 1);
+}
+
+// Alt+Enter rebuilds the window in full screen over the output and back.
+TEST_F(Wayland, AltEnterTogglesFullScreenAndBack) {
+  ASSERT_EQ(openScreenBySize(160, 100, 32, 1, modeflag::noFrame, 0), 0);
+  waylandFeedKeymap(keymapText("us").c_str());
+  waylandFeedFocus(true);
+  auto altEnter = [] {
+    waylandFeedKey(evLeftAlt, true);
+    waylandFeedModifiers(altMask, 0);
+    waylandFeedKey(evEnter, true);
+    waylandFeedKey(evEnter, false);
+    waylandFeedModifiers(0, 0);
+    waylandFeedKey(evLeftAlt, false);
+  };
+  altEnter();
+  fill(9);
+  settle();
+  int32_t w = 0, h = 0;
+  waylandSurfaceSize(w, h);
+  EXPECT_EQ(w, 1024);
+  EXPECT_EQ(h, 768);
+  shownW = 1024;
+  shownH = 640;
+  EXPECT_EQ(wrongPixels(weston.screenshot(), 0, 64, 1024, 640, scaledPixel), 0);
+  waylandFeedFocus(true);  // the new window's focus
+  altEnter();
+  settle();
+  waylandSurfaceSize(w, h);
+  EXPECT_EQ(w, 160);
+  EXPECT_EQ(h, 100);
+  const pellucet::Image shot = weston.screenshot();
+  int left = 0, top = 0;
+  ASSERT_TRUE(locate(shot, 160, 100, left, top, pagePixel));
+  EXPECT_EQ(wrongPixels(shot, left, top, 160, 100, pagePixel), 0);
 }
 
 TEST_F(Wayland, HeldKeysRepeatAtTheCompositorsRate) {
