@@ -369,10 +369,21 @@ void present() {
 void toplevelConfigure(void*, xdg_toplevel*, int32_t width, int32_t height, wl_array* states) {
   win->askedW = width;
   win->askedH = height;
-  win->askedFull = false;
+  win->askedFull = win->askedMaximised = false;
   const auto* state = static_cast<const uint32_t*>(states->data);
   for (std::size_t i = 0; i < states->size / sizeof(uint32_t); ++i) {
     if (state[i] == XDG_TOPLEVEL_STATE_FULLSCREEN) win->askedFull = true;
+    if (state[i] == XDG_TOPLEVEL_STATE_MAXIMIZED) win->askedMaximised = true;
+  }
+}
+
+// After the first configure: full screen or maximised asked for a window, or
+// full screen taken away.
+void noteSwitch() {
+  const bool full = win->rules.modeFlags & modeflag::fullScreen;
+  if (win->configured && !win->scale.resizable &&
+      (full ? !win->askedFull : win->askedFull || win->askedMaximised)) {
+    win->switchAsked = true;
   }
 }
 const xdg_toplevel_listener toplevelListener = {
@@ -386,6 +397,7 @@ const xdg_toplevel_listener toplevelListener = {
 // resizable windows, the picture at its zoom otherwise.
 void surfaceConfigure(void*, xdg_surface* surface, uint32_t serial) {
   xdg_surface_ack_configure(surface, serial);
+  noteSwitch();
   const bool full = win->rules.modeFlags & modeflag::fullScreen;
   int32_t w = win->width * win->zoom, h = win->height * win->zoom;
   if ((full || win->scale.resizable) && win->askedW > 0 && win->askedH > 0) {
@@ -427,6 +439,12 @@ void decorConfigure(libdecor_frame* frame, libdecor_configuration* configuration
       asked > 0 && askedH > 0) {
     w = asked;
     h = askedH;
+  }
+  libdecor_window_state shown = LIBDECOR_WINDOW_STATE_NONE;
+  if (d->libdecor_configuration_get_window_state(configuration, &shown)) {
+    win->askedFull = shown & LIBDECOR_WINDOW_STATE_FULLSCREEN;
+    win->askedMaximised = shown & LIBDECOR_WINDOW_STATE_MAXIMIZED;
+    noteSwitch();
   }
   libdecor_state* state = d->libdecor_state_new(w, h);
   d->libdecor_frame_commit(frame, state, configuration);
@@ -531,6 +549,7 @@ void exitWindow(void* = nullptr) {
   win->scaler.reset();
   win->opaqueRuns.clear();
   win->configured = false;
+  win->switchAsked = false;
   std::memset(win->keyDown, 0, sizeof win->keyDown);
   win->repeatKey = 0;
   // The frame callback that will never come no longer holds up waitVsync.
@@ -635,6 +654,10 @@ void threadMain() {
     {
       std::lock_guard guard(win->presentation);
       applyTitle();
+      if (win->switchAsked) {
+        win->switchAsked = false;
+        toggleFullScreen(win->rules);
+      }
       repeatKeys();
       present();
       const int repeat = repeatDueIn();

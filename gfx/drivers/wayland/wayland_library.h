@@ -52,7 +52,7 @@ extern const Library* wl;
   X(libdecor_new) X(libdecor_unref) X(libdecor_decorate) X(libdecor_frame_unref) X(libdecor_frame_set_title)         \
   X(libdecor_frame_set_app_id) X(libdecor_frame_set_min_content_size) X(libdecor_frame_set_max_content_size)         \
   X(libdecor_frame_unset_capabilities) X(libdecor_frame_map) X(libdecor_frame_commit) X(libdecor_state_new)          \
-  X(libdecor_state_free) X(libdecor_configuration_get_content_size) X(libdecor_dispatch)
+  X(libdecor_state_free) X(libdecor_configuration_get_content_size) X(libdecor_configuration_get_window_state)
 
 namespace pel::wayland {
 

@@ -61,6 +61,11 @@ struct WaylandWindow {
   bool configured = false;       // the first configure arrived and was acknowledged
   int32_t askedW = 0, askedH = 0;  // the size the last configure asked for (0: ours to choose)
   bool askedFull = false;          // the last configure's states hold full screen
+  bool askedMaximised = false;     // ... or maximised
+  // The compositor put a fixed-size window in full screen or maximised it,
+  // or took full screen away: the window and full screen trade places on
+  // the next pass, as Alt+Enter does.
+  bool switchAsked = false;
 
   int32_t width = 0, height = 0;    // the picture's size (height includes the scan-line repeat)
   WindowScale scale{};

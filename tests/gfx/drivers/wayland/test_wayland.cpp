@@ -512,6 +512,31 @@ TEST_F(Sway, ResizableWindowsTakeTheTilesSizeAndKeepTheShape) {
   EXPECT_EQ(bars, 0);
 }
 
+// The compositor's own full screen (sway's command here, a maximise button
+// elsewhere) switches a fixed-size window to full screen and back, unless
+// switching is off.
+TEST_F(Sway, TheCompositorsFullScreenSwitchesTheMode) {
+  for (int32_t flags : {0, modeflag::noSwitching}) {
+    ASSERT_EQ(openScreenBySize(160, 100, 32, 1, flags, 0), 0);
+    fill(13);
+    settle();
+    auto fullScreen = [&](const char* how) {
+      ASSERT_EQ(std::system(sway.tool(std::string("swaymsg '[app_id=pellucet] fullscreen ") + how + "' >/dev/null").c_str()), 0);
+      for (int i = 0; i < 5; ++i) settle();
+    };
+    fullScreen("enable");
+    int32_t w = 0, h = 0;
+    waylandSurfaceSize(w, h);
+    EXPECT_EQ(w, flags ? 160 : 1024) << flags;
+    EXPECT_EQ(h, flags ? 100 : 768) << flags;
+    fullScreen("disable");
+    waylandSurfaceSize(w, h);
+    EXPECT_EQ(w, 160) << flags;
+    EXPECT_EQ(h, 100) << flags;
+    closeScreen();
+  }
+}
+
 TEST_F(Sway, KeysTypedOnAVirtualKeyboard) {
   ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
   settle();
