@@ -623,6 +623,11 @@ void threadMain() {
                         : !initWindow()  ? "the window could not be made"
                                          : nullptr;
   if (failure) refuseBecause(failure);
+  if (!failure) {
+    // Active from the start, as on X11; the keyboard's focus events follow.
+    std::lock_guard guard(win->presentation);
+    activation(win->rules, true);
+  }
   {
     std::lock_guard guard(win->startLock);
     win->startResult = failure ? -1 : 0;
@@ -632,11 +637,6 @@ void threadMain() {
     if (win->display) exitWindow();
     disconnect();
     return;
-  }
-  {
-    // Active from the start, as on X11; the keyboard's focus events follow.
-    std::lock_guard guard(win->presentation);
-    activation(win->rules, true);
   }
   bool told = false;
   while (win->running) {
