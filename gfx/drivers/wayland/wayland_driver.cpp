@@ -733,8 +733,21 @@ void waitVsync() {
   if (!win) return;
   const int32_t rate = win->outputRate > 0 ? win->outputRate : 60;
   const auto period = std::chrono::milliseconds(1000 / rate);
+  // A frame is coming when one was committed or rows wait to be; the
+  // program may hold the lock already (the runtime counts its holds).
+  ScreenMode* m = currentMode();
+  const bool held = m && m->lockCount != 0;
+  if (!held) win->presentation.lock();
+  bool coming = win->frame != nullptr;
+  for (int32_t y = 0; m && !coming && y < m->height; ++y) coming = m->dirty[y] != 0;
   std::unique_lock wait(win->frameLock);
   const int64_t seen = win->framesDone;
+  if (!held) win->presentation.unlock();
+  if (!coming) {
+    wait.unlock();
+    std::this_thread::sleep_for(period);
+    return;
+  }
   win->frameDone.wait_for(wait, period * 3, [seen] { return win->framesDone != seen || win->lost; });
 }
 

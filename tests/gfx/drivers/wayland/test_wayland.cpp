@@ -162,6 +162,29 @@ TEST_F(Wayland, OnlyTheDirtyBandIsDamaged) {
   EXPECT_EQ(wrongPixels(shot, left, top, 160, 100, pagePixel), 0);
 }
 
+// waitVsync returns once the frame that shows the change is done; with
+// nothing to show it waits about a refresh.
+TEST_F(Wayland, WaitVsyncWaitsForTheFrameThatShowsTheChange) {
+  ASSERT_EQ(openScreenBySize(160, 100, 32, 1, modeflag::noFrame, 0), 0);
+  fill(2);
+  settle();
+  const DisplayDriver* d = currentMode()->driver;
+  for (int row : {10, 70}) {
+    lockScreen();
+    unlockScreen(row, row);
+    d->waitVsync();
+    int32_t first = 0, lines = 0;
+    waylandLastDamage(first, lines);
+    EXPECT_EQ(first, row);
+  }
+  settle();
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 10; ++i) d->waitVsync();
+  const auto each = (std::chrono::steady_clock::now() - start) / 10;
+  EXPECT_GT(each, std::chrono::milliseconds(10));
+  EXPECT_LT(each, std::chrono::milliseconds(40));  // not three refreshes, as a wait for a frame would be
+}
+
 // 320 x 200 in full screen on 1024 x 768: 1024 x 640 at (0, 64), black bars.
 TEST_F(Wayland, FullScreenScalesThePictureWithBars) {
   ASSERT_EQ(openScreenBySize(320, 200, 32, 1, modeflag::fullScreen, 0), 0);
