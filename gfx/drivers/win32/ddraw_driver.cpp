@@ -145,9 +145,13 @@ bool createWork() {
 
 bool shownScaled() { return ws.picture.width != ws.width || ws.picture.height != ws.height; }
 
+// Full screen with the display to itself; a full screen that scales the
+// picture over the monitor is a window to DirectDraw.
+bool exclusive() { return fullScreen() && !ws.scaledFullScreen; }
+
 // After a resize the work surface follows the picture's size.
 bool followWindowSize() {
-  if (fullScreen() || (dx.workW == ws.picture.width && dx.workH == ws.picture.height)) return dx.work != nullptr;
+  if (exclusive() || (dx.workW == ws.picture.width && dx.workH == ws.picture.height)) return dx.work != nullptr;
   release(dx.work);
   markAllRows();
   return createWork();
@@ -155,6 +159,7 @@ bool followWindowSize() {
 
 int32_t initWindow() {
   dx = DirectX{};
+  ws.scaledFullScreen = false;
   ScreenMode* m = currentMode();
   if (!m) return -1;
   dx.ddrawLibrary = LoadLibraryA("ddraw.dll");
@@ -179,7 +184,16 @@ int32_t initWindow() {
     dx.verticalOffset = ddraw::searchDisplayMode(ws.width, ws.height, ws.depth, ws.refreshRate, setMode);
     if (dx.verticalOffset < 0) {
       dx.verticalOffset = 0;
-      return -1;
+      // No display mode for the page: with the option on, the picture
+      // scaled over the monitor in the frameless window, as elsewhere.
+      if (!ws.scale.on() || FAILED(dx.dd->SetCooperativeLevel(ws.window, DDSCL_NORMAL))) return -1;
+      const MonitorInfo monitor = monitorInfo();
+      const RECT area =
+          monitor.known ? monitor.area : RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+      SetWindowPos(ws.window, HWND_TOP, area.left, area.top, area.right - area.left, area.bottom - area.top,
+                   SWP_NOACTIVATE);
+      ws.scaledFullScreen = true;
+      placePicture(area.right - area.left, area.bottom - area.top);
     }
   } else {
     const DWORD style = windowedStyle(modeFlags());
@@ -193,15 +207,17 @@ int32_t initWindow() {
     }
     if (openWindow(style | WS_VISIBLE, 0, place.x, place.y, place.outerWidth, place.outerHeight) != 0) return -1;
     if (FAILED(dx.dd->SetCooperativeLevel(ws.window, DDSCL_NORMAL))) return -1;
-    if (FAILED(dx.dd->CreateClipper(0, &dx.clipper, nullptr)) || FAILED(dx.clipper->SetHWnd(0, ws.window))) return -1;
   }
+  if (!exclusive() &&
+      (FAILED(dx.dd->CreateClipper(0, &dx.clipper, nullptr)) || FAILED(dx.clipper->SetHWnd(0, ws.window))))
+    return -1;
 
   DDSURFACEDESC desc{};
   desc.dwSize = sizeof desc;
   desc.dwFlags = DDSD_CAPS;
   desc.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE;
   if (FAILED(dx.dd->CreateSurface(&desc, &dx.primary, nullptr))) return -1;
-  if (full) {
+  if (exclusive()) {
     dx.work = dx.primary;
     dx.work->AddRef();  // released on its own, like the windowed one
   } else {
@@ -251,7 +267,7 @@ void exitWindow() {
   release(dx.keyboard);
   release(dx.input);
   if (dx.dd) {
-    if (fullScreen()) {
+    if (exclusive()) {
       release(dx.work);
       if (dx.primary) {
         DDBLTFX fill{};
@@ -433,7 +449,7 @@ void convert() {
   }
   if (FAILED(result)) return;
   auto* surface = static_cast<uint8_t*>(desc.lpSurface) + static_cast<std::ptrdiff_t>(desc.lPitch) * dx.verticalOffset;
-  if (!fullScreen() && shownScaled()) {
+  if (!exclusive() && shownScaled()) {
     convertScaled(m, surface, static_cast<int32_t>(desc.lPitch));
   } else {
     // The dirty table is by page row; each shows as scanlineRepeat rows.
@@ -466,16 +482,16 @@ void pass() {
     if (WaitForSingleObject(dx.retrace, 20) == WAIT_TIMEOUT) ++retraceTimeouts;
     retraceWaiting = false;
   }
-  if (dx.broken || (!ws.rules.active && fullScreen())) return;
+  if (dx.broken || (!ws.rules.active && exclusive())) return;
   if (dx.palette && ws.paletteChanged.exchange(false)) dx.palette->SetEntries(0, 0, 256, ws.palette);
   convert();
-  if (!fullScreen()) presentStep(false);
+  if (!exclusive()) presentStep(false);
   if (ws.rules.active) readKeyboard();
 }
 
 void paint() {
   dx.clearBars = scaling();
-  if (!fullScreen() && !dx.broken) presentStep(true);
+  if (!exclusive() && !dx.broken) presentStep(true);
 }
 
 unsigned __stdcall threadMain(void* started) {
@@ -623,7 +639,7 @@ void ddrawPresentNow(int32_t first, int32_t last) {
   lock();
   std::memset(m->dirty + first, 1, static_cast<std::size_t>(last - first + 1));
   convert();
-  if (!fullScreen()) presentStep(false);
+  if (!exclusive()) presentStep(false);
   unlock();
 }
 

@@ -154,6 +154,7 @@ void fullScreenWithoutADisplayModeScalesThePicture(const char* name) {
   requestWindowScale({1, false});
   ASSERT_EQ(openScreenBySize(160, 100, 32, 1, modeflag::fullScreen, 0), 0);
   requestWindowScale({});
+  EXPECT_STREQ(currentMode()->driver->name, name);
   fillPage();
   const HWND w = win32::windowHandle();
   const SIZE size = clientSize(w);
@@ -170,11 +171,13 @@ TEST(Zoom, Direct2DWindowsScaleThePageAndFollowResizes) { zoomedWindowsScaleTheP
 TEST(Zoom, DirectXWindowsScaleThePageAndFollowResizes) { zoomedWindowsScaleThePageAndFollowResizes("DirectX"); }
 // Wine's plain X screen offers no 160 x 100 display mode: with the option
 // on, full screen is a frameless window over the 1280 x 1024 monitor with
-// the picture scaled into 1280 x 800 in the middle. (DirectX full screen is
-// exclusive: a display mode or none.)
+// the picture scaled into 1280 x 800 in the middle.
 TEST(Zoom, GdiFullScreenWithoutADisplayModeScalesThePicture) { fullScreenWithoutADisplayModeScalesThePicture("GDI"); }
 TEST(Zoom, Direct2DFullScreenWithoutADisplayModeScalesThePicture) {
   fullScreenWithoutADisplayModeScalesThePicture("Direct2D");
+}
+TEST(Zoom, DirectXFullScreenWithoutADisplayModeScalesThePicture) {
+  fullScreenWithoutADisplayModeScalesThePicture("DirectX");
 }
 
 // OpenGL: the program draws in page pixels (7 x 7 blocks cleared through
