@@ -150,7 +150,7 @@ void destroyBuffers() {
 // lacking the whole page.
 bool createBuffers() {
   destroyBuffers();
-  const int32_t w = win->windowW, h = win->windowH;
+  const int32_t w = win->targetW, h = win->targetH;
   if (w < 1 || h < 1 || int64_t{w} * h * 4 * bufferCount > INT32_MAX) return false;
   win->stride = w * 4;
   const auto one = static_cast<std::size_t>(win->stride) * static_cast<std::size_t>(h);
@@ -181,14 +181,30 @@ bool createBuffers() {
 
 bool scaled() { return win->picture.width != win->width || win->picture.height != win->height; }
 
-// The picture's place on a surface of this size: scaled to it, centred, in
-// full screen and in zoomed or resizable windows; at the corner otherwise.
+// A zoomed window's size on the surface, which counts in the output's
+// logical pixels: the zoom counts real ones.
+Size zoomedSize() {
+  const int32_t s = win->bufferScale;
+  return {(win->width * win->zoom + s - 1) / s, (win->height * win->zoom + s - 1) / s};
+}
+
+// The picture's place in the buffers of a surface of this size: scaled to it,
+// centred, in full screen and in resizable windows; at its zoom, centred, in
+// zoomed ones; at the corner otherwise.
 void placePicture(int32_t w, int32_t h) {
   const bool full = win->rules.modeFlags & modeflag::fullScreen;
   win->windowW = w;
   win->windowH = h;
-  win->picture = (full || win->scale.on()) && !win->argb ? centredPicture(w, h, win->width, win->height)
-                                                           : PictureRect{0, 0, win->width, win->height};
+  win->targetW = w * win->bufferScale;
+  win->targetH = h * win->bufferScale;
+  const int32_t zoomedW = win->width * win->zoom, zoomedH = win->height * win->zoom;
+  if (win->argb || !(full || win->scale.on())) {
+    win->picture = {0, 0, win->width, win->height};
+  } else if (!full && !win->scale.resizable && zoomedW <= win->targetW && zoomedH <= win->targetH) {
+    win->picture = {(win->targetW - zoomedW) / 2, (win->targetH - zoomedH) / 2, zoomedW, zoomedH};
+  } else {
+    win->picture = centredPicture(win->targetW, win->targetH, win->width, win->height);
+  }
   markAllRows();
 }
 
@@ -280,7 +296,7 @@ void present() {
   if (first == m->height) return;
   int32_t last = m->height - 1;
   while (!m->dirty[last]) --last;
-  if (win->bufferW != win->windowW || win->bufferH != win->windowH) {
+  if (win->bufferW != win->targetW || win->bufferH != win->targetH) {
     if (!createBuffers()) return;
   }
   Buffer* b = nullptr;
@@ -353,7 +369,7 @@ void present() {
   if (damaged.end > damaged.first) {
     wl_surface_damage_buffer(win->surface, p.x, p.y + damaged.first, p.width, damaged.end - damaged.first);
   }
-  if (b->fresh) wl_surface_damage_buffer(win->surface, 0, 0, win->windowW, win->windowH);
+  if (b->fresh) wl_surface_damage_buffer(win->surface, 0, 0, win->bufferW, win->bufferH);
   b->fresh = false;
   wl_surface_attach(win->surface, b->buffer, 0, 0);
   win->frame = wl_surface_frame(win->surface);
@@ -399,13 +415,13 @@ void surfaceConfigure(void*, xdg_surface* surface, uint32_t serial) {
   xdg_surface_ack_configure(surface, serial);
   noteSwitch();
   const bool full = win->rules.modeFlags & modeflag::fullScreen;
-  int32_t w = win->width * win->zoom, h = win->height * win->zoom;
+  auto [w, h] = zoomedSize();
   if ((full || win->scale.resizable) && win->askedW > 0 && win->askedH > 0) {
     w = win->askedW;
     h = win->askedH;
   } else if (full && win->outputW > 0 && win->outputH > 0) {
-    w = win->outputW;
-    h = win->outputH;
+    w = win->outputW / win->outputScale;
+    h = win->outputH / win->outputScale;
   }
   if (!win->configured || w != win->windowW || h != win->windowH) placePicture(w, h);
   win->configured = true;
@@ -433,7 +449,7 @@ bool drawsFrames() {
 
 void decorConfigure(libdecor_frame* frame, libdecor_configuration* configuration, void*) {
   const Decor* d = decorLibrary();
-  int32_t w = win->width * win->zoom, h = win->height * win->zoom;
+  auto [w, h] = zoomedSize();
   int asked = 0, askedH = 0;
   if (win->scale.resizable && d->libdecor_configuration_get_content_size(configuration, frame, &asked, &askedH) &&
       asked > 0 && askedH > 0) {
@@ -480,7 +496,7 @@ bool initDecoratedWindow() {
   }
   d->libdecor_frame_set_app_id(win->decorFrame, "pellucet");
   if (!win->scale.resizable) {
-    const int32_t w = win->width * win->zoom, h = win->height * win->zoom;
+    const auto [w, h] = zoomedSize();
     d->libdecor_frame_set_min_content_size(win->decorFrame, w, h);
     d->libdecor_frame_set_max_content_size(win->decorFrame, w, h);
     d->libdecor_frame_unset_capabilities(win->decorFrame,
@@ -498,6 +514,9 @@ bool initWindow(void* = nullptr) {
   const int32_t flags = win->rules.modeFlags;
   const bool full = flags & modeflag::fullScreen;
   win->argb = (flags & modeflag::shaped) && !full;
+  // Scaled pictures are drawn in the output's real pixels; the others at the
+  // page's size, which the compositor scales on a HiDPI output.
+  win->bufferScale = (full || win->scale.on()) && !win->argb ? std::max(win->outputScale, 1) : 1;
   win->zoom = 1;
   if (win->scale.on() && !win->argb) {
     const int32_t areaW = win->outputW > 0 ? win->outputW : win->width;
@@ -506,6 +525,7 @@ bool initWindow(void* = nullptr) {
   }
   win->configured = false;
   win->surface = wl_compositor_create_surface(win->compositor);
+  if (win->bufferScale > 1) wl_surface_set_buffer_scale(win->surface, win->bufferScale);
   if (drawsFrames()) return initDecoratedWindow();
   win->xdgSurface = xdg_wm_base_get_xdg_surface(win->wmBase, win->surface);
   xdg_surface_add_listener(win->xdgSurface, &xdgSurfaceListener, nullptr);
@@ -519,7 +539,7 @@ bool initWindow(void* = nullptr) {
   // A fixed size keeps tiling compositors from stretching the window (they
   // float it); resizable windows take any size.
   if (!full && !win->scale.resizable) {
-    const int32_t w = win->width * win->zoom, h = win->height * win->zoom;
+    const auto [w, h] = zoomedSize();
     xdg_toplevel_set_min_size(win->toplevel, w, h);
     xdg_toplevel_set_max_size(win->toplevel, w, h);
   }

@@ -226,8 +226,10 @@ const wl_seat_listener seatListener = {
 };
 
 void pointerAt(double x, double y) {
-  const PagePoint p = pageFromClient(win->picture, win->width, win->height, static_cast<int32_t>(std::floor(x)),
-                                     static_cast<int32_t>(std::floor(y)));
+  // Surface coordinates are logical pixels; the picture's place is in buffer ones.
+  const double s = win->bufferScale;
+  const PagePoint p = pageFromClient(win->picture, win->width, win->height, static_cast<int32_t>(std::floor(x * s)),
+                                     static_cast<int32_t>(std::floor(y * s)));
   win->rules.pointerInClient = p.inside;
   // Wayland gives no screen position: the surface's own stands in for it.
   pointerMove(win->rules, p.x, p.y, static_cast<int32_t>(x), static_cast<int32_t>(y));

@@ -70,8 +70,10 @@ struct WaylandWindow {
   int32_t width = 0, height = 0;    // the picture's size (height includes the scan-line repeat)
   WindowScale scale{};
   int32_t zoom = 1;
-  int32_t windowW = 0, windowH = 0;  // the surface's size
-  PictureRect picture{};             // the picture's place on the surface
+  int32_t windowW = 0, windowH = 0;  // the surface's size, in the output's logical pixels
+  int32_t bufferScale = 1;           // buffer pixels a logical one
+  int32_t targetW = 0, targetH = 0;  // the buffers' size for the surface
+  PictureRect picture{};             // the picture's place in the buffers
 
   // The buffers: one shared-memory pool holding them all.
   int poolFd = -1;

@@ -24,7 +24,7 @@ struct PrivateWeston {
   pid_t pid = -1;
   std::string runtimeDir, socket = "pellucet-test";
 
-  bool start(int width = 1024, int height = 768) {
+  bool start(int width = 1024, int height = 768, int scale = 1) {
     char folder[] = "/tmp/pellucet-weston-XXXXXX";
     if (!mkdtemp(folder)) return false;
     runtimeDir = folder;
@@ -36,6 +36,7 @@ struct PrivateWeston {
     }
     const std::string size = "--width=" + std::to_string(width), tall = "--height=" + std::to_string(height);
     const std::string socketArg = "--socket=" + socket, configArg = "--config=" + config;
+    const std::string scaleArg = "--scale=" + std::to_string(scale);
     pid = fork();
     if (pid == 0) {
       prctl(PR_SET_PDEATHSIG, SIGTERM);
@@ -43,7 +44,7 @@ struct PrivateWeston {
       if (std::freopen((runtimeDir + "/weston.log").c_str(), "w", stderr)) {
       }
       execlp("weston", "weston", "--backend=headless-backend.so", "--use-pixman", "--debug", "--idle-time=0",
-             socketArg.c_str(), configArg.c_str(), size.c_str(), tall.c_str(), nullptr);
+             socketArg.c_str(), configArg.c_str(), size.c_str(), tall.c_str(), scaleArg.c_str(), nullptr);
       _exit(127);
     }
     // Ready once the socket is there.

@@ -263,6 +263,52 @@ TEST_F(Wayland, ZoomedWindowsScaleThePage) {
   EXPECT_EQ(y, 19);
 }
 
+// On an output of scale 2 (1024 x 768 logical, 2048 x 1536 real) the zoom
+// counts real pixels: zoom 3 is 3 x 3 output pixels a page pixel, exactly,
+// not 6 x 6 smoothed by the compositor; full screen fills the real pixels.
+TEST(WaylandHiDpi, ZoomAndFullScreenCountTheOutputsRealPixels) {
+  PrivateWeston weston;
+  ASSERT_TRUE(weston.start(1024, 768, 2)) << "weston did not start";
+  unsetenv("DISPLAY");
+  setenv("KELGFX", "Wayland", 1);
+  requestWindowScale({3, false});
+  ASSERT_EQ(openScreenBySize(160, 100, 32, 1, modeflag::noFrame, 0), 0);
+  EXPECT_EQ(publishedWindowZoom(), 3);
+  fill(5);
+  settle();
+  int32_t w = 0, h = 0;
+  waylandSurfaceSize(w, h);
+  EXPECT_EQ(w, 240);  // logical pixels
+  EXPECT_EQ(h, 150);
+  pellucet::Image shot = weston.screenshot();
+  shownW = 480;
+  shownH = 300;
+  int left = 0, top = 0;
+  ASSERT_TRUE(locate(shot, 480, 300, left, top, scaledPixel)) << shot.width() << " x " << shot.height();
+  EXPECT_EQ(wrongPixels(shot, left, top, 480, 300, scaledPixel), 0);
+  // Surface point (20.5, 30.5) is output pixel (41, 61): page (13, 20).
+  waylandFeedPointer(20.5, 30.5, 0, false, 0);
+  int32_t x = 0, y = 0, wheel = 0, buttons = 0, clip = 0;
+  ASSERT_EQ(currentMode()->driver->getMouse(&x, &y, &wheel, &buttons, &clip), 0);
+  EXPECT_EQ(x, 13);
+  EXPECT_EQ(y, 20);
+  closeScreen();
+
+  requestWindowScale({});
+  ASSERT_EQ(openScreenBySize(320, 200, 32, 1, modeflag::fullScreen, 0), 0);
+  fill(6);
+  settle();
+  shot = weston.screenshot();
+  waylandSurfaceSize(w, h);
+  EXPECT_EQ(w, 1024);
+  EXPECT_EQ(h, 768);
+  ASSERT_EQ(shot.width(), 2048);
+  shownW = 2048;
+  shownH = 1280;
+  EXPECT_EQ(wrongPixels(shot, 0, 128, 2048, 1280, scaledPixel), 0);
+  closeScreen();
+}
+
 std::string keymapText(const char* layout) {
   xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
   const xkb_rule_names names{"evdev", "pc105", layout, "", ""};
