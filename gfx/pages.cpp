@@ -54,6 +54,15 @@ void markDirty(int32_t firstRow, int32_t lastRow) {
   if (m && firstRow <= lastRow) fillBytes(m->dirty + firstRow, 1, static_cast<std::size_t>(lastRow - firstRow + 1));
 }
 
+RowSpan dirtyRows(const ScreenMode* m) {
+  int32_t first = 0;
+  while (first < m->height && !m->dirty[first]) ++first;
+  if (first == m->height) return {0, 0};
+  int32_t end = m->height;
+  while (!m->dirty[end - 1]) --end;
+  return {first, end};
+}
+
 void lockScreen() {
   ScreenMode* m = currentMode();
   if (!m) return;

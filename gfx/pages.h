@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "gfx/scale.h"
+
 namespace pel {
 
 // Returns (previous visible << 8) | previous work, or -1 with no mode.
@@ -28,5 +30,9 @@ void resendPalette();
 
 // Marks rows first..last (inclusive, already clipped) of the dirty table.
 void markDirty(int32_t firstRow, int32_t lastRow);
+struct ScreenMode;
+// The page rows [first, end) from the first dirty one to the last; first ==
+// end when none is.
+RowSpan dirtyRows(const ScreenMode* m);
 
 }  // namespace pel

@@ -25,6 +25,12 @@ bool buildScaleMap(ScaleMap& map, int32_t srcW, int32_t srcH, int32_t dstW, int3
 struct RowSpan {
   int32_t first, end;
 };
+// The least span holding both; an empty one (first >= end) adds nothing.
+constexpr RowSpan joined(RowSpan a, RowSpan b) {
+  if (a.first >= a.end) return b;
+  if (b.first >= b.end) return a;
+  return {a.first < b.first ? a.first : b.first, a.end > b.end ? a.end : b.end};
+}
 RowSpan scaledRows(const ScaleMap& map, int32_t srcFirst, int32_t srcEnd);
 
 // Writes destination rows [first, end). Source row r is at

@@ -45,6 +45,15 @@ struct WindowRules {
   int32_t swallowedScan;         // window thread only: a key whose press the layer took (0 none)
 };
 
+// Shaped windows (mode flag 0x10): whether pixel x of a page row is the
+// colour key that shows through, magenta above 8 bits a pixel, index 0 at 8
+// bits and below.
+inline bool isColourKey(const uint8_t* row, int32_t x, int32_t bytesPerPixel) {
+  if (bytesPerPixel == 4) return (reinterpret_cast<const uint32_t*>(row)[x] & 0xFFFFFF) == 0xFF00FF;
+  if (bytesPerPixel == 2) return reinterpret_cast<const uint16_t*>(row)[x] == 0xF81F;
+  return row[x] == 0;
+}
+
 // Makes the record fresh for a window of the given client size.
 void resetWindowRules(WindowRules& w, const WindowPlatform& platform, int32_t width, int32_t height,
                       int32_t modeFlags = 0);

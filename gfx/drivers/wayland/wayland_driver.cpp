@@ -212,17 +212,7 @@ void placePicture(int32_t w, int32_t h) {
 void addAlpha(uint8_t* row, int32_t width, const ScreenMode* m, int32_t pageRow) {
   auto* out = reinterpret_cast<uint32_t*>(row);
   const uint8_t* source = m->visibleBuffer + static_cast<std::size_t>(pageRow) * m->pitch;
-  for (int32_t x = 0; x < width; ++x) {
-    bool key;
-    if (m->bytesPerPixel == 4) {
-      key = (reinterpret_cast<const uint32_t*>(source)[x] & 0xFFFFFF) == 0xFF00FF;
-    } else if (m->bytesPerPixel == 2) {
-      key = reinterpret_cast<const uint16_t*>(source)[x] == 0xF81F;
-    } else {
-      key = source[x] == 0;
-    }
-    out[x] = key ? 0 : out[x] | 0xFF000000u;
-  }
+  for (int32_t x = 0; x < width; ++x) out[x] = isColourKey(source, x, m->bytesPerPixel) ? 0 : out[x] | 0xFF000000u;
 }
 
 // XRGB's unused byte set: compositors ignore it, but screenshots and
@@ -291,11 +281,8 @@ const wl_callback_listener frameListener = {.done = frameCallbackDone};
 void present() {
   ScreenMode* m = currentMode();
   if (!m || !win->surface || !win->configured || win->frame || win->lost) return;
-  int32_t first = 0;
-  while (first < m->height && !m->dirty[first]) ++first;
-  if (first == m->height) return;
-  int32_t last = m->height - 1;
-  while (!m->dirty[last]) --last;
+  const RowSpan band = dirtyRows(m);
+  if (band.first == band.end) return;
   if (win->bufferW != win->targetW || win->bufferH != win->targetH) {
     if (!createBuffers()) return;
   }
@@ -305,9 +292,7 @@ void present() {
   }
   if (!b) return;
   // This buffer's own arrears join the band.
-  const RowSpan band{first, last + 1};
-  RowSpan rows = band;
-  if (b->stale.first < b->stale.end) rows = {std::min(rows.first, b->stale.first), std::max(rows.end, b->stale.end)};
+  const RowSpan rows = joined(band, b->stale);
   std::memset(m->dirty + rows.first, 1, static_cast<std::size_t>(rows.end - rows.first));
 
   const PictureRect& p = win->picture;
@@ -328,15 +313,14 @@ void present() {
       pitch = static_cast<std::size_t>(win->width) * 4;
       sourceRepeat = 1;
     }
-    if (!win->scaler.prepare(win->width, win->height, p.width, p.height, 4)) return;
-    const RowSpan written = win->scaler.scale(source, pitch, sourceRepeat, top, lines);
-    for (int32_t y = written.first; y < written.end; ++y) {
-      opaqueCopy(out(y), reinterpret_cast<const uint32_t*>(win->scaler.pixels() + win->scaler.pitch() * y), p.width);
-    }
-    ScaleMap rowsOnly;
-    rowsOnly.srcH = win->height;
-    rowsOnly.dstH = p.height;
-    damaged = scaledRows(rowsOnly, damaged.first, damaged.end);
+    // Scaled straight into the buffer, then made opaque where it is.
+    ScaleMap& map = win->scaleMap;
+    if ((map.dstW != p.width || map.dstH != p.height) && !buildScaleMap(map, win->width, win->height, p.width, p.height, 4))
+      return;
+    const RowSpan written = scaledRows(map, top, top + lines);
+    scaleRows(map, source, pitch, sourceRepeat, corner, static_cast<std::size_t>(win->stride), written);
+    for (int32_t y = written.first; y < written.end; ++y) opaqueCopy(out(y), out(y), p.width);
+    damaged = scaledRows(map, damaged.first, damaged.end);
   } else if (m->bytesPerPixel == 4 && !win->argb) {
     for (int32_t y = top; y < top + lines; ++y) {
       opaqueCopy(out(y), reinterpret_cast<const uint32_t*>(m->visibleBuffer + static_cast<std::size_t>(y / repeat) * m->pitch),
@@ -360,9 +344,7 @@ void present() {
   b->stale = {};
   for (Buffer& other : win->buffers) {
     if (&other == b) continue;
-    other.stale = other.stale.first < other.stale.end
-                      ? RowSpan{std::min(other.stale.first, band.first), std::max(other.stale.end, band.end)}
-                      : band;
+    other.stale = joined(other.stale, band);
   }
   // The buffer differs from the one shown before only in the band (bars
   // included when the whole surface is new).
@@ -566,7 +548,7 @@ void exitWindow(void* = nullptr) {
   destroyProxy(win->xdgSurface, xdg_surface_destroy);
   destroyProxy(win->surface, wl_surface_destroy);
   destroyBuffers();
-  win->scaler.reset();
+  win->scaleMap = ScaleMap{};
   win->opaqueRuns.clear();
   win->configured = false;
   win->switchAsked = false;

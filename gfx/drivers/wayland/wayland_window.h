@@ -86,7 +86,7 @@ struct WaylandWindow {
   std::vector<std::vector<std::pair<int32_t, int32_t>>> opaqueRuns;  // shaped: [from, to) by surface row
   Blitter blitter = nullptr;
   std::vector<uint8_t> converted;  // pages of other depths at the page's size, before scaling
-  PictureScaler scaler;
+  ScaleMap scaleMap;  // page to picture, when they differ
 
   // Input.
   wl_keyboard* keyboard = nullptr;

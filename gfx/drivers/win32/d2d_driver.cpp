@@ -12,6 +12,7 @@
 #include "gfx/drivers/win32/win32_window.h"
 #include "gfx/input.h"
 #include "gfx/mode.h"
+#include "gfx/pages.h"
 
 namespace pel {
 namespace {
@@ -450,16 +451,13 @@ void updateStep() {
     unlock();
     return;
   }
-  int32_t first = 0;
-  while (first < m->height && !m->dirty[first]) ++first;
-  if (first == m->height) {
+  const RowSpan dirty = dirtyRows(m);
+  if (dirty.first == dirty.end) {
     unlock();
     return;
   }
-  int32_t last = m->height - 1;
-  while (!m->dirty[last]) --last;
-  UINT32 top = static_cast<UINT32>(first * m->scanlineRepeat);
-  UINT32 bottom = static_cast<UINT32>((last + 1) * m->scanlineRepeat);
+  UINT32 top = static_cast<UINT32>(dirty.first * m->scanlineRepeat);
+  UINT32 bottom = static_cast<UINT32>(dirty.end * m->scanlineRepeat);
   const UINT32 pitch = static_cast<UINT32>(ws.width) * 4;
   const uint8_t* source = m->visibleBuffer;
   if (s->blitter) {

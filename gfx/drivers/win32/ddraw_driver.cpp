@@ -13,6 +13,7 @@
 #include "gfx/drivers/win32/ddraw_modes.h"
 #include "gfx/drivers/win32/win32_window.h"
 #include "gfx/mode.h"
+#include "gfx/pages.h"
 #include "gfx/retrace_pacer.h"
 
 namespace pel {
@@ -367,15 +368,7 @@ HRESULT lockWork(DDSURFACEDESC& desc) {
   return workLossToFake && dx.work != dx.primary ? DDERR_SURFACELOST : dx.work->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr);
 }
 
-void addUnshown(int32_t first, int32_t end) {
-  if (first >= end) return;
-  if (dx.unshown.first >= dx.unshown.end) {
-    dx.unshown = {first, end};
-    return;
-  }
-  dx.unshown.first = std::min(dx.unshown.first, first);
-  dx.unshown.end = std::max(dx.unshown.end, end);
-}
+void addUnshown(int32_t first, int32_t end) { dx.unshown = joined(dx.unshown, {first, end}); }
 
 // The work surface's new rows onto the window's client area; all of them
 // when the window must be painted whole.
@@ -417,16 +410,13 @@ void presentStep(bool whole) {
 // Scaled windows: the dirty band converted at the page's size, scaled, and
 // its scaled rows copied into the locked work surface.
 void convertScaled(ScreenMode* m, uint8_t* surface, int32_t surfacePitch) {
-  int32_t first = 0;
-  while (first < m->height && !m->dirty[first]) ++first;
-  if (first == m->height) return;
-  int32_t last = m->height - 1;
-  while (!m->dirty[last]) --last;
+  const RowSpan dirty = dirtyRows(m);
+  if (dirty.first == dirty.end) return;
   dx.convertedPitch = (ws.width * dx.bytesPerPixel + 3) & ~3;
   dx.converted.resize(static_cast<std::size_t>(dx.convertedPitch) * static_cast<std::size_t>(ws.height));
   ws.blitter(dx.converted.data(), dx.convertedPitch);
   if (!dx.scaler.prepare(ws.width, ws.height, dx.workW, dx.workH, dx.bytesPerPixel)) return;
-  const int32_t top = first * m->scanlineRepeat, lines = (last - first + 1) * m->scanlineRepeat;
+  const int32_t top = dirty.first * m->scanlineRepeat, lines = (dirty.end - dirty.first) * m->scanlineRepeat;
   const RowSpan rows = dx.scaler.scale(dx.converted.data(), static_cast<std::size_t>(dx.convertedPitch), 1, top, lines);
   const auto rowBytes = static_cast<std::size_t>(dx.workW) * static_cast<std::size_t>(dx.bytesPerPixel);
   for (int32_t y = rows.first; y < rows.end; ++y) {
@@ -453,11 +443,9 @@ void convert() {
     convertScaled(m, surface, static_cast<int32_t>(desc.lPitch));
   } else {
     // The dirty table is by page row; each shows as scanlineRepeat rows.
-    int32_t first = 0, last = m->height - 1;
-    while (first < m->height && !m->dirty[first]) ++first;
-    while (last >= first && !m->dirty[last]) --last;
+    const RowSpan dirty = dirtyRows(m);
     ws.blitter(surface, static_cast<int32_t>(desc.lPitch));
-    addUnshown(first * m->scanlineRepeat, (last + 1) * m->scanlineRepeat);
+    addUnshown(dirty.first * m->scanlineRepeat, dirty.end * m->scanlineRepeat);
   }
   dx.work->Unlock(nullptr);
   std::memset(m->dirty, 0, static_cast<std::size_t>(m->height) * static_cast<std::size_t>(m->scanlineRepeat));

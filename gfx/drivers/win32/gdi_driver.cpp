@@ -6,6 +6,7 @@
 
 #include "gfx/drivers/win32/win32_window.h"
 #include "gfx/mode.h"
+#include "gfx/pages.h"
 
 namespace pel {
 namespace {
@@ -231,12 +232,9 @@ void present() {
     // A true-colour desktop shows new colours only for pixels drawn again.
     if (ws.depth == 8) markAllRows();
   }
-  int32_t first = 0;
-  while (first < m->height && !m->dirty[first]) ++first;
-  if (first < m->height) {
-    int32_t last = m->height - 1;
-    while (!m->dirty[last]) --last;
-    const int32_t top = first * m->scanlineRepeat, lines = (last - first + 1) * m->scanlineRepeat;
+  const RowSpan dirty = dirtyRows(m);
+  if (dirty.first < dirty.end) {
+    const int32_t top = dirty.first * m->scanlineRepeat, lines = (dirty.end - dirty.first) * m->scanlineRepeat;
     const uint8_t* bits;
     if (ws.blitter) {
       ws.blitter(conversion, conversionPitch);

@@ -5,6 +5,7 @@
 #include "gfx/blit.h"
 #include "gfx/drivers/window_rules.h"
 #include "gfx/mode.h"
+#include "gfx/pages.h"
 #include "gfx/scale.h"
 
 #include "gfx/drivers/x11/x11_window.h"
@@ -65,14 +66,7 @@ void reshape(const ScreenMode* m, int32_t top, int32_t rows) {
     uint8_t* bits = win->shapeBits.data() + static_cast<std::size_t>(r) * stride;
     std::memset(bits, 0, static_cast<std::size_t>(stride));
     for (int32_t x = 0; x < win->width; ++x) {
-      bool opaque;
-      if (m->bytesPerPixel == 4) {
-        opaque = (reinterpret_cast<const uint32_t*>(source)[x] & 0xFFFFFF) != 0xFF00FF;
-      } else if (m->bytesPerPixel == 2) {
-        opaque = reinterpret_cast<const uint16_t*>(source)[x] != 0xF81F;
-      } else {
-        opaque = source[x] != 0;
-      }
+      const bool opaque = !isColourKey(source, x, m->bytesPerPixel);
       bits[x >> 3] |= static_cast<uint8_t>(opaque << (x & 7));
     }
   }
@@ -137,12 +131,9 @@ void present() {
   ScreenMode* m = currentMode();
   if (!m || !surface.page.image || !win->window) return;
   // The band of page rows marked dirty, in surface rows.
-  int32_t first = 0;
-  while (first < m->height && !m->dirty[first]) ++first;
-  if (first == m->height) return;
-  int32_t last = m->height - 1;
-  while (!m->dirty[last]) --last;
-  const int32_t top = first * m->scanlineRepeat, rows = (last - first + 1) * m->scanlineRepeat;
+  const RowSpan dirty = dirtyRows(m);
+  if (dirty.first == dirty.end) return;
+  const int32_t top = dirty.first * m->scanlineRepeat, rows = (dirty.end - dirty.first) * m->scanlineRepeat;
   const bool scaled = win->pictureW != win->width || win->pictureH != win->height;
   if (!prepareScaled(scaled)) return;
   const bool direct = surface.sameFormat && m->bytesPerPixel == 4;
