@@ -29,7 +29,6 @@ namespace {
 
 constexpr int presentPeriodMs = 10;
 
-std::atomic<int64_t> rowsPresented{0};
 std::atomic<int64_t> passes{0};
 RowSpan lastDamage{};
 
@@ -359,7 +358,6 @@ void present() {
   wl_surface_commit(win->surface);
   b->busy = true;
   lastDamage = damaged;
-  rowsPresented += damaged.end - damaged.first;
 }
 
 // ---- The window ------------------------------------------------------------
@@ -784,7 +782,6 @@ int32_t* fetchModes(int32_t depth, int32_t* count) {
 }  // namespace
 }  // namespace wayland
 
-int64_t waylandRowsPresented() { return wayland::rowsPresented; }
 int64_t waylandPasses() { return wayland::passes; }
 void waylandLastDamage(int32_t& first, int32_t& lines) {
   std::lock_guard guard(wayland::win->presentation);

@@ -12,9 +12,7 @@ namespace pel {
 
 extern const DisplayDriver waylandDriver;
 
-// Buffer rows damaged since the process started, and passes of the window
-// thread (for tests and benchmarks).
-int64_t waylandRowsPresented();
+// Passes of the window thread since the process started (for tests).
 int64_t waylandPasses();
 // The buffer rows the last commit damaged in the picture: first and count.
 void waylandLastDamage(int32_t& first, int32_t& lines);
