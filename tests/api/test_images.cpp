@@ -395,11 +395,9 @@ TEST_F(Images, DamagedFilesAreRefused) {
   auto huge = bmpOf(100000, 2, 24, {}, std::vector<uint8_t>(16));
   EXPECT_FALSE(pellucet::loadImage(huge.data(), huge.size()));
   EXPECT_NE(std::string(pellucet::lastFailure()).find("16384"), std::string::npos) << pellucet::lastFailure();
-  auto rle = bmpOf(2, 2, 8, {0}, std::vector<uint8_t>(8), 1);
-  EXPECT_FALSE(pellucet::loadImage(rle.data(), rle.size()));
   const char garbage[] = "GIF89a........";
   EXPECT_FALSE(pellucet::loadImage(garbage, sizeof garbage));
-  EXPECT_STREQ(pellucet::lastFailure(), "not a PNG or BMP file");
+  EXPECT_STREQ(pellucet::lastFailure(), "not a PNG, JPEG or BMP file");
 }
 
 TEST_F(Images, AScreenshotIsTheVisiblePage) {

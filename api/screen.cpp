@@ -19,7 +19,7 @@
 #include "runtime/keys.h"
 #include "runtime/platform.h"
 #include "runtime/random.h"
-#include "gfx/public_internal.h"
+#include "api/internal.h"
 #include "gfx/retrace_pacer.h"
 
 namespace pellucet {

@@ -6,7 +6,7 @@
 
 #include "gfx/draw.h"
 #include "gfx/fonts.h"
-#include "gfx/public_internal.h"
+#include "api/internal.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"
 #include "gfx/text.h"

@@ -12,6 +12,17 @@ constexpr uint32_t argbOf565(uint32_t v) {
   return 0xFF000000u | (v & 0xF800) << 8 | (v & 0x07E0) << 5 | (v & 0x1F) << 3;
 }
 
+// An RGB565 pixel widened by repeating each channel's top bits (31 becomes
+// 255), as the console reads colours back: what files and screenshots keep.
+constexpr uint32_t argbOf565Replicated(uint32_t v) {
+  const uint32_t r = v >> 11 & 31, g = v >> 5 & 63, b = v & 31;
+  return 0xFF000000u | (r << 3 | r >> 2) << 16 | (g << 2 | g >> 4) << 8 | (b << 3 | b >> 2);
+}
+
+class Image;
+// PNG, or BMP for a path ending in .bmp (any letter case).
+bool saveByExtension(const Image& image, const char* path);
+
 // The reason lastFailure() gives for a failed image call.
 void setPublicFailure(std::string reason);
 // Text in the public layer's font on a target (null: the work page), with

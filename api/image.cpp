@@ -11,7 +11,7 @@
 #include "gfx/pages.h"
 #include "gfx/pixel.h"
 #include "gfx/put_rows.h"
-#include "gfx/public_internal.h"
+#include "api/internal.h"
 #include "pellucet/pellucet.h"
 
 namespace pellucet {
@@ -303,7 +303,7 @@ bool saveScreenshot(const char* path) {
     }
   }
   pel::unlockScreen(1, 0);
-  return savePng(shot, path);
+  return saveByExtension(shot, path);
 }
 
 }  // namespace pellucet

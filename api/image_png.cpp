@@ -1,0 +1,147 @@
+// PNG through libpng's full reading interface: every colour type and bit
+// depth, interlaced or not, 16-bit channels rounded to 8 (round(v / 257)),
+// gAMA honoured (none means sRGB, so nothing is converted), and any damage
+// refused: a CRC that fails, image data that ends early, a file cut short.
+// Written as 8-bit RGB, or RGBA where the picture has alpha.
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <png.h>
+
+#include "api/image_codecs.h"
+
+namespace pellucet::codec {
+namespace {
+
+// What the reader's callbacks share. longjmp leaves them, so nothing here
+// has a destructor to run; the image is made by the caller once the size is
+// known and checked.
+struct Reading {
+  const uint8_t* data;
+  std::size_t size, at;
+  char message[200];
+};
+
+void readBytes(png_structp png, png_bytep out, png_size_t count) {
+  auto* r = static_cast<Reading*>(png_get_io_ptr(png));
+  if (count > r->size - r->at) png_error(png, "the file is truncated");
+  std::memcpy(out, r->data + r->at, count);
+  r->at += count;
+}
+
+void onError(png_structp png, png_const_charp message) {
+  auto* r = static_cast<Reading*>(png_get_error_ptr(png));
+  std::snprintf(r->message, sizeof r->message, "%s", message);
+  png_longjmp(png, 1);
+}
+
+void onWarning(png_structp, png_const_charp) {}  // the runtime prints nothing
+
+// The header, then the transformations to 8-bit BGRA (0xAARRGGBB words).
+// False with r.message set when the file is damaged.
+bool readHeader(png_structp png, png_infop info, png_uint_32& width, png_uint_32& height) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_set_sig_bytes(png, 0);
+  png_read_info(png, info);
+  width = png_get_image_width(png, info);
+  height = png_get_image_height(png, info);
+  const int colourType = png_get_color_type(png, info);
+  png_set_expand(png);  // palettes and low grey depths to 8 bits, tRNS to alpha
+  png_set_scale_16(png);
+  if (!(colourType & PNG_COLOR_MASK_COLOR)) png_set_gray_to_rgb(png);
+  png_set_bgr(png);
+  png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+  // Files without gAMA or sRGB are taken as sRGB: nothing is converted.
+  png_set_gamma(png, PNG_DEFAULT_sRGB, PNG_DEFAULT_sRGB);
+  png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  return true;
+}
+
+bool readRows(png_structp png, png_infop info, png_bytepp rows) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  if (png_get_rowbytes(png, info) != 4 * png_get_image_width(png, info)) png_error(png, "an unexpected row format");
+  png_read_image(png, rows);
+  png_read_end(png, nullptr);  // the CRCs and chunks after the image data
+  return true;
+}
+
+struct PngReader {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  ~PngReader() { png_destroy_read_struct(&png, info ? &info : nullptr, nullptr); }
+};
+
+struct Writing {
+  std::vector<uint8_t>* file;
+  Reading* errors;
+};
+
+void writeBytes(png_structp png, png_bytep bytes, png_size_t count) {
+  std::vector<uint8_t>& file = *static_cast<Writing*>(png_get_io_ptr(png))->file;
+  file.insert(file.end(), bytes, bytes + count);
+}
+
+void flushNothing(png_structp) {}
+
+// The rows straight from the image: BGRA words, the filler byte dropped for
+// an opaque picture.
+bool writeRows(png_structp png, png_infop info, const Image& argb, bool opaque, Writing& w) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_set_write_fn(png, &w, writeBytes, flushNothing);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(argb.width()), static_cast<png_uint_32>(argb.height()), 8,
+               opaque ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  png_set_bgr(png);
+  if (opaque) png_set_filler(png, 0, PNG_FILLER_AFTER);
+  for (int y = 0; y < argb.height(); ++y) {
+    png_write_row(png, argb.pixels() + static_cast<std::ptrdiff_t>(y) * argb.pitch());
+  }
+  png_write_end(png, nullptr);
+  return true;
+}
+
+}  // namespace
+
+Image readPng(const uint8_t* data, std::size_t size) {
+  Reading r{data, size, 0, {}};
+  PngReader reader;
+  reader.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &r, onError, onWarning);
+  if (!reader.png) return failed("PNG: out of memory");
+  reader.info = png_create_info_struct(reader.png);
+  if (!reader.info) return failed("PNG: out of memory");
+  png_set_read_fn(reader.png, &r, readBytes);
+  // Damage is refused: a failed CRC in any chunk, and the faults libpng
+  // would otherwise let pass (image data too short or too long).
+  png_set_crc_action(reader.png, PNG_CRC_DEFAULT, PNG_CRC_ERROR_QUIT);
+  png_set_benign_errors(reader.png, 0);
+  // An index past a short palette is opaque black, as in BMP.
+  png_set_check_for_invalid_index(reader.png, 0);
+  png_uint_32 width = 0, height = 0;
+  if (!readHeader(reader.png, reader.info, width, height)) return failed(std::string("PNG: ") + r.message);
+  std::string reason;
+  if (!sizeAllowed(width, height, reason)) return failed("PNG: " + reason);
+  Image image(static_cast<int>(width), static_cast<int>(height), 32);
+  if (!image) return image;
+  std::vector<png_bytep> rows(height);
+  for (png_uint_32 y = 0; y < height; ++y) rows[y] = image.pixels() + static_cast<std::ptrdiff_t>(y) * image.pitch();
+  if (!readRows(reader.png, reader.info, rows.data())) return failed(std::string("PNG: ") + r.message);
+  return image;
+}
+
+bool writePng(const Image& argb, bool opaque, std::vector<uint8_t>& file) {
+  Reading r{nullptr, 0, 0, {}};
+  Writing w{&file, &r};
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &r, onError, onWarning);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  const bool ok = info && writeRows(png, info, argb, opaque, w);
+  png_destroy_write_struct(&png, info ? &info : nullptr);
+  if (!ok) failed(std::string("PNG: ") + (info ? r.message : "out of memory"));
+  return ok;
+}
+
+}  // namespace pellucet::codec
