@@ -11,6 +11,7 @@
 #include "gfx/pages.h"
 #include "gfx/pixel.h"
 #include "gfx/put_rows.h"
+#include "api/image_codecs.h"
 #include "api/internal.h"
 #include "pellucet/pellucet.h"
 
@@ -25,9 +26,6 @@ struct ImageAccess {
 };
 
 namespace {
-
-constexpr int largestSide = 32767;
-constexpr int64_t largestBlock = int64_t{1} << 30;  // 1 GiB of pixels at most
 
 int bytesFor(int depth) { return depth == 8 ? 1 : depth == 16 ? 2 : depth == 32 ? 4 : 0; }
 int depthOf(int bytesPerPixel) { return bytesPerPixel * 8; }
@@ -91,16 +89,12 @@ Image::Image(int width, int height, int depth) {
     setPublicFailure("an image is 8, 16 or 32 bits a pixel, not " + std::to_string(depth));
     return;
   }
-  if (width < 1 || height < 1 || width > largestSide || height > largestSide) {
-    setPublicFailure("an image is 1 to 32767 pixels a side, not " + std::to_string(width) + " x " +
-                     std::to_string(height));
+  std::string reason;
+  if (!codec::sizeAllowed(width, height, reason)) {
+    setPublicFailure(reason);
     return;
   }
   const int64_t pitch = (static_cast<int64_t>(width) * bytes + 3) / 4 * 4;
-  if (pitch * height > largestBlock) {
-    setPublicFailure("an image holds at most 1 GiB of pixels");
-    return;
-  }
   auto* block = static_cast<uint8_t*>(std::calloc(1, sizeof(pel::ImageHeader) + static_cast<std::size_t>(pitch * height)));
   if (!block) {
     setPublicFailure("out of memory for a " + std::to_string(width) + " x " + std::to_string(height) + " image");
@@ -188,14 +182,20 @@ void clipStart(int64_t& start, int64_t& partner, int64_t& length) {
 }
 
 // Puts the part; `firstRow` and `lastRow` get the target rows written (last
-// below first for none).
+// below first for none). False, with the reason, when the put cannot be
+// made; a put clipped to nothing is made (it writes nothing).
 bool putOnto(const Surface& to, const Image& source, int x, int y, PutMode mode, uint32_t key, Rect part,
              int& firstRow, int& lastRow) {
   firstRow = 0;
   lastRow = -1;
-  if (!source || !pel::currentMode()) return false;
+  if (!pel::currentMode()) return setPublicFailure("no screen is open (puts use the screen's routines)"), false;
+  if (!source) return setPublicFailure("the image put is empty"), false;
   const int from = source.bytesPerPixel();
-  if (mode == PutMode::alpha && (from != 4 || to.bytes != 4)) return false;
+  if (mode == PutMode::alpha && (from != 4 || to.bytes != 4)) {
+    setPublicFailure("an alpha put needs 32 bits on both sides, not " + std::to_string(from * 8) + " onto " +
+                     std::to_string(to.bytes * 8));
+    return false;
+  }
   int64_t sx = part.x, sy = part.y, dx = x, dy = y;
   int64_t w = part.width < 0 ? source.width() - sx : part.width;
   int64_t h = part.height < 0 ? source.height() - sy : part.height;
@@ -245,7 +245,7 @@ bool putOnto(const Surface& to, const Image& source, int x, int y, PutMode mode,
 
 bool put(const Image& source, int x, int y, PutMode mode, uint32_t key, Rect part) {
   pel::ScreenMode* m = pel::currentMode();
-  if (!m) return false;
+  if (!m) return setPublicFailure("no screen is open to put on"), false;
   pel::lockScreen();
   const Surface page{pel::workPagePointer(), m->width, m->height, m->pitch, m->bytesPerPixel};
   int first = 0, last = -1;
@@ -255,10 +255,15 @@ bool put(const Image& source, int x, int y, PutMode mode, uint32_t key, Rect par
 }
 
 bool put(Image& target, const Image& source, int x, int y, PutMode mode, uint32_t key, Rect part) {
-  if (!target) return false;
+  if (!target) return setPublicFailure("the target image is empty"), false;
   const Surface surface{target.pixels(), target.width(), target.height(), target.pitch(), target.bytesPerPixel()};
   int first = 0, last = -1;
-  return putOnto(surface, source, x, y, mode, key, part, first, last);
+  if (&target != &source) return putOnto(surface, source, x, y, mode, key, part, first, last);
+  // An image put onto itself reads as it was before the put: from a copy.
+  Image copy(source.width(), source.height(), source.depth());
+  if (!copy) return false;
+  std::memcpy(copy.pixels(), source.pixels(), static_cast<std::size_t>(source.pitch()) * source.height());
+  return putOnto(surface, copy, x, y, mode, key, part, first, last);
 }
 
 Image grab(int x, int y, int width, int height) {
@@ -283,6 +288,14 @@ Image grab(int x, int y, int width, int height) {
                 static_cast<std::size_t>((right - left) * m->bytesPerPixel));
   }
   pel::unlockScreen(1, 0);
+  // Without alpha primitives the top byte of a 32-bit screen means nothing:
+  // the grab is opaque, as the screen shows it.
+  if (m->bytesPerPixel == 4 && !(m->flags & pel::screenflag::alphaPrimitives)) {
+    for (int row = 0; row < image.height(); ++row) {
+      uint8_t* p = image.pixels() + static_cast<std::ptrdiff_t>(row) * image.pitch();
+      for (int i = 0; i < image.width(); ++i) p[4 * i + 3] = 0xFF;
+    }
+  }
   return image;
 }
 
@@ -298,7 +311,9 @@ bool saveScreenshot(const char* path) {
   for (int y = 0; y < m->height; ++y) {
     const uint8_t* row = m->visibleBuffer + static_cast<std::ptrdiff_t>(y) * m->pitch;
     for (int x = 0; x < m->width; ++x) {
-      const uint32_t v = toArgb(loadPixel(row + x * m->bytesPerPixel, m->bytesPerPixel), m->bytesPerPixel);
+      // RGB565 widened as the files of 16-bit images are: white stays white.
+      const uint32_t p = loadPixel(row + x * m->bytesPerPixel, m->bytesPerPixel);
+      const uint32_t v = m->bytesPerPixel == 2 ? argbOf565Replicated(p) : toArgb(p, m->bytesPerPixel);
       storePixel(shot.pixels() + static_cast<std::ptrdiff_t>(y) * shot.pitch() + 4 * x, 4, v | 0xFF000000u);
     }
   }

@@ -55,8 +55,30 @@ std::string systemReason() { return std::strerror(errno); }
 
 // ---- Reading ---------------------------------------------------------------
 
+// Opens a file to read, refusing at once what is no regular file (a FIFO
+// would wait for a writer, a device read on without end).
+FILE* openToRead(const char* path) {
+#if defined(_WIN32)
+  return std::fopen(path, "rb");
+#else
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat info {};
+  if (fstat(fd, &info) == 0 && !S_ISREG(info.st_mode)) {
+    close(fd);
+    errno = ENODEV;
+    return nullptr;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  FILE* file = fdopen(fd, "rb");
+  if (!file) close(fd);
+  return file;
+#endif
+}
+
 bool readFile(const char* path, std::vector<uint8_t>& bytes) {
-  FILE* file = std::fopen(path, "rb");
+  FILE* file = openToRead(path);
+  if (!file && errno == ENODEV) return failed(std::string(path) + " is not a regular file"), false;
   if (!file) return failed(std::string("cannot open ") + path + ": " + systemReason()), false;
   struct stat info {};
   if (fstat(fileno(file), &info) != 0 || (info.st_mode & S_IFMT) != S_IFREG) {

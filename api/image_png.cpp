@@ -54,8 +54,12 @@ bool readHeader(png_structp png, png_infop info, png_uint_32& width, png_uint_32
   if (!(colourType & PNG_COLOR_MASK_COLOR)) png_set_gray_to_rgb(png);
   png_set_bgr(png);
   png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
-  // Files without gAMA or sRGB are taken as sRGB: nothing is converted.
-  png_set_gamma(png, PNG_DEFAULT_sRGB, PNG_DEFAULT_sRGB);
+  // A file's gAMA is honoured for an sRGB screen; files without one are
+  // taken as sRGB, so nothing is converted.
+  png_fixed_point fileGamma = 0;
+  if (!png_get_valid(png, info, PNG_INFO_sRGB) && png_get_gAMA_fixed(png, info, &fileGamma) && fileGamma > 0) {
+    png_set_gamma_fixed(png, PNG_GAMMA_sRGB, fileGamma);
+  }
   png_set_interlace_handling(png);
   png_read_update_info(png, info);
   return true;

@@ -166,6 +166,10 @@ static bool takeWindowScale(uint32_t flags) {
 
 bool openScreen(int width, int height, int depth, int pages, uint32_t flags, int refreshRate) {
   ownFailure.clear();
+  if (pages < 1) {
+    ownFailure = "a screen has at least 1 page, not " + std::to_string(pages);
+    return false;
+  }
   if (!takeWindowScale(flags)) return false;
   const bool opened =
       pel::openScreenBySize(width, height, depth, pages, static_cast<int32_t>(flags & 0xFF), refreshRate) == 0;
@@ -178,6 +182,15 @@ bool openNumberedScreen(int number, int depth, int pages, uint32_t flags, int re
   // The runtime's screen 0 is the text screen, which closes the graphics one.
   if (number < 1 || number > 21) {
     ownFailure = "no numbered screen " + std::to_string(number) + " (1-21; closeScreen() returns to text)";
+    return false;
+  }
+  if (pel::numberedScreenTakesDepth(number, 0) && !pel::numberedScreenTakesDepth(number, depth)) {
+    ownFailure = "screen " + std::to_string(number) + " does not open at depth " + std::to_string(depth) +
+                 " (0 takes its own; screens 14-21 also open at 8, 15, 16, 24 or 32)";
+    return false;
+  }
+  if (pages < 0) {
+    ownFailure = "a screen has at least 1 page, not " + std::to_string(pages) + " (0 takes the screen's own)";
     return false;
   }
   if (!takeWindowScale(flags)) return false;

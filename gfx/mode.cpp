@@ -359,6 +359,12 @@ int32_t openScreenBySize(int32_t width, int32_t height, int32_t depth, int32_t p
   return result;
 }
 
+bool numberedScreenTakesDepth(int32_t screen, int32_t depth) {
+  if (screen < 1 || screen > 21 || screenTable[screen].width == 0) return false;
+  if (depth == 0 || depth == screenTable[screen].depth) return true;
+  return screen > 13 && (depth == 8 || depth == 15 || depth == 16 || depth == 24 || depth == 32);
+}
+
 int32_t openScreenByNumber(int32_t screen, int32_t depth, int32_t pages, int32_t flags, int32_t refreshRate) {
   if (screen < 0 || screen > 21 || (screen != 0 && screenTable[screen].width == 0)) {
     failureText = "no such numbered screen";

@@ -100,6 +100,9 @@ int32_t openScreenBySize(int32_t width, int32_t height, int32_t depth, int32_t p
                          int32_t refreshRate);
 // Screen 1 to 21 from the screen table; screen 0 closes the graphics mode.
 int32_t openScreenByNumber(int32_t screen, int32_t depth, int32_t pages, int32_t flags, int32_t refreshRate);
+// The depths a numbered screen opens at: its own (or 0), and for screens above 13
+// also 8, 15, 16, 24 and 32 when asked. False for screens that do not exist.
+bool numberedScreenTakesDepth(int32_t screen, int32_t depth);
 int32_t openScreenWithPages(int32_t screen, int32_t workPage, int32_t visiblePage);
 // Closes an open mode as at program exit: hooks emptied, console untouched.
 void closeScreen();

@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   pel::WindowRules rules{};
   pel::resetWindowRules(rules, quiet, 64, 48);
   for (int step = 0; step < 64 && in.n > 0; ++step) {
-    switch (in.take<uint8_t>() % 24) {
+    switch (in.take<uint8_t>() % 26) {
       case 0: {
         constexpr int depths[] = {1, 2, 4, 8, 15, 16, 24, 32, 0, 12, -8, 64};
         const int width = in.take<int16_t>() % 700, height = in.take<int16_t>() % 500;
@@ -178,6 +178,43 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 20: pellucet::print(bytes(in)); break;
       case 21: pellucet::locate(in.take<int16_t>(), in.take<int16_t>()); break;
       case 22: pellucet::textColour(in.take<uint32_t>(), in.take<uint32_t>()); break;
+      case 23: {
+        // Images made at any size and depth, put on the page and into each
+        // other (onto themselves too), grabbed back.
+        constexpr int depths[] = {0, 8, 16, 32, 24, -1};
+        pellucet::Image a(in.take<int8_t>(), in.take<int8_t>(), depths[in.take<uint8_t>() % 6]);
+        if (!a && std::strcmp(pellucet::lastFailure(), "") == 0) broken("an image refused without a reason");
+        pellucet::clear(a, in.take<uint32_t>());
+        const auto mode = static_cast<pellucet::PutMode>(in.take<uint8_t>() % 3);
+        const pellucet::Rect part{in.take<int8_t>(), in.take<int8_t>(), in.take<int8_t>(), in.take<int8_t>()};
+        if (!pellucet::put(a, in.take<int8_t>(), in.take<int8_t>(), mode, in.take<uint32_t>(), part) &&
+            std::strcmp(pellucet::lastFailure(), "") == 0) {
+          broken("a failed put gives no reason");
+        }
+        pellucet::put(a, a, in.take<int8_t>(), in.take<int8_t>(), mode, in.take<uint32_t>(), part);
+        pellucet::Image g = pellucet::grab(in.take<int16_t>(), in.take<int16_t>(), in.take<int16_t>(), in.take<int16_t>());
+        if (g && (g.width() > pellucet::screenInfo().width || g.height() > pellucet::screenInfo().height)) {
+          broken("a grab larger than the page");
+        }
+        if (g) pellucet::put(g, a, in.take<int8_t>(), in.take<int8_t>());
+        break;
+      }
+      case 24: {
+        // Screenshots and saves into a scratch folder, loaded back.
+        static const std::string folder = [] {
+          char pattern[] = "/tmp/fuzz-api-XXXXXX";
+          return std::string(mkdtemp(pattern) ? pattern : "/tmp");
+        }();
+        const std::string path = folder + (in.take<uint8_t>() & 1 ? "/shot.bmp" : "/shot.png");
+        if (pellucet::saveScreenshot(path.c_str())) {
+          const pellucet::Image back = pellucet::loadImage(path.c_str());
+          if (!back || back.width() != pellucet::screenInfo().width) broken("a screenshot that does not load back");
+        } else if (std::strcmp(pellucet::lastFailure(), "") == 0) {
+          broken("a failed screenshot gives no reason");
+        }
+        std::remove(path.c_str());
+        break;
+      }
       default: {
         pellucet::seedRandom(in.take<double>(), static_cast<pellucet::RandomAlgorithm>(1 + in.take<uint8_t>() % 4));
         const double v = pellucet::nextRandom();

@@ -1,5 +1,5 @@
 // put() with random images, parts, places, keys, modes and depths, onto the
-// work page and into images: clipping never writes outside a buffer, and
+// work page, into images and onto themselves: clipping never writes outside a buffer, and
 // pixels outside the clipped part stay as they were.
 #include <pellucet/pellucet.h>
 
@@ -42,8 +42,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                               in.take<int16_t>() % 80};
     const auto mode = static_cast<pellucet::PutMode>(in.take<uint8_t>() % 3);
     const uint32_t key = in.take<uint32_t>();
-    if (in.take<uint8_t>() & 1) {
+    const uint8_t where = in.take<uint8_t>() % 3;
+    if (where == 0) {
       pellucet::put(source, x, y, mode, key, part);
+    } else if (where == 1) {
+      // Onto itself: as a put from a copy.
+      pellucet::Image copy(target.width(), target.height(), target.depth()), expected(target.width(), target.height(), target.depth());
+      const std::size_t bytes = static_cast<std::size_t>(target.pitch()) * target.height();
+      std::memcpy(copy.pixels(), target.pixels(), bytes);
+      std::memcpy(expected.pixels(), target.pixels(), bytes);
+      const bool a = pellucet::put(expected, copy, x, y, mode, key, part);
+      const bool b = pellucet::put(target, target, x, y, mode, key, part);
+      if (a != b || std::memcmp(expected.pixels(), target.pixels(), bytes) != 0) std::abort();
     } else {
       // Rows above and below the part's reach keep their bytes.
       const std::vector<uint8_t> before(target.pixels(), target.pixels() + target.pitch() * target.height());
