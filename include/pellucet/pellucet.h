@@ -55,7 +55,7 @@ enum ScreenFlags : uint32_t {
 constexpr uint32_t zoom(int n) { return n >= 1 && n <= 8 ? static_cast<uint32_t>(n) << 8 : 0x0E00; }
 
 // Opens a screen of width x height pixels, depth 8, 15, 16, 24 or 32 bits
-// (fewer bits: 1, 2 or 4) with `pages` pages (at least 1). The back end is
+// (fewer bits: 1, 2 or 4) with `pages` pages (at least 1; fewer is refused). The back end is
 // the first of the platform's that accepts the flags; the environment
 // variable KELGFX names one to try first ("null" shows nothing). A request
 // refused for its size (depth, zero or huge sizes, pages memory cannot hold)
@@ -69,7 +69,9 @@ constexpr uint32_t zoom(int n) { return n >= 1 && n <= 8 ? static_cast<uint32_t>
 bool openScreen(int width, int height, int depth = 32, int pages = 2, uint32_t flags = windowed,
                 int refreshRate = 0);
 // A numbered screen of the classic list (1-21, e.g. 13 is 320 x 200 x 8);
-// other numbers are refused (closeScreen() returns to text).
+// other numbers are refused (closeScreen() returns to text). Depth 0 takes
+// the screen's own; screens 14-21 also open at 8, 15, 16, 24 or 32 bits, and
+// any other depth is refused. Pages 0 takes the screen's own number.
 bool openNumberedScreen(int number, int depth = 0, int pages = 0, uint32_t flags = windowed, int refreshRate = 0);
 void closeScreen();
 bool screenOpen();
@@ -184,14 +186,35 @@ class Image {
   friend struct ImageAccess;
 };
 
-// PNG (8-bit indexed, grey, 24-bit and 32-bit with alpha, 16 bits a channel
-// too) and BMP (1, 4, 8, 24 and 32 bits, uncompressed or RLE) into a 32-bit
-// image; empty with the reason in lastFailure() for a file that is missing,
-// damaged, truncated or larger than 16384 pixels a side.
+// Every image, made or loaded, is 1 to 32767 pixels a side and at most
+// 16384 x 16384 pixels in all (2^28), so whatever is saved loads back.
+//
+// loadImage reads, into a 32-bit image:
+// - PNG: every colour type and bit depth, interlaced or not; 16-bit channels
+//   become round(v / 257); a gAMA chunk is honoured (none means sRGB, so
+//   nothing is converted); transparency (tRNS) becomes alpha.
+// - JPEG: baseline and progressive, grey or colour, turned upright by its
+//   EXIF orientation; CMYK files are refused.
+// - BMP: 1, 4, 8, 16, 24 and 32 bits a pixel, uncompressed, RLE8 or RLE4, with
+//   bit masks (16, 24 and 32 bits; narrower channels widened by repeating
+//   their bits); OS/2 and Windows headers; rows bottom-up or top-down. A
+//   32-bit file whose fourth bytes are all 0 is opaque.
+// In both PNG and BMP a palette index past the palette is opaque black. Files
+// that are damaged (a failed CRC, data cut short, an RLE run past the
+// picture, headers that contradict themselves) are refused, as are paths
+// that are no regular file (a device, a FIFO). On Linux PNG and JPEG come
+// from libpng and libjpeg; on Windows from the system's Imaging Component
+// (windowscodecs.dll). An empty image, with the reason in lastFailure(),
+// on any failure.
 Image loadImage(const char* path);
 Image loadImage(const void* data, std::size_t size);
-// Saves as PNG (32-bit RGBA; other depths converted) or as BMP (24-bit);
-// false with the reason in lastFailure().
+// Saves as PNG (8-bit RGB, or RGBA where a pixel is not opaque) or as BMP
+// (24-bit, no alpha). 8-bit images save the colours of the screen's
+// palette (the default 256-colour one with no screen open); 16-bit ones
+// widen each RGB565 channel by repeating its top bits, so white stays white.
+// The file is written beside the target and renamed over it: on any failure
+// (a full disk, no permission) what was there is left untouched. False, with
+// the reason and the path in lastFailure().
 bool savePng(const Image& image, const char* path);
 bool saveBmp(const Image& image, const char* path);
 
@@ -214,15 +237,20 @@ enum class PutMode { solid, colourKey, alpha };
 // Puts `part` of `source` with its top-left corner at (x, y) on the work page,
 // or into `target`, clipped to it. Depths are converted by the runtime's rules
 // (32 to 16 bits by truncation to RGB565, 16 to 32 by widening each channel,
-// 32 to 8 by the low byte, 8 to more through the screen's palette). False when
-// nothing could be put (no screen, empty images, alpha at other depths).
+// 32 to 8 by the low byte, 8 to more through the screen's palette). An
+// image put onto itself reads as it was before the put. False, with the
+// reason in lastFailure(), when the put cannot be made (no screen, empty
+// images, alpha at other depths); a put that lands wholly outside is made
+// and writes nothing (true).
 bool put(const Image& source, int x, int y, PutMode mode = PutMode::solid, uint32_t key = 0, Rect part = {});
 bool put(Image& target, const Image& source, int x, int y, PutMode mode = PutMode::solid, uint32_t key = 0,
          Rect part = {});
 
-// A copy of a rectangle of the work page (clipped to it), at the screen's depth.
+// A copy of a rectangle of the work page (clipped to it), at the screen's
+// depth. From a 32-bit screen without alphaPrimitives, whose top byte means
+// nothing, the copy is opaque.
 Image grab(int x, int y, int width, int height);
-// The visible page as a PNG file: a screenshot.
+// The visible page as a file: BMP for a path ending in ".bmp", else PNG.
 bool saveScreenshot(const char* path);
 
 // ---- Keys and the mouse ----------------------------------------------------
