@@ -12,7 +12,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "gfx/drivers/x11/x11_keys.h"
+#include "gfx/drivers/xkb_keys.h"
 #include "gfx/input.h"
 #include "gfx/mode.h"
 
@@ -66,8 +66,8 @@ int32_t modifierWord() {
 
 // Scan codes name positions on the keyboard; without a keyboard behind the
 // keymap, the US key that gives the symbol stands in.
-x11::PcKey pcKey(uint32_t keycode, uint32_t keysym) {
-  return x11::pcKeyFromKeycode(win->evdevLayout ? keycode : x11::keycodeFromKeysym(keysym));
+xkb::PcKey pcKey(uint32_t keycode, uint32_t keysym) {
+  return xkb::pcKeyFromKeycode(win->evdevLayout ? keycode : xkb::keycodeFromKeysym(keysym));
 }
 
 // One press (or repeat) or release of the key with this evdev code.
@@ -78,8 +78,8 @@ void keyEvent(uint32_t code, bool press) {
     keysym = wl->xkb_state_key_get_one_sym(win->xkbState, keycode);
     character = wl->xkb_state_key_get_utf32(win->xkbState, keycode);
   }
-  const x11::PcKey pc = pcKey(keycode, keysym);
-  desktopKey(win->rules, win->keyDown[keycode & 0xFF], press, x11::virtualKeyFromKeysym(keysym), pc.scanCode,
+  const xkb::PcKey pc = pcKey(keycode, keysym);
+  desktopKey(win->rules, win->keyDown[keycode & 0xFF], press, xkb::virtualKeyFromKeysym(keysym), pc.scanCode,
              pc.enhanced, modifierWord(), cp437FromUnicode(character));
 }
 
@@ -106,7 +106,7 @@ void keyboardEnter(void*, wl_keyboard*, uint32_t, wl_surface* surface, wl_array*
   const auto* held = static_cast<const uint32_t*>(keys->data);
   for (std::size_t i = 0; m && i < keys->size / sizeof(uint32_t); ++i) {
     const uint32_t keycode = held[i] + 8;
-    const x11::PcKey pc = pcKey(keycode, win->xkbState ? wl->xkb_state_key_get_one_sym(win->xkbState, keycode) : 0);
+    const xkb::PcKey pc = pcKey(keycode, win->xkbState ? wl->xkb_state_key_get_one_sym(win->xkbState, keycode) : 0);
     if (pc.scanCode > 0 && pc.scanCode < 128) m->keyState[pc.scanCode] = 1;
   }
 }

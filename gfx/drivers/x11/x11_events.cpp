@@ -3,7 +3,7 @@
 // resizes, maximise and close requests; and the key state.
 // The runtime's headers before X's (see x11_library.h).
 #include "gfx/drivers/window_rules.h"
-#include "gfx/drivers/x11/x11_keys.h"
+#include "gfx/drivers/xkb_keys.h"
 #include "gfx/input.h"
 #include "gfx/mode.h"
 
@@ -25,13 +25,13 @@ int32_t modifierWord(unsigned state) {
 }
 
 void keyEvent(XKeyEvent& e, bool press) {
-  const x11::PcKey pc = x11::pcKeyFromKeycode(e.keycode);
+  const xkb::PcKey pc = xkb::pcKeyFromKeycode(e.keycode);
   char text[8] = {};
   KeySym keysym = 0;
   const int length = xl->XLookupString(&e, text, sizeof text, &keysym, nullptr);
   // Latin-1 is the first page of Unicode.
   const uint8_t character = length == 1 ? cp437FromUnicode(static_cast<uint8_t>(text[0])) : 0;
-  desktopKey(win->rules, win->keyDown[e.keycode & 0xFF], press, x11::virtualKeyFromKeysym(keysym), pc.scanCode,
+  desktopKey(win->rules, win->keyDown[e.keycode & 0xFF], press, xkb::virtualKeyFromKeysym(keysym), pc.scanCode,
              pc.enhanced, modifierWord(e.state), character);
 }
 
@@ -151,7 +151,7 @@ void applyKeymap(const char* keys) {
   ScreenMode* m = currentMode();
   if (!m) return;
   for (uint32_t keycode = 8; keycode < 256; ++keycode) {
-    const x11::PcKey pc = x11::pcKeyFromKeycode(keycode);
+    const xkb::PcKey pc = xkb::pcKeyFromKeycode(keycode);
     if (pc.scanCode > 0 && pc.scanCode < 128) {
       const bool held = (keys[keycode / 8] >> (keycode % 8)) & 1;
       if (held || !pc.enhanced) m->keyState[pc.scanCode] = held;

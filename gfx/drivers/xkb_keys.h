@@ -1,9 +1,10 @@
-// X11 key codes and key symbols in the terms of the PC keyboard: scan codes
-// (set 1, with the enhanced flag for the extended keys) and virtual keys.
+// Key codes of the evdev layout and xkb key symbols, which X11 and Wayland
+// share, in the terms of the PC keyboard: scan codes (set 1, with the
+// enhanced flag for the extended keys) and virtual keys.
 #pragma once
 #include <cstdint>
 
-namespace pel::x11 {
+namespace pel::xkb {
 
 struct PcKey {
   int32_t scanCode;  // 0 when the key has none
@@ -21,4 +22,4 @@ int32_t virtualKeyFromKeysym(unsigned long keysym);
 // keyboards that number the keys they type).
 uint32_t keycodeFromKeysym(unsigned long keysym);
 
-}  // namespace pel::x11
+}  // namespace pel::xkb
