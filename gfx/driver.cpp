@@ -2,23 +2,12 @@
 
 #include <atomic>
 
-#if defined(_WIN32)
-#include "gfx/drivers/win32/d2d_driver.h"
-#include "gfx/drivers/win32/ddraw_driver.h"
-#include "gfx/drivers/win32/gdi_driver.h"
-#include "gfx/drivers/win32/wgl_driver.h"
-#endif
-#if defined(PEL_HAVE_WAYLAND)
-#include "gfx/drivers/wayland/wayland_driver.h"
-#endif
-#if defined(PEL_HAVE_X11)
-#include "gfx/drivers/x11/x11_driver.h"
-#endif
-#if defined(PEL_HAVE_GLX)
-#include "gfx/drivers/x11/glx_driver.h"
-#endif
-
 namespace pel {
+
+// The back ends' tables, declared here without their platform headers; each
+// back end's own header adds what its tests and benchmarks use.
+extern const DisplayDriver d2dDriver, ddrawDriver, gdiDriver, wglDriver, waylandDriver, x11Driver, glxDriver;
+
 namespace {
 
 // Back ends of this platform, in the order tried; entries join as they land.
