@@ -60,6 +60,17 @@ struct Remembered {
 };
 Remembered remembered;
 
+// The public event types are the runtime's numbers, cast across.
+constexpr bool sameType(EventType a, pel::EventType b) { return static_cast<int32_t>(a) == static_cast<int32_t>(b); }
+static_assert(sameType(EventType::KeyPress, pel::KeyPress) && sameType(EventType::KeyRelease, pel::KeyRelease) &&
+              sameType(EventType::KeyRepeat, pel::KeyRepeat) && sameType(EventType::MouseMove, pel::MouseMove) &&
+              sameType(EventType::ButtonPress, pel::MouseButtonPress) &&
+              sameType(EventType::ButtonRelease, pel::MouseButtonRelease) &&
+              sameType(EventType::Wheel, pel::MouseWheel) && sameType(EventType::MouseEnter, pel::MouseEnter) &&
+              sameType(EventType::MouseLeave, pel::MouseExit) && sameType(EventType::FocusGained, pel::WindowGotFocus) &&
+              sameType(EventType::FocusLost, pel::WindowLostFocus) && sameType(EventType::Close, pel::WindowClose) &&
+              sameType(EventType::HorizontalWheel, pel::MouseHWheel));
+
 // The queue's record as a typed event, or nothing for a record that stands
 // for no event of the public layer's. Position and modifiers are those the
 // window layer recorded when the event happened; where it recorded none
