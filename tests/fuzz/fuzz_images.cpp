@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (std::strlen(pellucet::lastFailure()) == 0) std::abort();
     return 0;
   }
-  if (image.width() < 1 || image.height() < 1 || image.width() > 16384 || image.height() > 16384) std::abort();
+  if (image.width() < 1 || image.height() < 1 || image.width() > 32767 || image.height() > 32767 || int64_t{image.width()} * image.height() > (int64_t{1} << 28)) std::abort();
   // What loaded saves, and loads back as it was (BMP keeps no alpha).
   if (static_cast<int64_t>(image.width()) * image.height() > 65536) return 0;
   static const std::string folder = [] {
