@@ -193,8 +193,9 @@ class Image {
 // - PNG: every colour type and bit depth, interlaced or not; 16-bit channels
 //   become round(v / 257); a gAMA chunk is honoured (none means sRGB, so
 //   nothing is converted); transparency (tRNS) becomes alpha.
-// - JPEG: baseline and progressive, grey or colour, turned upright by its
-//   EXIF orientation; CMYK files are refused.
+// - JPEG: baseline and progressive, grey, YCbCr or RGB, opaque, turned
+//   upright by its EXIF orientation (orientations 5 to 8 swap width and
+//   height); CMYK files are refused, and so are files with damaged data.
 // - BMP: 1, 4, 8, 16, 24 and 32 bits a pixel, uncompressed, RLE8 or RLE4, with
 //   bit masks (16, 24 and 32 bits; narrower channels widened by repeating
 //   their bits); OS/2 and Windows headers; rows bottom-up or top-down. A
