@@ -132,17 +132,23 @@ bool readHeader(const uint8_t* data, std::size_t size, Header& h) {
 uint32_t* rowOf(Image& image, int64_t y) { return reinterpret_cast<uint32_t*>(image.pixels() + y * image.pitch()); }
 
 // Runs of RLE8 or RLE4 into the rows, bottom-up. Pixels no run reaches keep
-// palette entry 0. A run or a move past the picture is damage.
+// palette entry 0. A run may fill a row's padding, as some writers code rows
+// to the padded width (those pixels are dropped); a run or a move past it is
+// damage.
 bool decodeRle(const uint8_t* p, std::size_t n, const Header& h, const uint32_t* palette, Image& image) {
   const bool four = h.compression == rle4;
   const int64_t width = h.width, height = h.height;
+  const int64_t padded = (width * h.bits + 31) / 32 * 32 / h.bits;
   for (int64_t y = 0; y < height; ++y) {
     uint32_t* out = rowOf(image, y);
     for (int64_t x = 0; x < width; ++x) out[x] = palette[0];
   }
   int64_t x = 0, y = 0;  // y counts up from the bottom row
   std::size_t i = 0;
-  auto put = [&](uint32_t index) { rowOf(image, height - 1 - y)[x++] = palette[index]; };
+  auto put = [&](uint32_t index) {
+    if (x < width) rowOf(image, height - 1 - y)[x] = palette[index];
+    ++x;
+  };
   for (;;) {
     if (i + 2 > n) {
       if (y >= height) return true;  // the last row done; no end-of-picture code
@@ -151,7 +157,7 @@ bool decodeRle(const uint8_t* p, std::size_t n, const Header& h, const uint32_t*
     const uint32_t count = p[i], code = p[i + 1];
     i += 2;
     if (count > 0) {  // a run of `count` pixels
-      if (y >= height || x + count > width) return damaged("an RLE run past the picture's edge"), false;
+      if (y >= height || x + count > padded) return damaged("an RLE run past the picture's edge"), false;
       for (uint32_t k = 0; k < count; ++k) put(four ? (k & 1 ? code & 15 : code >> 4) : code);
       continue;
     }
@@ -165,11 +171,11 @@ bool decodeRle(const uint8_t* p, std::size_t n, const Header& h, const uint32_t*
       x += p[i];
       y += p[i + 1];
       i += 2;
-      if (x > width || y > height || (y == height && x > 0)) return damaged("an RLE move past the picture's edge"), false;
+      if (x > padded || y > height || (y == height && x > 0)) return damaged("an RLE move past the picture's edge"), false;
     } else {  // `code` pixels as they are, padded to a 16-bit boundary
       const std::size_t bytes = four ? (code + 1) / 2 : code;
       if (i + bytes > n) return damaged("the RLE data is truncated"), false;
-      if (y >= height || x + code > width) return damaged("an RLE run past the picture's edge"), false;
+      if (y >= height || x + code > padded) return damaged("an RLE run past the picture's edge"), false;
       for (uint32_t k = 0; k < code; ++k) put(four ? (k & 1 ? p[i + k / 2] & 15 : p[i + k / 2] >> 4) : p[i + k]);
       i += (bytes + 1) & ~std::size_t{1};
     }

@@ -3,6 +3,7 @@
 // gAMA honoured (none means sRGB, so nothing is converted), and any damage
 // refused: a CRC that fails, image data that ends early, a file cut short.
 // Written as 8-bit RGB, or RGBA where the picture has alpha.
+#include <cmath>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +24,11 @@ struct Reading {
   const uint8_t* data;
   std::size_t size, at;
   char message[200];
+  // 16-bit samples through a gamma are kept wide (8 bytes a pixel) and
+  // corrected here, exactly: libpng's own 16-bit tables are a few levels
+  // off in the darks. An exponent of 0 means none applies.
+  int bytesPerPixel;
+  double exponent;
 };
 
 void readBytes(png_structp png, png_bytep out, png_size_t count) {
@@ -40,34 +46,50 @@ void onError(png_structp png, png_const_charp message) {
 
 void onWarning(png_structp, png_const_charp) {}  // the runtime prints nothing
 
-// The header, then the transformations to 8-bit BGRA (0xAARRGGBB words).
-// False with r.message set when the file is damaged.
+// The header, then the transformations to BGRA (0xAARRGGBB words, or four
+// big-endian 16-bit samples). False with r.message set when the file is
+// damaged.
 bool readHeader(png_structp png, png_infop info, png_uint_32& width, png_uint_32& height) {
   if (setjmp(png_jmpbuf(png))) return false;
+  auto* r = static_cast<Reading*>(png_get_io_ptr(png));
   png_set_sig_bytes(png, 0);
   png_read_info(png, info);
   width = png_get_image_width(png, info);
   height = png_get_image_height(png, info);
   const int colourType = png_get_color_type(png, info);
+  // A file's gAMA is honoured for an sRGB screen (gamma 2.2): a sample v of
+  // the file shows as v^(1 / (gAMA x 2.2)). Files without one are taken as
+  // sRGB, and so are those whose gAMA is within 5 % of it, as in libpng.
+  png_fixed_point fileGamma = 0;
+  double exponent = 0;
+  if (!png_get_valid(png, info, PNG_INFO_sRGB) && png_get_gAMA_fixed(png, info, &fileGamma) && fileGamma > 0) {
+    const double product = fileGamma / 100000.0 * 2.2;
+    if (product < 0.95 || product > 1.05) exponent = 1 / product;
+  }
+  const bool wide = exponent != 0 && png_get_bit_depth(png, info) == 16;
   png_set_expand(png);  // palettes and low grey depths to 8 bits, tRNS to alpha
-  png_set_scale_16(png);
   if (!(colourType & PNG_COLOR_MASK_COLOR)) png_set_gray_to_rgb(png);
   png_set_bgr(png);
-  png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
-  // A file's gAMA is honoured for an sRGB screen; files without one are
-  // taken as sRGB, so nothing is converted.
-  png_fixed_point fileGamma = 0;
-  if (!png_get_valid(png, info, PNG_INFO_sRGB) && png_get_gAMA_fixed(png, info, &fileGamma) && fileGamma > 0) {
-    png_set_gamma_fixed(png, PNG_GAMMA_sRGB, fileGamma);
+  if (wide) {
+    png_set_add_alpha(png, 0xFFFF, PNG_FILLER_AFTER);
+  } else {
+    png_set_scale_16(png);
+    png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+    if (exponent != 0) png_set_gamma_fixed(png, PNG_GAMMA_sRGB, fileGamma);
   }
   png_set_interlace_handling(png);
   png_read_update_info(png, info);
+  r->bytesPerPixel = wide ? 8 : 4;
+  r->exponent = wide ? exponent : 0;
   return true;
 }
 
 bool readRows(png_structp png, png_infop info, png_bytepp rows) {
   if (setjmp(png_jmpbuf(png))) return false;
-  if (png_get_rowbytes(png, info) != 4 * png_get_image_width(png, info)) png_error(png, "an unexpected row format");
+  const auto* r = static_cast<Reading*>(png_get_io_ptr(png));
+  if (png_get_rowbytes(png, info) != static_cast<png_size_t>(r->bytesPerPixel) * png_get_image_width(png, info)) {
+    png_error(png, "an unexpected row format");
+  }
   png_read_image(png, rows);
   png_read_end(png, nullptr);  // the CRCs and chunks after the image data
   return true;
@@ -112,7 +134,7 @@ bool writeRows(png_structp png, png_infop info, const Image& argb, bool opaque, 
 }  // namespace
 
 Image readPng(const uint8_t* data, std::size_t size) {
-  Reading r{data, size, 0, {}};
+  Reading r{data, size, 0, {}, 4, 0};
   PngReader reader;
   reader.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &r, onError, onWarning);
   if (!reader.png) return failed("PNG: out of memory");
@@ -132,13 +154,33 @@ Image readPng(const uint8_t* data, std::size_t size) {
   Image image(static_cast<int>(width), static_cast<int>(height), 32);
   if (!image) return image;
   std::vector<png_bytep> rows(height);
-  for (png_uint_32 y = 0; y < height; ++y) rows[y] = image.pixels() + static_cast<std::ptrdiff_t>(y) * image.pitch();
+  std::vector<uint8_t> wide;
+  if (r.bytesPerPixel == 8) wide.resize(std::size_t{width} * height * 8);
+  for (png_uint_32 y = 0; y < height; ++y) {
+    rows[y] = wide.empty() ? image.pixels() + static_cast<std::ptrdiff_t>(y) * image.pitch()
+                           : wide.data() + std::size_t{y} * width * 8;
+  }
   if (!readRows(reader.png, reader.info, rows.data())) return failed(std::string("PNG: ") + r.message);
+  if (!wide.empty()) {
+    // Colour through the gamma, alpha as stored: each rounded to 8 bits.
+    std::vector<uint8_t> shown(65536);
+    for (std::size_t v = 0; v < shown.size(); ++v) {
+      shown[v] = static_cast<uint8_t>(std::floor(255 * std::pow(v / 65535.0, r.exponent) + 0.5));
+    }
+    for (png_uint_32 y = 0; y < height; ++y) {
+      const uint8_t* in = rows[y];
+      uint8_t* out = image.pixels() + static_cast<std::ptrdiff_t>(y) * image.pitch();
+      for (png_uint_32 i = 0; i < width * 4; ++i) {
+        const uint32_t v = static_cast<uint32_t>(in[2 * i] << 8 | in[2 * i + 1]);
+        out[i] = i % 4 == 3 ? static_cast<uint8_t>((v + 128) / 257) : shown[v];
+      }
+    }
+  }
   return image;
 }
 
 bool writePng(const Image& argb, bool opaque, std::vector<uint8_t>& file) {
-  Reading r{nullptr, 0, 0, {}};
+  Reading r{nullptr, 0, 0, {}, 4, 0};
   Writing w{&file, &r};
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &r, onError, onWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
