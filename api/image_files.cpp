@@ -115,25 +115,25 @@ void paletteForSaving(uint32_t out[256]) {
   }
 }
 
-// The image as 32-bit 0xAARRGGBB: indices through the palette, RGB565
-// widened by repeating each channel's top bits (31 becomes 255), both opaque.
-Image argbForSaving(const Image& image, bool& opaque) {
-  opaque = image.bytesPerPixel() != 4;
-  if (image.bytesPerPixel() == 4) {
-    Image copy(image.width(), image.height(), 32);
-    if (copy) {
-      for (int y = 0; y < image.height(); ++y) {
-        std::memcpy(copy.pixels() + static_cast<std::ptrdiff_t>(y) * copy.pitch(),
-                    image.pixels() + static_cast<std::ptrdiff_t>(y) * image.pitch(),
-                    static_cast<std::size_t>(image.width()) * 4);
-      }
-      opaque = true;
-      for (int y = 0; y < image.height() && opaque; ++y) {
-        for (int x = 0; x < image.width() && opaque; ++x) opaque = image.pixel(x, y) >> 24 == 0xFF;
-      }
+// Whether every pixel of a 32-bit image is opaque: the file then needs no
+// alpha.
+bool allOpaque(const Image& image) {
+  for (int y = 0; y < image.height(); ++y) {
+    const uint8_t* row = image.pixels() + static_cast<std::ptrdiff_t>(y) * image.pitch();
+    uint32_t all = 0xFFFFFFFFu;
+    for (int x = 0; x < image.width(); ++x) {
+      uint32_t v;
+      std::memcpy(&v, row + 4 * x, 4);
+      all &= v;
     }
-    return copy;
+    if (all >> 24 != 0xFF) return false;
   }
+  return true;
+}
+
+// An 8- or 16-bit image as 32-bit 0xAARRGGBB: indices through the palette,
+// RGB565 widened by repeating each channel's top bits (31 becomes 255).
+Image argbOf(const Image& image) {
   uint32_t palette[256];
   if (image.bytesPerPixel() == 1) paletteForSaving(palette);
   Image argb(image.width(), image.height(), 32);
@@ -269,9 +269,12 @@ enum class Format { png, bmp };
 bool save(const Image& image, const char* path, Format format) {
   if (!path) return failed("no path given to save to"), false;
   if (!image) return failed(std::string("an empty image is not saved (") + path + ")"), false;
-  bool opaque = true;
-  const Image argb = argbForSaving(image, opaque);
-  if (!argb) return false;
+  // 32-bit images are written as they are; others through a 32-bit copy.
+  const bool wide = image.bytesPerPixel() == 4;
+  const Image converted = wide ? Image{} : argbOf(image);
+  if (!wide && !converted) return false;
+  const Image& argb = wide ? image : converted;
+  const bool opaque = !wide || allOpaque(image);
   std::vector<uint8_t> file;
   if (!(format == Format::png ? codec::writePng(argb, opaque, file) : codec::writeBmp(argb, file))) {
     setPublicFailure(std::string(lastFailure()) + " (" + path + ")");

@@ -113,19 +113,29 @@ void writeBytes(png_structp png, png_bytep bytes, png_size_t count) {
 
 void flushNothing(png_structp) {}
 
-// The rows straight from the image: BGRA words, the filler byte dropped for
-// an opaque picture.
-bool writeRows(png_structp png, png_infop info, const Image& argb, bool opaque, Writing& w) {
+// Each row packed here as RGB or RGBA bytes (cheaper than libpng's own
+// transformations), into a row the caller owns. zlib's level 5 rather than
+// its default 6: about twice as fast, files within a percent or so on most
+// pictures.
+bool writeRows(png_structp png, png_infop info, const Image& argb, bool opaque, uint8_t* packed, Writing& w) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_write_fn(png, &w, writeBytes, flushNothing);
+  png_set_compression_level(png, 5);
   png_set_IHDR(png, info, static_cast<png_uint_32>(argb.width()), static_cast<png_uint_32>(argb.height()), 8,
                opaque ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
-  png_set_bgr(png);
-  if (opaque) png_set_filler(png, 0, PNG_FILLER_AFTER);
+  const int width = argb.width();
   for (int y = 0; y < argb.height(); ++y) {
-    png_write_row(png, argb.pixels() + static_cast<std::ptrdiff_t>(y) * argb.pitch());
+    const uint8_t* in = argb.pixels() + static_cast<std::ptrdiff_t>(y) * argb.pitch();  // B, G, R, A
+    uint8_t* out = packed;
+    for (int x = 0; x < width; ++x, in += 4) {
+      *out++ = in[2];
+      *out++ = in[1];
+      *out++ = in[0];
+      if (!opaque) *out++ = in[3];
+    }
+    png_write_row(png, packed);
   }
   png_write_end(png, nullptr);
   return true;
@@ -184,7 +194,10 @@ bool writePng(const Image& argb, bool opaque, std::vector<uint8_t>& file) {
   Writing w{&file, &r};
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &r, onError, onWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
-  const bool ok = info && writeRows(png, info, argb, opaque, w);
+  file.clear();
+  file.reserve(static_cast<std::size_t>(argb.width()) * argb.height());
+  std::vector<uint8_t> packed(static_cast<std::size_t>(argb.width()) * 4);
+  const bool ok = info && writeRows(png, info, argb, opaque, packed.data(), w);
   png_destroy_write_struct(&png, info ? &info : nullptr);
   if (!ok) failed(std::string("PNG: ") + (info ? r.message : "out of memory"));
   return ok;
