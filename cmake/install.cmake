@@ -32,7 +32,7 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/PellucetConfig.cmake ${CMAKE_CURRENT_B
 # The prefix is found from the file's own place, so --prefix at install time
 # is honoured.
 if(WIN32)
-  set(PEL_PC_SYSTEM_LIBS "-luser32 -lgdi32 -ladvapi32")
+  set(PEL_PC_SYSTEM_LIBS "-lole32 -luser32 -lgdi32 -ladvapi32")
 else()
   set(PEL_PC_SYSTEM_LIBS "-lpthread -l${CMAKE_DL_LIBS}")
 endif()
