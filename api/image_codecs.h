@@ -35,6 +35,16 @@ Image readBmp(const uint8_t* data, std::size_t size);
 bool writePng(const Image& argb, bool opaque, std::vector<uint8_t>& file);
 bool writeBmp(const Image& argb, std::vector<uint8_t>& file);
 
+// How a PNG's gAMA (in 1/100000) shows on an sRGB screen (gamma 2.2): a
+// sample v as v^exponent. 0 when nothing is converted: no gAMA, an sRGB
+// chunk, or a gAMA within 5 % of sRGB's (libpng's threshold). `exact` is
+// 1 / (gAMA x 2.2); `eightBit` is that as libpng keeps it, in 1/100000,
+// which its 8-bit tables use (so every platform gives libpng's pixels).
+struct PngGamma {
+  double exact = 0, eightBit = 0;
+};
+PngGamma pngGamma(uint32_t fileGamma, bool sRgbChunk);
+
 // A JPEG's EXIF orientation (1 to 8; 1, as stored, when it has none), and an
 // image turned by it so that it shows upright.
 int jpegOrientation(const uint8_t* data, std::size_t size);

@@ -4,6 +4,7 @@
 // was there untouched.
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
@@ -34,6 +35,13 @@ bool sizeAllowed(int64_t width, int64_t height, std::string& reason) {
   reason = "a size of " + std::to_string(width) + " x " + std::to_string(height) +
            " (an image is 1 to 32767 pixels a side and at most 16384 x 16384 pixels in all)";
   return false;
+}
+
+PngGamma pngGamma(uint32_t fileGamma, bool sRgbChunk) {
+  if (sRgbChunk || fileGamma == 0) return {};
+  const double product = fileGamma / 100000.0 * 2.2;
+  if (product > 0.95 && product < 1.05) return {};
+  return {1 / product, std::floor(1e15 / fileGamma / 220000 + 0.5) / 100000};
 }
 
 Image failed(std::string reason) {

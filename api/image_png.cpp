@@ -61,11 +61,8 @@ bool readHeader(png_structp png, png_infop info, png_uint_32& width, png_uint_32
   // the file shows as v^(1 / (gAMA x 2.2)). Files without one are taken as
   // sRGB, and so are those whose gAMA is within 5 % of it, as in libpng.
   png_fixed_point fileGamma = 0;
-  double exponent = 0;
-  if (!png_get_valid(png, info, PNG_INFO_sRGB) && png_get_gAMA_fixed(png, info, &fileGamma) && fileGamma > 0) {
-    const double product = fileGamma / 100000.0 * 2.2;
-    if (product < 0.95 || product > 1.05) exponent = 1 / product;
-  }
+  if (!png_get_gAMA_fixed(png, info, &fileGamma) || fileGamma < 0) fileGamma = 0;
+  const double exponent = pngGamma(static_cast<uint32_t>(fileGamma), png_get_valid(png, info, PNG_INFO_sRGB)).exact;
   const bool wide = exponent != 0 && png_get_bit_depth(png, info) == 16;
   png_set_expand(png);  // palettes and low grey depths to 8 bits, tRNS to alpha
   if (!(colourType & PNG_COLOR_MASK_COLOR)) png_set_gray_to_rgb(png);

@@ -5,14 +5,15 @@
 //
 // Where WIC and libpng differ, the Linux reading wins: the PNG's chunks and
 // CRCs are checked here first (Wine's decoder lets bad CRCs and a missing end
-// pass), and 16-bit channels are read as they are and rounded here, since
-// WIC's converter does not round them. One difference stays: WIC's decoders
-// ignore a PNG's gAMA chunk, which libpng applies.
+// pass), 16-bit channels are read as they are and rounded here, since WIC's
+// converter does not round them, and a PNG's gAMA, which WIC's decoders
+// ignore, is applied here as libpng applies it.
 #include <windows.h>
 #include <objbase.h>
 #include <wincodec.h>
 
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -133,8 +134,11 @@ uint32_t crc32(const uint8_t* p, std::size_t n) {
 
 // The PNG's chunks from the header to IEND, each whole and with its CRC, and
 // the size in the header allowed; false with the reason as libpng words it.
-bool pngChunksSound(const uint8_t* data, std::size_t size, std::string& reason) {
+// `gamma` gets what gAMA and sRGB ask for.
+bool pngChunksSound(const uint8_t* data, std::size_t size, std::string& reason, PngGamma& gamma) {
   std::size_t at = 8;
+  uint32_t fileGamma = 0;
+  bool sRgb = false, imageData = false;
   for (bool first = true;; first = false) {
     if (size - at < 12) return reason = "the file is truncated", false;
     const uint32_t length = bigEndian32(data + at);
@@ -148,7 +152,13 @@ bool pngChunksSound(const uint8_t* data, std::size_t size, std::string& reason) 
       if (name != "IHDR" || length != 13) return reason = "the file does not start with IHDR", false;
       if (!sizeAllowed(bigEndian32(type + 4), bigEndian32(type + 8), reason)) return false;
     }
-    if (name == "IEND") return true;
+    if (name == "gAMA" && length == 4 && !imageData) fileGamma = bigEndian32(type + 4);
+    if (name == "sRGB" && !imageData) sRgb = true;
+    if (name == "IDAT") imageData = true;
+    if (name == "IEND") {
+      gamma = pngGamma(fileGamma, sRgb);
+      return true;
+    }
     at += 12 + length;
   }
 }
@@ -202,10 +212,22 @@ const WideFormat* wideFormatOf(const GUID& format) {
 // 16 bits to 8, rounded as libpng's scaling does.
 inline uint32_t to8(uint16_t v) { return (static_cast<uint32_t>(v) + 128) / 257; }
 
-// A 16-bit frame's samples rounded to 8 bits, a row at a time. WIC's own
-// conversion takes the high byte (Wine) or treats the samples as linear
-// light (Windows); libpng rounds.
-HRESULT copyWide(IWICBitmapSource* frame, const WideFormat& w, Image& image) {
+// Sample values as shown through a PNG's gAMA, as the libpng reader gives
+// them: `levels` entries (256 or 65536) to 8 bits.
+std::vector<uint8_t> gammaTable(std::size_t levels, double exponent) {
+  std::vector<uint8_t> shown(levels);
+  for (std::size_t v = 0; v < levels; ++v) {
+    shown[v] = static_cast<uint8_t>(std::floor(255 * std::pow(static_cast<double>(v) / (levels - 1), exponent) + 0.5));
+  }
+  return shown;
+}
+
+// A 16-bit frame's samples rounded to 8 bits, a row at a time, colour
+// through the gamma where one applies. WIC's own conversion takes the high
+// byte (Wine) or treats the samples as linear light (Windows); libpng rounds.
+HRESULT copyWide(IWICBitmapSource* frame, const WideFormat& w, const PngGamma& gamma, Image& image) {
+  const std::vector<uint8_t> shown = gamma.exact != 0 ? gammaTable(65536, gamma.exact) : std::vector<uint8_t>{};
+  auto colour = [&](uint16_t v) { return shown.empty() ? to8(v) : uint32_t{shown[v]}; };
   const UINT stride = static_cast<UINT>(image.width()) * static_cast<UINT>(w.samples) * 2;
   std::vector<uint16_t> row(static_cast<std::size_t>(image.width()) * static_cast<std::size_t>(w.samples));
   for (int y = 0; y < image.height(); ++y) {
@@ -216,14 +238,15 @@ HRESULT copyWide(IWICBitmapSource* frame, const WideFormat& w, Image& image) {
     for (int x = 0; x < image.width(); ++x) {
       const uint16_t* s = row.data() + static_cast<std::ptrdiff_t>(x) * w.samples;
       const uint32_t a = w.alpha < 0 ? 0xFF : to8(s[w.alpha]);
-      out[x] = a << 24 | to8(s[w.red]) << 16 | to8(s[w.green]) << 8 | to8(s[w.blue]);
+      out[x] = a << 24 | colour(s[w.red]) << 16 | colour(s[w.green]) << 8 | colour(s[w.blue]);
     }
   }
   return S_OK;
 }
 
-// The first frame of a PNG or JPEG in memory, as 32-bit BGRA.
-Image decode(const char* kind, const GUID& container, const uint8_t* data, std::size_t size) {
+// The first frame of a PNG or JPEG in memory, as 32-bit BGRA, through a
+// PNG's gamma (WIC's decoders ignore gAMA).
+Image decode(const char* kind, const GUID& container, const uint8_t* data, std::size_t size, const PngGamma& gamma) {
   if (size > MAXDWORD) return failed(std::string(kind) + ": the data is larger than 4 GiB");
   ComOnThread com;
   Ref<IWICImagingFactory> factory;
@@ -255,7 +278,7 @@ Image decode(const char* kind, const GUID& container, const uint8_t* data, std::
   Image image(static_cast<int>(width), static_cast<int>(height), 32);
   if (!image) return image;
   if (const WideFormat* wide = wideFormatOf(format)) {
-    hr = copyWide(frame.get(), *wide, image);
+    hr = copyWide(frame.get(), *wide, gamma, image);
   } else {
     Ref<IWICFormatConverter> converter;
     hr = factory->CreateFormatConverter(converter.out());
@@ -266,6 +289,13 @@ Image decode(const char* kind, const GUID& container, const uint8_t* data, std::
     if (FAILED(hr)) return failed(wicReason(kind, "the pixels cannot be converted to 32 bits", hr));
     const UINT pitch = static_cast<UINT>(image.pitch());
     hr = converter->CopyPixels(nullptr, pitch, pitch * height, image.pixels());
+    if (SUCCEEDED(hr) && gamma.eightBit != 0) {
+      const std::vector<uint8_t> shown = gammaTable(256, gamma.eightBit);
+      for (UINT y = 0; y < height; ++y) {
+        uint8_t* p = image.pixels() + static_cast<std::ptrdiff_t>(y) * pitch;
+        for (UINT i = 0; i < width * 4; ++i) p[i] = i % 4 == 3 ? p[i] : shown[p[i]];
+      }
+    }
   }
   if (FAILED(hr)) return failed(wicReason(kind, "the file is damaged or cannot be decoded", hr));
   return image;
@@ -276,15 +306,16 @@ Image decode(const char* kind, const GUID& container, const uint8_t* data, std::
 Image readPng(const uint8_t* data, std::size_t size) {
   std::string reason;
   if (size < 8 || std::memcmp(data, "\x89PNG\r\n\x1a\n", 8) != 0) return failed("PNG: not a PNG file");
-  if (!pngChunksSound(data, size, reason)) return failed("PNG: " + reason);
-  return decode("PNG", containerPng, data, size);
+  PngGamma gamma;
+  if (!pngChunksSound(data, size, reason, gamma)) return failed("PNG: " + reason);
+  return decode("PNG", containerPng, data, size, gamma);
 }
 
 Image readJpeg(const uint8_t* data, std::size_t size) {
   std::string reason;
   if (size < 3 || data[0] != 0xFF || data[1] != 0xD8) return failed("JPEG: not a JPEG file");
   if (!jpegSizeAllowed(data, size, reason)) return failed("JPEG: " + reason);
-  Image image = decode("JPEG", containerJpeg, data, size);
+  Image image = decode("JPEG", containerJpeg, data, size, PngGamma{});
   if (!image) return image;
   return oriented(std::move(image), jpegOrientation(data, size));
 }

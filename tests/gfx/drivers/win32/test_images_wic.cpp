@@ -192,6 +192,61 @@ TEST_F(WicImages, PngKindsMadeOnLinuxReadExactly) {
   }
 }
 
+namespace {
+
+// A PNG with a gAMA chunk put in after its header (which is 33 bytes with
+// the signature).
+std::vector<uint8_t> withGamma(const uint8_t* png, std::size_t size, uint32_t gamma) {
+  std::vector<uint8_t> chunk = {0, 0, 0, 4, 'g', 'A', 'M', 'A', static_cast<uint8_t>(gamma >> 24),
+                                static_cast<uint8_t>(gamma >> 16), static_cast<uint8_t>(gamma >> 8),
+                                static_cast<uint8_t>(gamma)};
+  uint32_t crc = 0xFFFFFFFFu;
+  for (std::size_t i = 4; i < chunk.size(); ++i) {
+    crc ^= chunk[i];
+    for (int k = 0; k < 8; ++k) crc = crc & 1 ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+  }
+  crc ^= 0xFFFFFFFFu;
+  for (int k = 3; k >= 0; --k) chunk.push_back(static_cast<uint8_t>(crc >> (8 * k)));
+  std::vector<uint8_t> out(size + chunk.size());
+  std::memcpy(out.data(), png, 33);
+  std::memcpy(out.data() + 33, chunk.data(), chunk.size());
+  std::memcpy(out.data() + 33 + chunk.size(), png + 33, size - 33);
+  return out;
+}
+
+uint32_t shown(uint32_t v, double top, double exponent) {
+  return static_cast<uint32_t>(std::floor(255 * std::pow(v / top, exponent) + 0.5));
+}
+
+}  // namespace
+
+// A gAMA of 1.0 (linear light) shows as libpng shows it: 8-bit samples
+// through libpng's exponent (1 / 2.2 kept as 0.45455), 16-bit ones exactly,
+// alpha untouched; sRGB's own gAMA changes nothing.
+TEST_F(WicImages, PngGammaAsOnLinux) {
+  const std::vector<uint8_t> rgba8 = withGamma(samples::rgba8InterlacedPng, sizeof samples::rgba8InterlacedPng, 100000);
+  const std::vector<uint8_t> rgb16 = withGamma(samples::rgb16Png, sizeof samples::rgb16Png, 100000);
+  const std::vector<uint8_t> same = withGamma(samples::rgb16Png, sizeof samples::rgb16Png, 45455);
+  const pellucet::Image eight = pellucet::loadImage(rgba8.data(), rgba8.size());
+  const pellucet::Image sixteen = pellucet::loadImage(rgb16.data(), rgb16.size());
+  const pellucet::Image plain = pellucet::loadImage(same.data(), same.size());
+  ASSERT_TRUE(eight && sixteen && plain) << failure();
+  int wrong = 0;
+  for (int y = 0; y < sampleHeight; ++y) {
+    for (int x = 0; x < sampleWidth; ++x) {
+      const uint32_t e = argb(sample8(x, y, 3), shown(sample8(x, y, 0), 255, 0.45455),
+                              shown(sample8(x, y, 1), 255, 0.45455), shown(sample8(x, y, 2), 255, 0.45455));
+      const uint32_t s = argb(255, shown(sample16(x, y, 0), 65535, 1 / 2.2), shown(sample16(x, y, 1), 65535, 1 / 2.2),
+                              shown(sample16(x, y, 2), 65535, 1 / 2.2));
+      const uint32_t p = argb(255, nearest8(sample16(x, y, 0)), nearest8(sample16(x, y, 1)), nearest8(sample16(x, y, 2)));
+      wrong += eight.pixel(x, y) != e;
+      wrong += sixteen.pixel(x, y) != s;
+      wrong += plain.pixel(x, y) != p;
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+}
+
 // Baseline and progressive JPEGs of flat 16 x 16 blocks: each pixel within
 // one level of its block's colour (YCbCr and back rounds), and opaque.
 TEST_F(WicImages, BaselineAndProgressiveJpegs) {
