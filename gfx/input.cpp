@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 
 #include "gfx/driver.h"
 #include "gfx/fonts.h"
@@ -11,9 +12,6 @@
 #include "runtime/platform.h"
 #include "runtime/runtime.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-#endif
 
 namespace pel {
 
@@ -208,10 +206,15 @@ bool waitEvent(EventRecord& event, int32_t timeoutMs, int32_t stepMs) {
   return false;
 }
 
+namespace {
+// Set on the program's thread before a window thread starts; read there.
+std::atomic<UnshiftedCharacterLookup> layoutLookup{nullptr};
+}  // namespace
+
+void useUnshiftedCharacters(UnshiftedCharacterLookup lookup) { layoutLookup = lookup; }
+
 int32_t unshiftedCharacter(int32_t virtualKey) {
-#if defined(_WIN32)
-  return static_cast<int32_t>(MapVirtualKeyA(static_cast<UINT>(virtualKey & 0xFFFF), 2 /* MAPVK_VK_TO_CHAR */));
-#else
+  if (const UnshiftedCharacterLookup lookup = layoutLookup.load()) return lookup(virtualKey);
   // The US layout's answers.
   const int32_t vk = virtualKey & 0xFFFF;
   if ((vk >= '0' && vk <= '9') || (vk >= 'A' && vk <= 'Z')) return vk;
@@ -236,7 +239,6 @@ int32_t unshiftedCharacter(int32_t virtualKey) {
     case 0xDE: return '\'';
     default: return 0;
   }
-#endif
 }
 
 int32_t translateKey(int32_t character, int32_t scanCode, int32_t virtualKey, int32_t modifiers, int32_t extendedOnly) {

@@ -62,9 +62,12 @@ bool waitEvent(EventRecord& event, int32_t timeoutMs, int32_t stepMs = 10);
 int32_t translateKey(int32_t character, int32_t scanCode, int32_t virtualKey, int32_t modifiers,
                      int32_t extendedOnly);
 int32_t scancodeFromVirtualKey(int32_t virtualKey);
-// The unshifted character of a virtual key (the platform's keyboard layout
-// on Windows, a US layout elsewhere), or 0.
+// The unshifted character of a virtual key, or 0: the keyboard layout's
+// where a window layer gave its lookup (Windows does, at its first window),
+// a US layout's otherwise.
 int32_t unshiftedCharacter(int32_t virtualKey);
+using UnshiftedCharacterLookup = int32_t (*)(int32_t virtualKey);
+void useUnshiftedCharacters(UnshiftedCharacterLookup lookup);  // null: the US layout
 
 // Hook handlers.
 std::string readKeyHook();

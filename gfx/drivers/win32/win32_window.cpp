@@ -132,8 +132,14 @@ void clearWindowState() {
   std::construct_at(&ws);
 }
 
+// The unshifted character of a virtual key on the user's keyboard layout.
+static int32_t layoutCharacter(int32_t virtualKey) {
+  return static_cast<int32_t>(MapVirtualKeyA(static_cast<UINT>(virtualKey & 0xFFFF), 2 /* MAPVK_VK_TO_CHAR */));
+}
+
 int32_t windowInit(const char* title, int32_t width, int32_t height, int32_t depth, int32_t refreshRate,
                    int32_t flags) {
+  useUnshiftedCharacters(layoutCharacter);
   OSVERSIONINFOA version{};
   version.dwOSVersionInfoSize = sizeof version;
   GetVersionExA(&version);
