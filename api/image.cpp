@@ -65,8 +65,7 @@ uint32_t toArgb(uint32_t v, int bytes) {
   switch (bytes) {
     case 1: {
       const pel::ScreenMode* m = pel::currentMode();
-      const uint32_t e = m ? m->palette[v & 0xFF] : 0;
-      return 0xFF000000u | (e & 0xFF) << 16 | (e & 0xFF00) | (e >> 16 & 0xFF);
+      return argbOfPaletteEntry(m ? m->palette[v & 0xFF] : 0);
     }
     case 2: return argbOf565(v);
     default: return v;
@@ -266,6 +265,33 @@ bool put(Image& target, const Image& source, int x, int y, PutMode mode, uint32_
   return putOnto(surface, copy, x, y, mode, key, part, first, last);
 }
 
+namespace {
+
+// A rectangle of a page (the work page, or the visible one) at the screen's
+// depth, read under the screen lock. `opaque` sets a 32-bit copy's top byte,
+// which means nothing on a screen without alpha primitives.
+Image copyOfPage(const pel::ScreenMode& m, bool visible, int64_t left, int64_t top, int64_t width, int64_t height,
+                 bool opaque) {
+  Image image(static_cast<int>(width), static_cast<int>(height), depthOf(m.bytesPerPixel));
+  if (!image) return image;
+  pel::lockScreen();
+  const uint8_t* pixels = visible ? m.visibleBuffer : pel::workPagePointer();
+  for (int64_t row = 0; row < height; ++row) {
+    std::memcpy(image.pixels() + row * image.pitch(), pixels + (top + row) * m.pitch + left * m.bytesPerPixel,
+                static_cast<std::size_t>(width * m.bytesPerPixel));
+  }
+  pel::unlockScreen(1, 0);
+  if (opaque && m.bytesPerPixel == 4) {
+    for (int row = 0; row < image.height(); ++row) {
+      uint8_t* p = image.pixels() + static_cast<std::ptrdiff_t>(row) * image.pitch();
+      for (int i = 0; i < image.width(); ++i) p[4 * i + 3] = 0xFF;
+    }
+  }
+  return image;
+}
+
+}  // namespace
+
 Image grab(int x, int y, int width, int height) {
   const pel::ScreenMode* m = pel::currentMode();
   if (!m) {
@@ -279,24 +305,10 @@ Image grab(int x, int y, int width, int height) {
     setPublicFailure("the rectangle lies outside the page");
     return {};
   }
-  Image image(static_cast<int>(right - left), static_cast<int>(bottom - top), depthOf(m->bytesPerPixel));
-  if (!image) return image;
-  pel::lockScreen();
-  const uint8_t* page = pel::workPagePointer();
-  for (int64_t row = 0; row < bottom - top; ++row) {
-    std::memcpy(image.pixels() + row * image.pitch(), page + (top + row) * m->pitch + left * m->bytesPerPixel,
-                static_cast<std::size_t>((right - left) * m->bytesPerPixel));
-  }
-  pel::unlockScreen(1, 0);
-  // Without alpha primitives the top byte of a 32-bit screen means nothing:
-  // the grab is opaque, as the screen shows it.
-  if (m->bytesPerPixel == 4 && !(m->flags & pel::screenflag::alphaPrimitives)) {
-    for (int row = 0; row < image.height(); ++row) {
-      uint8_t* p = image.pixels() + static_cast<std::ptrdiff_t>(row) * image.pitch();
-      for (int i = 0; i < image.width(); ++i) p[4 * i + 3] = 0xFF;
-    }
-  }
-  return image;
+  // The grab is opaque as the screen shows it, unless the top byte is the
+  // opacity (alpha primitives).
+  return copyOfPage(*m, false, left, top, right - left, bottom - top,
+                    !(m->flags & pel::screenflag::alphaPrimitives));
 }
 
 bool saveScreenshot(const char* path) {
@@ -305,20 +317,10 @@ bool saveScreenshot(const char* path) {
     setPublicFailure("no screen is open");
     return false;
   }
-  Image shot(m->width, m->height, 32);
-  if (!shot) return false;
-  pel::lockScreen();
-  for (int y = 0; y < m->height; ++y) {
-    const uint8_t* row = m->visibleBuffer + static_cast<std::ptrdiff_t>(y) * m->pitch;
-    for (int x = 0; x < m->width; ++x) {
-      // RGB565 widened as the files of 16-bit images are: white stays white.
-      const uint32_t p = loadPixel(row + x * m->bytesPerPixel, m->bytesPerPixel);
-      const uint32_t v = m->bytesPerPixel == 2 ? argbOf565Replicated(p) : toArgb(p, m->bytesPerPixel);
-      storePixel(shot.pixels() + static_cast<std::ptrdiff_t>(y) * shot.pitch() + 4 * x, 4, v | 0xFF000000u);
-    }
-  }
-  pel::unlockScreen(1, 0);
-  return saveByExtension(shot, path);
+  // The file of an image of the screen's depth: indices through the
+  // screen's palette, RGB565 widened so that white stays white.
+  const Image shot = copyOfPage(*m, true, 0, 0, m->width, m->height, true);
+  return shot && saveByExtension(shot, path);
 }
 
 }  // namespace pellucet

@@ -44,6 +44,9 @@ struct PngGamma {
   double exact = 0, eightBit = 0;
 };
 PngGamma pngGamma(uint32_t fileGamma, bool sRgbChunk);
+// Sample values of `levels` steps (256 or 65536) through an exponent, as 8
+// bits: round(255 (v / (levels - 1))^exponent).
+std::vector<uint8_t> gammaTable(std::size_t levels, double exponent);
 
 // A JPEG's EXIF orientation (1 to 8; 1, as stored, when it has none), and an
 // image turned by it so that it shows upright.

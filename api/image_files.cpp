@@ -44,6 +44,14 @@ PngGamma pngGamma(uint32_t fileGamma, bool sRgbChunk) {
   return {1 / product, std::floor(1e15 / fileGamma / 220000 + 0.5) / 100000};
 }
 
+std::vector<uint8_t> gammaTable(std::size_t levels, double exponent) {
+  std::vector<uint8_t> shown(levels);
+  for (std::size_t v = 0; v < levels; ++v) {
+    shown[v] = static_cast<uint8_t>(std::floor(255 * std::pow(static_cast<double>(v) / (levels - 1), exponent) + 0.5));
+  }
+  return shown;
+}
+
 Image failed(std::string reason) {
   setPublicFailure(std::move(reason));
   return {};
@@ -150,12 +158,7 @@ Image argbOf(const Image& image) {
     auto* out = reinterpret_cast<uint32_t*>(argb.pixels() + static_cast<std::ptrdiff_t>(y) * argb.pitch());
     for (int x = 0; x < image.width(); ++x) {
       const uint32_t v = image.pixel(x, y);
-      if (image.bytesPerPixel() == 1) {
-        const uint32_t e = palette[v & 0xFF];
-        out[x] = 0xFF000000u | (e & 0xFF) << 16 | (e & 0xFF00) | (e >> 16 & 0xFF);
-      } else {
-        out[x] = argbOf565Replicated(v);
-      }
+      out[x] = image.bytesPerPixel() == 1 ? argbOfPaletteEntry(palette[v & 0xFF]) : argbOf565Replicated(v);
     }
   }
   return argb;

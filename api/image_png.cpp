@@ -3,7 +3,6 @@
 // gAMA honoured (none means sRGB, so nothing is converted), and any damage
 // refused: a CRC that fails, image data that ends early, a file cut short.
 // Written as 8-bit RGB, or RGBA where the picture has alpha.
-#include <cmath>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -98,13 +97,8 @@ struct PngReader {
   ~PngReader() { png_destroy_read_struct(&png, info ? &info : nullptr, nullptr); }
 };
 
-struct Writing {
-  std::vector<uint8_t>* file;
-  Reading* errors;
-};
-
 void writeBytes(png_structp png, png_bytep bytes, png_size_t count) {
-  std::vector<uint8_t>& file = *static_cast<Writing*>(png_get_io_ptr(png))->file;
+  auto& file = *static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
   file.insert(file.end(), bytes, bytes + count);
 }
 
@@ -114,9 +108,10 @@ void flushNothing(png_structp) {}
 // transformations), into a row the caller owns. zlib's level 5 rather than
 // its default 6: about twice as fast, files within a percent or so on most
 // pictures.
-bool writeRows(png_structp png, png_infop info, const Image& argb, bool opaque, uint8_t* packed, Writing& w) {
+bool writeRows(png_structp png, png_infop info, const Image& argb, bool opaque, uint8_t* packed,
+               std::vector<uint8_t>& file) {
   if (setjmp(png_jmpbuf(png))) return false;
-  png_set_write_fn(png, &w, writeBytes, flushNothing);
+  png_set_write_fn(png, &file, writeBytes, flushNothing);
   png_set_compression_level(png, 5);
   png_set_IHDR(png, info, static_cast<png_uint_32>(argb.width()), static_cast<png_uint_32>(argb.height()), 8,
                opaque ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
@@ -170,10 +165,7 @@ Image readPng(const uint8_t* data, std::size_t size) {
   if (!readRows(reader.png, reader.info, rows.data())) return failed(std::string("PNG: ") + r.message);
   if (!wide.empty()) {
     // Colour through the gamma, alpha as stored: each rounded to 8 bits.
-    std::vector<uint8_t> shown(65536);
-    for (std::size_t v = 0; v < shown.size(); ++v) {
-      shown[v] = static_cast<uint8_t>(std::floor(255 * std::pow(v / 65535.0, r.exponent) + 0.5));
-    }
+    const std::vector<uint8_t> shown = gammaTable(65536, r.exponent);
     for (png_uint_32 y = 0; y < height; ++y) {
       const uint8_t* in = rows[y];
       uint8_t* out = image.pixels() + static_cast<std::ptrdiff_t>(y) * image.pitch();
@@ -188,13 +180,12 @@ Image readPng(const uint8_t* data, std::size_t size) {
 
 bool writePng(const Image& argb, bool opaque, std::vector<uint8_t>& file) {
   Reading r{nullptr, 0, 0, {}, 4, 0};
-  Writing w{&file, &r};
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &r, onError, onWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   file.clear();
   file.reserve(static_cast<std::size_t>(argb.width()) * argb.height());
   std::vector<uint8_t> packed(static_cast<std::size_t>(argb.width()) * 4);
-  const bool ok = info && writeRows(png, info, argb, opaque, packed.data(), w);
+  const bool ok = info && writeRows(png, info, argb, opaque, packed.data(), file);
   png_destroy_write_struct(&png, info ? &info : nullptr);
   if (!ok) failed(std::string("PNG: ") + (info ? r.message : "out of memory"));
   return ok;

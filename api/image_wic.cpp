@@ -13,7 +13,6 @@
 #include <wincodec.h>
 
 #include <array>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -211,16 +210,6 @@ const WideFormat* wideFormatOf(const GUID& format) {
 
 // 16 bits to 8, rounded as libpng's scaling does.
 inline uint32_t to8(uint16_t v) { return (static_cast<uint32_t>(v) + 128) / 257; }
-
-// Sample values as shown through a PNG's gAMA, as the libpng reader gives
-// them: `levels` entries (256 or 65536) to 8 bits.
-std::vector<uint8_t> gammaTable(std::size_t levels, double exponent) {
-  std::vector<uint8_t> shown(levels);
-  for (std::size_t v = 0; v < levels; ++v) {
-    shown[v] = static_cast<uint8_t>(std::floor(255 * std::pow(static_cast<double>(v) / (levels - 1), exponent) + 0.5));
-  }
-  return shown;
-}
 
 // A 16-bit frame's samples rounded to 8 bits, a row at a time, colour
 // through the gamma where one applies. WIC's own conversion takes the high

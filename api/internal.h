@@ -19,6 +19,11 @@ constexpr uint32_t argbOf565Replicated(uint32_t v) {
   return 0xFF000000u | (r << 3 | r >> 2) << 16 | (g << 2 | g >> 4) << 8 | (b << 3 | b >> 2);
 }
 
+// A palette entry as the mode keeps it (0x00BBGGRR) as opaque 0xAARRGGBB.
+constexpr uint32_t argbOfPaletteEntry(uint32_t e) {
+  return 0xFF000000u | (e & 0xFF) << 16 | (e & 0xFF00) | (e >> 16 & 0xFF);
+}
+
 class Image;
 // PNG, or BMP for a path ending in .bmp (any letter case).
 bool saveByExtension(const Image& image, const char* path);
