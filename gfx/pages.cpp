@@ -45,9 +45,11 @@ void sendPalette(const ScreenMode* m, int32_t index, uint32_t bgr) {
   }
 }
 
-void markAllRows(ScreenMode* m) { fillBytes(m->dirty, 1, static_cast<std::size_t>(m->height)); }
-
 }  // namespace
+
+void markAllRows(ScreenMode* m) {
+  if (m) fillBytes(m->dirty, 1, static_cast<std::size_t>(m->height));
+}
 
 void markDirty(int32_t firstRow, int32_t lastRow) {
   ScreenMode* m = currentMode();

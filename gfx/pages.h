@@ -31,6 +31,8 @@ void resendPalette();
 // Marks rows first..last (inclusive, already clipped) of the dirty table.
 void markDirty(int32_t firstRow, int32_t lastRow);
 struct ScreenMode;
+// Marks every page row, so the next pass presents the whole page.
+void markAllRows(ScreenMode* m);
 // The page rows [first, end) from the first dirty one to the last; first ==
 // end when none is.
 RowSpan dirtyRows(const ScreenMode* m);

@@ -37,10 +37,7 @@ void enterStep(WindowRules& w, EventRecord* pending) {
 
 }  // namespace
 
-void markAllRows() {
-  const ScreenMode* m = currentMode();
-  if (m) std::memset(m->dirty, 1, static_cast<std::size_t>(m->height) * static_cast<std::size_t>(m->scanlineRepeat));
-}
+void markAllRows() { markAllRows(currentMode()); }
 
 void resetWindowRules(WindowRules& w, const WindowPlatform& platform, int32_t width, int32_t height,
                       int32_t modeFlags) {

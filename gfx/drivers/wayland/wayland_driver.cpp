@@ -16,6 +16,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "gfx/drivers/present.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"
 #include "gfx/scale.h"
@@ -298,36 +299,17 @@ void present() {
   uint8_t* corner = b->pixels + static_cast<std::size_t>(p.y) * win->stride + static_cast<std::size_t>(p.x) * 4;
   auto out = [&](int32_t y) { return reinterpret_cast<uint32_t*>(corner + static_cast<std::size_t>(y) * win->stride); };
   const int32_t repeat = m->scanlineRepeat;
-  const int32_t top = rows.first * repeat, lines = (rows.end - rows.first) * repeat;
   // What changed since the buffer shown last: the band, in buffer rows.
   RowSpan damaged{band.first * repeat, band.end * repeat};
+  const PresentedRows written =
+      win->presenter.take(m, p.width, p.height, corner, static_cast<std::size_t>(win->stride));
+  if (written.empty()) return;
   if (scaled()) {
-    const uint8_t* source = m->visibleBuffer;
-    std::size_t pitch = static_cast<std::size_t>(m->pitch);
-    int32_t sourceRepeat = repeat;
-    if (m->bytesPerPixel != 4) {
-      win->converted.resize(static_cast<std::size_t>(win->width) * 4 * static_cast<std::size_t>(win->height));
-      win->blitter(win->converted.data(), win->width * 4);
-      source = win->converted.data();
-      pitch = static_cast<std::size_t>(win->width) * 4;
-      sourceRepeat = 1;
-    }
     // Scaled straight into the buffer, then made opaque where it is.
-    ScaleMap& map = win->scaleMap;
-    if ((map.dstW != p.width || map.dstH != p.height) && !buildScaleMap(map, win->width, win->height, p.width, p.height, 4))
-      return;
-    const RowSpan written = scaledRows(map, top, top + lines);
-    scaleRows(map, source, pitch, sourceRepeat, corner, static_cast<std::size_t>(win->stride), written);
-    for (int32_t y = written.first; y < written.end; ++y) opaqueCopy(out(y), out(y), p.width);
-    damaged = scaledRows(map, damaged.first, damaged.end);
-  } else if (m->bytesPerPixel == 4 && !win->argb) {
-    for (int32_t y = top; y < top + lines; ++y) {
-      opaqueCopy(out(y), reinterpret_cast<const uint32_t*>(m->visibleBuffer + static_cast<std::size_t>(y / repeat) * m->pitch),
-                 win->width);
-    }
-  } else {
-    win->blitter(corner, win->stride);
-    for (int32_t y = top; y < top + lines; ++y) {
+    for (int32_t y = written.rows.first; y < written.rows.end; ++y) opaqueCopy(out(y), out(y), p.width);
+    damaged = win->presenter.shownRows(damaged);
+  } else if (m->bytesPerPixel != 4 || win->argb) {
+    for (int32_t y = written.rows.first; y < written.rows.end; ++y) {
       if (win->argb) {
         addAlpha(reinterpret_cast<uint8_t*>(out(y)), win->width, m, y / repeat);
       } else {
@@ -339,7 +321,7 @@ void present() {
       setInputRegion();
     }
   }
-  std::memset(m->dirty, 0, static_cast<std::size_t>(m->height));
+  finishPresent(m, true);
   b->stale = {};
   for (Buffer& other : win->buffers) {
     if (&other == b) continue;
@@ -546,7 +528,6 @@ void exitWindow(void* = nullptr) {
   destroyProxy(win->xdgSurface, xdg_surface_destroy);
   destroyProxy(win->surface, wl_surface_destroy);
   destroyBuffers();
-  win->scaleMap = ScaleMap{};
   win->opaqueRuns.clear();
   win->configured = false;
   win->switchAsked = false;
@@ -694,7 +675,13 @@ int32_t init(const char* title, int32_t width, int32_t height, int32_t, int32_t,
   win->title = win->pendingTitle = title ? title : "";
   win->scale = requestedWindowScale();
   resetWindowRules(win->rules, platformCalls, width, height, flags);
-  win->blitter = selectBlitter(32, 0);  // wl_shm's XRGB8888: the pages' own order
+  // wl_shm's XRGB8888 is the 32-bit pages' own order: they are copied as
+  // they are, made opaque.
+  const ScreenMode* m = currentMode();
+  win->presenter.setFormat(m && m->bytesPerPixel == 4 ? nullptr : selectBlitter(32, 0), 4,
+                           [](uint8_t* out, const uint8_t* in, int32_t count) {
+                             opaqueCopy(reinterpret_cast<uint32_t*>(out), reinterpret_cast<const uint32_t*>(in), count);
+                           });
   win->startResult = 1;
   win->running = true;
   win->thread = std::thread(threadMain);

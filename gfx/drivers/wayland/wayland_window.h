@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "gfx/blit.h"
+#include "gfx/drivers/present.h"
 #include "gfx/drivers/window_rules.h"
 #include "gfx/drivers/window_scale.h"
 
@@ -84,9 +84,7 @@ struct WaylandWindow {
   int32_t bufferW = 0, bufferH = 0, stride = 0;
   bool argb = false;  // shaped windows: the colour key transparent
   std::vector<std::vector<std::pair<int32_t, int32_t>>> opaqueRuns;  // shaped: [from, to) by surface row
-  Blitter blitter = nullptr;
-  std::vector<uint8_t> converted;  // pages of other depths at the page's size, before scaling
-  ScaleMap scaleMap;  // page to picture, when they differ
+  Presenter presenter;
 
   // Input.
   wl_keyboard* keyboard = nullptr;

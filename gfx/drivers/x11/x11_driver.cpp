@@ -3,6 +3,7 @@
 // The runtime's headers before X's, whose macros (KeyPress, None, ...) would
 // otherwise rewrite the runtime's names.
 #include "gfx/blit.h"
+#include "gfx/drivers/present.h"
 #include "gfx/drivers/window_rules.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"
@@ -41,9 +42,7 @@ struct Surface {
   GC gc = nullptr;
   Image page;    // the picture converted, at its own size
   Image scaled;  // the picture as a full-screen window shows it, when larger
-  ScaleMap map;
-  Blitter blitter = nullptr;
-  bool sameFormat = false;  // a 32-bit visual in the pages' channel order
+  Presenter presenter;
 
   std::thread thread;
   std::atomic<bool> running{false};
@@ -77,25 +76,6 @@ void reshape(const ScreenMode* m, int32_t top, int32_t rows) {
   xl->XFreePixmap(win->display, mask);
 }
 
-// A 32-bit page on a 32-bit visual of the same channel order needs no
-// conversion: the band is copied as it is. The C library's copy writes whole
-// cache lines without reading them first, which matters for memory the
-// server reads next.
-void copyBand(const ScreenMode* m, int32_t top, int32_t rows) {
-  XImage* image = surface.page.image;
-  auto* data = reinterpret_cast<uint8_t*>(image->data);
-  const auto stride = static_cast<std::size_t>(image->bytes_per_line);
-  const auto rowBytes = static_cast<std::size_t>(win->width) * 4;
-  if (m->scanlineRepeat == 1 && stride == static_cast<std::size_t>(m->pitch)) {
-    std::memcpy(data + top * stride, m->visibleBuffer + top * stride, rows * stride);
-    return;
-  }
-  for (int32_t r = top; r < top + rows; ++r) {
-    std::memcpy(data + r * stride, m->visibleBuffer + static_cast<std::size_t>(r / m->scanlineRepeat) * m->pitch,
-                rowBytes);
-  }
-}
-
 // Puts rows [top, top + rows) of the image at (x, y + top) in the window.
 void put(const Image& i, int32_t x, int32_t y, int32_t top, int32_t rows) {
   const auto width = static_cast<unsigned>(i.image->width);
@@ -121,49 +101,25 @@ bool prepareScaled(bool scaled) {
   }
   if (i.image && i.image->width == win->pictureW && i.image->height == win->pictureH) return true;
   destroyImage(i);
-  const int32_t bytesPerPixel = surface.page.image->bits_per_pixel / 8;
-  return buildScaleMap(surface.map, win->width, win->height, win->pictureW, win->pictureH, bytesPerPixel) &&
-         createImage(i, win->pictureW, win->pictureH);
+  return createImage(i, win->pictureW, win->pictureH);
 }
 
 // The rows that changed since the last pass, converted and put on the window.
 void present() {
   ScreenMode* m = currentMode();
   if (!m || !surface.page.image || !win->window) return;
-  // The band of page rows marked dirty, in surface rows.
-  const RowSpan dirty = dirtyRows(m);
-  if (dirty.first == dirty.end) return;
-  const int32_t top = dirty.first * m->scanlineRepeat, rows = (dirty.end - dirty.first) * m->scanlineRepeat;
   const bool scaled = win->pictureW != win->width || win->pictureH != win->height;
   if (!prepareScaled(scaled)) return;
-  const bool direct = surface.sameFormat && m->bytesPerPixel == 4;
-  if (scaled) {
-    // Pages already in the window's format are scaled straight from the page.
-    const uint8_t* source = m->visibleBuffer;
-    std::size_t pitch = static_cast<std::size_t>(m->pitch);
-    int32_t repeat = m->scanlineRepeat;
-    if (!direct) {
-      surface.blitter(reinterpret_cast<uint8_t*>(surface.page.image->data), surface.page.image->bytes_per_line);
-      source = reinterpret_cast<const uint8_t*>(surface.page.image->data);
-      pitch = static_cast<std::size_t>(surface.page.image->bytes_per_line);
-      repeat = 1;
-    }
-    XImage* image = surface.scaled.image;
-    const RowSpan band = scaledRows(surface.map, top, top + rows);
-    scaleRows(surface.map, source, pitch, repeat, reinterpret_cast<uint8_t*>(image->data),
-              static_cast<std::size_t>(image->bytes_per_line), band);
-    if (band.end > band.first) put(surface.scaled, win->originX, win->originY, band.first, band.end - band.first);
-  } else {
-    if (direct) {
-      copyBand(m, top, rows);
-    } else {
-      surface.blitter(reinterpret_cast<uint8_t*>(surface.page.image->data), surface.page.image->bytes_per_line);
-    }
-    if (!win->shapeBits.empty()) reshape(m, top, rows);
-    put(surface.page, win->originX, win->originY, top, rows);
-  }
-  std::memset(m->dirty, 0, static_cast<std::size_t>(m->height));
-  rowsPresented += rows;
+  XImage* image = (scaled ? surface.scaled : surface.page).image;
+  const PresentedRows band = surface.presenter.take(m, win->pictureW, win->pictureH,
+                                                    reinterpret_cast<uint8_t*>(image->data),
+                                                    static_cast<std::size_t>(image->bytes_per_line));
+  if (band.empty()) return;
+  const int32_t rows = band.rows.end - band.rows.first;
+  if (!scaled && !win->shapeBits.empty()) reshape(m, band.rows.first, rows);
+  put(scaled ? surface.scaled : surface.page, win->originX, win->originY, band.rows.first, rows);
+  finishPresent(m, true);
+  rowsPresented += band.lines.end - band.lines.first;
 }
 
 // ---- The surface ----------------------------------------------------------
@@ -235,18 +191,22 @@ bool openSurface() {
   const int32_t blitDepth = bitsPerPixel == 32 ? 32 : bitsPerPixel == 24 ? 24 : win->depth == 15 ? 15 : 16;
   const uint32_t redMask = static_cast<uint32_t>(win->visual->red_mask);
   const int32_t order = redMask == 0xFF || redMask == 0x1F ? 1 : 0;
-  surface.blitter = selectBlitter(blitDepth, order);
-  if (!surface.blitter) return false;
-  surface.sameFormat = blitDepth == 32 && order == 0;
+  const Blitter blitter = selectBlitter(blitDepth, order);
+  if (!blitter) return false;
   surface.gc = xl->XCreateGC(d, RootWindow(d, win->screen), 0, nullptr);
-  return createImage(surface.page, win->width, win->height);
+  if (!createImage(surface.page, win->width, win->height)) return false;
+  // 32-bit pages on a 32-bit visual of their channel order go as they are.
+  const ScreenMode* m = currentMode();
+  const bool sameFormat = blitDepth == 32 && order == 0 && m && m->bytesPerPixel == 4;
+  surface.presenter.setFormat(sameFormat ? nullptr : blitter, surface.page.image->bits_per_pixel / 8);
+  return true;
 }
 
 void closeSurface() {
   if (!win->display) return;
   destroyImage(surface.scaled);
   destroyImage(surface.page);
-  surface.map = ScaleMap{};
+  surface.presenter.reset();
   if (surface.gc) xl->XFreeGC(win->display, surface.gc);
   surface.gc = nullptr;
 }
