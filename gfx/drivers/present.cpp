@@ -53,7 +53,7 @@ PresentedRows Presenter::take(ScreenMode* m, int32_t shownW, int32_t shownH, uin
   if (!m) return {};
   const int32_t width = m->width, lines = m->height * m->scanlineRepeat, repeat = m->scanlineRepeat;
   const bool scaled = shownW != width || shownH != lines;
-  if (!blitter_ && !scaled && !into && repeat > 1 && !convertedReady(m)) return {};
+  if (!blitter_ && !scaled && !into && (repeat > 1 || copy_) && !convertedReady(m)) return {};
   if (blitter_ && (scaled || !into) && !convertedReady(m)) return {};
   const RowSpan band = dirtyRows(m);
   if (band.first == band.end) return {};
@@ -75,7 +75,7 @@ PresentedRows Presenter::take(ScreenMode* m, int32_t shownW, int32_t shownH, uin
     sourcePitch = pitch;
     sourceRepeat = 1;
   } else if (!scaled) {
-    if (!into && repeat == 1) {
+    if (!into && repeat == 1 && !copy_) {
       last_ = Last::page;
       return {m->visibleBuffer, sourcePitch, {top, end}, {top, end}};
     }
@@ -122,9 +122,11 @@ PresentedRows Presenter::take(ScreenMode* m, int32_t shownW, int32_t shownH, uin
   return {target, pitch, rows, {top, end}};
 }
 
-PresentedRows Presenter::whole(const ScreenMode* m) const {
+PresentedRows Presenter::whole(const ScreenMode* m, int32_t shownW, int32_t shownH) const {
   if (!m) return {};
   const int32_t lines = m->height * m->scanlineRepeat;
+  const bool pageSized = shownW == m->width && shownH == lines;
+  if (last_ == Last::scaled ? map_.dstW != shownW || map_.dstH != shownH : !pageSized) return {};
   switch (last_) {
     case Last::page: return {m->visibleBuffer, static_cast<std::size_t>(m->pitch), {0, lines}, {0, lines}};
     case Last::converted: return {converted_.data(), convertedPitch_, {0, lines}, {0, lines}};

@@ -48,8 +48,9 @@ class Presenter {
   PresentedRows take(ScreenMode* m, int32_t shownW, int32_t shownH, uint8_t* into = nullptr,
                      std::size_t intoPitch = 0);
   // The whole picture as the last pass left it in the presenter's memory or
-  // the page (a repaint); empty when the last pass went into the caller's.
-  PresentedRows whole(const ScreenMode* m) const;
+  // the page (a repaint); empty when the last pass went into the caller's
+  // memory or showed the picture at another size than shownW x shownH.
+  PresentedRows whole(const ScreenMode* m, int32_t shownW, int32_t shownH) const;
   // The rows of the picture as shown that show display lines `lines` of the
   // page, as the last scaled pass placed them.
   RowSpan shownRows(RowSpan lines) const { return scaledRows(map_, lines.first, lines.end); }

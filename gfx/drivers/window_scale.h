@@ -3,13 +3,10 @@
 // shape kept, black bars around it), the pointer mapped both ways, and the
 // scaled copy of the picture that the back ends presenting from memory put
 // on the window. Every window layer uses these, so every back end shows the
-// same pixels: destination (x, y) shows page pixel (x * w / W, y * h / H).
+// same pixels: destination (x, y) shows page pixel (x * w / W, y * h / H)
+// (the scaling itself is the present path's).
 #pragma once
-#include <cstddef>
 #include <cstdint>
-#include <vector>
-
-#include "gfx/scale.h"
 
 namespace pel {
 
@@ -100,30 +97,5 @@ struct ClientPoint {
 constexpr ClientPoint clientFromPage(const PictureRect& r, int32_t pageW, int32_t pageH, int32_t x, int32_t y) {
   return {r.x + windowFromPicture(x, r.width, pageW), r.y + windowFromPicture(y, r.height, pageH)};
 }
-
-// The picture scaled into memory of its shown size, a band at a time.
-class PictureScaler {
- public:
-  // For a srcW x srcH picture shown at dstW x dstH; keeps what it has when
-  // the sizes are the same. False when the sizes cannot be served.
-  bool prepare(int32_t srcW, int32_t srcH, int32_t dstW, int32_t dstH, int32_t bytesPerPixel);
-  void reset();
-  // Scales source rows [top, top + rows) (source row r at
-  // source + (r / repeat) * sourcePitch) and returns the rows written.
-  RowSpan scale(const uint8_t* source, std::size_t sourcePitch, int32_t repeat, int32_t top, int32_t rows);
-  // The whole picture's rows, for a full repaint.
-  RowSpan all() const { return {0, map_.dstH}; }
-  const uint8_t* pixels() const { return pixels_.data(); }
-  uint8_t* pixels() { return pixels_.data(); }
-  std::size_t pitch() const { return pitch_; }
-  int32_t width() const { return map_.dstW; }
-  int32_t height() const { return map_.dstH; }
-  bool ready() const { return !pixels_.empty(); }
-
- private:
-  ScaleMap map_;
-  std::vector<uint8_t> pixels_;
-  std::size_t pitch_ = 0;
-};
 
 }  // namespace pel

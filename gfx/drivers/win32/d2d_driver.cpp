@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "gfx/drivers/present.h"
 #include "gfx/drivers/win32/win32_window.h"
 #include "gfx/input.h"
 #include "gfx/mode.h"
@@ -56,8 +57,7 @@ struct State {
   void (*releasePath)(State&);
   int32_t (*createPath)(State&);
   bool (*present)(State&);
-  uint8_t* conversion;
-  Blitter blitter;
+  Presenter presenter;  // the page's band in the bitmap's format and size
   uint8_t keyRow[256];  // row of ScanCodeTable + 1 for each virtual key; 0 for none
   // The HWND path.
   ID2D1HwndRenderTarget* hwndTarget;
@@ -71,9 +71,8 @@ struct State {
   bool displayChanged;
   // The path is lost and not yet built again: tries so far, and when the
   // last one was made.
-  // Scaled windows: the picture scaled into memory, the bitmap of its size,
-  // and the target's size (the client area's).
-  PictureScaler scaler;
+  // Scaled windows: the bitmap of the picture's shown size, and the target's
+  // size (the client area's).
   UINT32 bitmapW, bitmapH, targetW, targetH;
   bool clearBars;
   int32_t pathTries;
@@ -149,11 +148,13 @@ bool followWindowSize(State& s) {
 bool chooseConversion(State& s, bool reversedChannels) {
   const ScreenMode* m = currentMode();
   if (!m) return false;
-  if (!reversedChannels && ws.depth > 23 && m->scanlineRepeat == 1) return true;
-  s.blitter = selectBlitter(32, reversedChannels ? 1 : 0);
-  s.conversion =
-      static_cast<uint8_t*>(std::calloc(static_cast<std::size_t>(ws.width) * 4, static_cast<std::size_t>(ws.height)));
-  return s.blitter && s.conversion;
+  if (!reversedChannels && ws.depth > 23 && m->scanlineRepeat == 1) {
+    s.presenter.setFormat(nullptr, 4);
+    return true;
+  }
+  const Blitter blitter = selectBlitter(32, reversedChannels ? 1 : 0);
+  s.presenter.setFormat(blitter, 4);
+  return blitter != nullptr;
 }
 
 void releaseHwndPath(State& s) {
@@ -165,9 +166,7 @@ void releaseHwndPath(State& s) {
 // Every path chooses its conversion afresh: one built again may land on the
 // other format. False when a test makes the path fail.
 bool startPath(State& s) {
-  std::free(s.conversion);
-  s.conversion = nullptr;
-  s.blitter = nullptr;
+  s.presenter.reset();
   if (pathBuildsToFail > 0) {
     --pathBuildsToFail;
     return false;
@@ -272,14 +271,14 @@ void bareFrame(State& s) {
   const bool scaled = shownScaled();
   if (!m || !s.target || !s.bitmap) return;
   lock();
-  if (scaled && (!s.scaler.ready() || static_cast<UINT32>(s.scaler.width()) != s.bitmapW ||
-                 static_cast<UINT32>(s.scaler.height()) != s.bitmapH)) {
+  const PresentedRows last = s.presenter.whole(m, static_cast<int32_t>(s.bitmapW), static_cast<int32_t>(s.bitmapH));
+  if (scaled && last.empty()) {
     unlock();
     return;
   }
   const D2D1_RECT_U whole{0, 0, s.bitmapW, s.bitmapH};
-  s.bitmap->CopyFromMemory(&whole, scaled ? s.scaler.pixels() : m->visibleBuffer,
-                           scaled ? static_cast<UINT32>(s.scaler.pitch()) : s.bitmapW * 4);
+  s.bitmap->CopyFromMemory(&whole, scaled ? last.pixels : m->visibleBuffer,
+                           scaled ? static_cast<UINT32>(last.pitch) : s.bitmapW * 4);
   const D2D1_RECT_F from{0.0f, 0.0f, static_cast<float>(s.bitmapW), static_cast<float>(s.bitmapH)};
   const auto left = static_cast<float>(ws.picture.x), down = static_cast<float>(ws.picture.y);
   const D2D1_RECT_F area{left, down, left + from.right, down + from.bottom};
@@ -345,7 +344,6 @@ void exitWindow() {
   }
   release(s->factory);
   if (s->d2d1) FreeLibrary(s->d2d1);
-  std::free(s->conversion);
   delete s;
 }
 
@@ -357,7 +355,6 @@ int32_t initWindow() {
     if (s->releasePath) s->releasePath(*s);
     release(s->factory);
     if (s->d2d1) FreeLibrary(s->d2d1);
-    std::free(s->conversion);
     if (s->displayChanged) ChangeDisplaySettingsA(nullptr, 0);
     delete s;
     if (HWND window = ws.window) {
@@ -451,37 +448,16 @@ void updateStep() {
     unlock();
     return;
   }
-  const RowSpan dirty = dirtyRows(m);
-  if (dirty.first == dirty.end) {
+  // Scaled windows get the band scaled by the runtime's own rule and drawn
+  // one to one at the picture's place: every back end shows the same pixels.
+  const PresentedRows band = s->presenter.take(m, static_cast<int32_t>(s->bitmapW), static_cast<int32_t>(s->bitmapH));
+  if (band.empty()) {
     unlock();
     return;
   }
-  UINT32 top = static_cast<UINT32>(dirty.first * m->scanlineRepeat);
-  UINT32 bottom = static_cast<UINT32>(dirty.end * m->scanlineRepeat);
-  const UINT32 pitch = static_cast<UINT32>(ws.width) * 4;
-  const uint8_t* source = m->visibleBuffer;
-  if (s->blitter) {
-    s->blitter(s->conversion, static_cast<int32_t>(pitch));
-    source = s->conversion;
-  }
-  if (shownScaled()) {
-    // The band scaled by the runtime's own rule, then drawn one to one at
-    // the picture's place: every back end shows the same pixels.
-    if (!s->scaler.prepare(ws.width, ws.height, ws.picture.width, ws.picture.height, 4)) {
-      unlock();
-      return;
-    }
-    const RowSpan rows = s->scaler.scale(source, s->blitter ? pitch : static_cast<std::size_t>(m->pitch), 1,
-                                         static_cast<int32_t>(top), static_cast<int32_t>(bottom - top));
-    top = static_cast<UINT32>(rows.first);
-    bottom = static_cast<UINT32>(rows.end);
-    const D2D1_RECT_U band{0, top, s->bitmapW, bottom};
-    s->bitmap->CopyFromMemory(&band, s->scaler.pixels() + s->scaler.pitch() * top,
-                              static_cast<UINT32>(s->scaler.pitch()));
-  } else {
-    const D2D1_RECT_U band{0, top, static_cast<UINT32>(ws.width), bottom};
-    s->bitmap->CopyFromMemory(&band, source + static_cast<std::size_t>(top) * pitch, pitch);
-  }
+  const auto top = static_cast<UINT32>(band.rows.first), bottom = static_cast<UINT32>(band.rows.end);
+  const D2D1_RECT_U rect{0, top, s->bitmapW, bottom};
+  s->bitmap->CopyFromMemory(&rect, band.pixels + band.pitch * top, static_cast<UINT32>(band.pitch));
   const auto left = static_cast<float>(ws.picture.x), down = static_cast<float>(ws.picture.y);
   const D2D1_RECT_F from{0.0f, static_cast<float>(top), static_cast<float>(s->bitmapW), static_cast<float>(bottom)};
   const D2D1_RECT_F area{left, down + from.top, left + from.right, down + from.bottom};
@@ -500,10 +476,9 @@ void updateStep() {
     result = fakeEndDraw;
   }
   // A failed frame is drawn again whole.
-  std::memset(m->dirty, SUCCEEDED(result) ? 0 : 1,
-              static_cast<std::size_t>(m->height) * static_cast<std::size_t>(m->scanlineRepeat));
-  lastFirst = static_cast<int32_t>(top);
-  lastLines = static_cast<int32_t>(bottom - top);
+  finishPresent(m, SUCCEEDED(result));
+  lastFirst = band.rows.first;
+  lastLines = band.rows.end - band.rows.first;
   unlock();
   if (result == recreateTarget) {
     lock();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "gfx/drivers/win32/ddraw_modes.h"
+#include "gfx/drivers/present.h"
 #include "gfx/drivers/win32/win32_window.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"
@@ -49,11 +50,10 @@ struct DirectX {
   IDirectInputA* input;
   IDirectInputDeviceA* keyboard;
   int32_t verticalOffset;
-  // Scaled windows: the page converted at its own size, then scaled into
-  // the work surface, which is the picture's shown size.
-  std::vector<uint8_t> converted;
-  int32_t convertedPitch, bytesPerPixel, workW, workH;
-  PictureScaler scaler;
+  // The band converted into the work surface, which is the picture's shown
+  // size (scaled windows convert at the page's size first).
+  Presenter presenter;
+  int32_t workW, workH;
   bool clearBars;  // the client area is filled black before the next present
   // Windowed: the work surface's rows converted since the last present;
   // only they are put on the window, unless it must be painted whole.
@@ -243,7 +243,7 @@ int32_t initWindow() {
   const bool reversed = (bits >= 16 && bits <= 23 && red == 0x1F) || (bits >= 24 && (red == 0x1F || red == 0xFF));
   ws.blitter = selectBlitter(blitDepth, reversed ? 1 : 0);
   if (!ws.blitter) return -1;
-  dx.bytesPerPixel = (bits + 7) / 8;
+  dx.presenter.setFormat(ws.blitter, (bits + 7) / 8);
 
   DWORD frequency = 0;
   publishRefreshRate(SUCCEEDED(dx.dd->GetMonitorFrequency(&frequency)) ? static_cast<int32_t>(frequency) : 0);
@@ -298,6 +298,7 @@ void exitWindow() {
   if (dx.retrace) CloseHandle(dx.retrace);
   dx.retrace = nullptr;
   ws.blitter = nullptr;
+  dx.presenter.reset();
 }
 
 bool primaryLost() {
@@ -406,26 +407,6 @@ void presentStep(bool whole) {
   lastBandLines = rows.end - rows.first;
 }
 
-// The dirty rows converted into the work surface below the vertical offset.
-// Scaled windows: the dirty band converted at the page's size, scaled, and
-// its scaled rows copied into the locked work surface.
-void convertScaled(ScreenMode* m, uint8_t* surface, int32_t surfacePitch) {
-  const RowSpan dirty = dirtyRows(m);
-  if (dirty.first == dirty.end) return;
-  dx.convertedPitch = (ws.width * dx.bytesPerPixel + 3) & ~3;
-  dx.converted.resize(static_cast<std::size_t>(dx.convertedPitch) * static_cast<std::size_t>(ws.height));
-  ws.blitter(dx.converted.data(), dx.convertedPitch);
-  if (!dx.scaler.prepare(ws.width, ws.height, dx.workW, dx.workH, dx.bytesPerPixel)) return;
-  const int32_t top = dirty.first * m->scanlineRepeat, lines = (dirty.end - dirty.first) * m->scanlineRepeat;
-  const RowSpan rows = dx.scaler.scale(dx.converted.data(), static_cast<std::size_t>(dx.convertedPitch), 1, top, lines);
-  const auto rowBytes = static_cast<std::size_t>(dx.workW) * static_cast<std::size_t>(dx.bytesPerPixel);
-  for (int32_t y = rows.first; y < rows.end; ++y) {
-    std::memcpy(surface + static_cast<std::ptrdiff_t>(surfacePitch) * y,
-                dx.scaler.pixels() + dx.scaler.pitch() * static_cast<std::size_t>(y), rowBytes);
-  }
-  addUnshown(rows.first, rows.end);
-}
-
 void convert() {
   ScreenMode* m = currentMode();
   if (!m || !dx.work || !restoreLostSurfaces()) return;
@@ -438,17 +419,14 @@ void convert() {
     result = lockWork(desc);
   }
   if (FAILED(result)) return;
+  // The dirty rows converted into the work surface below the vertical offset.
   auto* surface = static_cast<uint8_t*>(desc.lpSurface) + static_cast<std::ptrdiff_t>(desc.lPitch) * dx.verticalOffset;
-  if (!exclusive() && shownScaled()) {
-    convertScaled(m, surface, static_cast<int32_t>(desc.lPitch));
-  } else {
-    // The dirty table is by page row; each shows as scanlineRepeat rows.
-    const RowSpan dirty = dirtyRows(m);
-    ws.blitter(surface, static_cast<int32_t>(desc.lPitch));
-    addUnshown(dirty.first * m->scanlineRepeat, dirty.end * m->scanlineRepeat);
-  }
+  const bool scaled = !exclusive() && shownScaled();
+  const PresentedRows band = dx.presenter.take(m, scaled ? dx.workW : ws.width, scaled ? dx.workH : ws.height, surface,
+                                               static_cast<std::size_t>(desc.lPitch));
+  addUnshown(band.rows.first, band.rows.end);
   dx.work->Unlock(nullptr);
-  std::memset(m->dirty, 0, static_cast<std::size_t>(m->height) * static_cast<std::size_t>(m->scanlineRepeat));
+  finishPresent(m, true);
 }
 
 void readKeyboard() {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "gfx/drivers/present.h"
 #include "gfx/drivers/win32/win32_window.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"
@@ -20,8 +21,7 @@ constexpr std::size_t headerBytes = sizeof(BITMAPINFO) + 256 * sizeof(RGBQUAD);
 static_assert(headerBytes == 1068);
 
 BITMAPINFO* header = nullptr;
-uint8_t* conversion = nullptr;  // the Blitter's rows, when there is one
-int32_t conversionPitch = 0;    // the page's pitch rounded up to 4 bytes, as DIB rows are
+Presenter presenter;  // DIB rows, 32-bit aligned as DIB rows are
 HPALETTE palette = nullptr;
 bool displayChanged = false;  // a full-screen display mode is set and must be undone
 
@@ -60,18 +60,15 @@ bool chooseBlitter(const ScreenMode* m) {
   return ws.blitter != nullptr;
 }
 
-// Scaled windows: the converted page scaled into a bitmap of the picture's
-// shown size, whose rows go to the picture's place.
-PictureScaler scaler;
+// Scaled windows: the picture scaled into a bitmap of its shown size, whose
+// rows go to the picture's place.
 BITMAPINFO* scaledHeader = nullptr;
 std::atomic<int32_t> lastScaledFirst{0}, lastScaledLines{0};
 
 bool shownScaled() { return ws.picture.width != ws.width || ws.picture.height != ws.height; }
 
-// The scaler and its header for the picture's size; false when they cannot be made.
-bool prepareScaled(const ScreenMode* m) {
-  const int32_t bytes = ws.depth == 16 ? 2 : ws.depth == 24 ? 3 : m->bytesPerPixel;
-  if (!scaler.prepare(ws.width, ws.height, ws.picture.width, ws.picture.height, bytes)) return false;
+// The header of the scaled bitmap for the picture's size; false when it cannot be made.
+bool prepareScaled() {
   if (!scaledHeader) scaledHeader = static_cast<BITMAPINFO*>(std::calloc(1, headerBytes));
   if (!scaledHeader) return false;
   std::memcpy(scaledHeader, header, headerBytes);
@@ -80,26 +77,30 @@ bool prepareScaled(const ScreenMode* m) {
   return true;
 }
 
-// Scaled rows [band.first, band.end) on the window.
-void putScaled(HDC device, RowSpan band) {
-  const auto lines = static_cast<UINT>(band.end - band.first);
+// Rows of the picture as shown on the window: at the picture's place when
+// scaled, at the corner otherwise.
+void put(HDC device, const PresentedRows& band) {
+  const auto lines = static_cast<UINT>(band.rows.end - band.rows.first);
   if (!lines) return;
-  SetDIBitsToDevice(device, ws.picture.x, ws.picture.y + band.first, static_cast<DWORD>(ws.picture.width), lines, 0,
-                    0, 0, lines, scaler.pixels() + scaler.pitch() * static_cast<std::size_t>(band.first), scaledHeader,
-                    DIB_RGB_COLORS);
-  lastScaledFirst = band.first;
-  lastScaledLines = static_cast<int32_t>(lines);
+  const bool scaled = shownScaled();
+  if (scaled && !prepareScaled()) return;
+  const PictureRect at = scaled ? ws.picture : PictureRect{0, 0, ws.width, ws.height};
+  SetDIBitsToDevice(device, at.x, at.y + band.rows.first, static_cast<DWORD>(at.width), lines, 0, 0, 0, lines,
+                    band.pixels + band.pitch * static_cast<std::size_t>(band.rows.first),
+                    scaled ? scaledHeader : header, DIB_RGB_COLORS);
+  if (scaled) {
+    lastScaledFirst = band.rows.first;
+    lastScaledLines = static_cast<int32_t>(lines);
+  }
 }
 
 void releaseScaled() {
-  scaler.reset();
   std::free(scaledHeader);
   scaledHeader = nullptr;
 }
 
 int32_t initWindow() {
   header = nullptr;
-  conversion = nullptr;
   palette = nullptr;
   ScreenMode* m = currentMode();
   if (!m) return -1;
@@ -148,12 +149,7 @@ int32_t initWindow() {
   h.biClrUsed = 256;
 
   if (!chooseBlitter(m)) return -1;
-  conversionPitch = (m->pitch + 3) & ~3;
-  if (ws.blitter) {
-    const auto rowBytes = static_cast<std::size_t>((ws.width + 3) & ~3) * static_cast<std::size_t>(m->bytesPerPixel);
-    conversion = static_cast<uint8_t*>(std::calloc(rowBytes, static_cast<std::size_t>(ws.height)));
-    if (!conversion) return -1;
-  }
+  presenter.setFormat(ws.blitter, ws.depth == 16 ? 2 : ws.depth == 24 ? 3 : m->bytesPerPixel);
 
   publishRefreshRate(windowRefreshRate(ws.window));
   struct {
@@ -168,8 +164,7 @@ int32_t initWindow() {
 
 void exitWindow() {
   releaseScaled();
-  std::free(conversion);
-  conversion = nullptr;
+  presenter.reset();
   std::free(header);
   header = nullptr;
   ws.blitter = nullptr;
@@ -187,30 +182,23 @@ void exitWindow() {
   }
 }
 
+// The whole picture again, from what was last presented.
 void paint() {
   const ScreenMode* m = currentMode();
   HWND window = ws.window;
-  if (!m || !window || !header || (ws.blitter && !conversion)) return;
-  if (shownScaled()) {
-    // The whole picture again, from what was last presented.
-    if (scaler.ready() && scaler.width() == ws.picture.width && scaler.height() == ws.picture.height) {
-      HDC device = GetDC(window);
-      putScaled(device, scaler.all());
-      ReleaseDC(window, device);
-    } else {
-      markAllRows();
-    }
+  if (!m || !window || !header) return;
+  const PresentedRows whole = presenter.whole(m, ws.picture.width, ws.picture.height);
+  if (whole.empty()) {
+    markAllRows();
     return;
   }
-  const void* bits = ws.blitter ? conversion : m->visibleBuffer;
   HDC device = GetDC(window);
   if (palette) {
     SelectPalette(device, palette, FALSE);
     RealizePalette(device);
   }
-  SetDIBitsToDevice(device, 0, 0, static_cast<DWORD>(ws.width), static_cast<DWORD>(ws.height), 0, 0, 0,
-                    static_cast<UINT>(ws.height), bits, header, DIB_RGB_COLORS);
-  InvalidateRect(window, nullptr, FALSE);
+  put(device, whole);
+  if (!shownScaled()) InvalidateRect(window, nullptr, FALSE);
   ReleaseDC(window, device);
 }
 
@@ -219,7 +207,7 @@ void paint() {
 void present() {
   ScreenMode* m = currentMode();
   HWND window = ws.window;
-  if (!m || !window || !header || (ws.blitter && !conversion)) return;
+  if (!m || !window || !header) return;
   HDC device = GetDC(window);
   if (ws.paletteChanged.exchange(false)) {
     for (int i = 0; i < 256; ++i) {
@@ -232,38 +220,20 @@ void present() {
     // A true-colour desktop shows new colours only for pixels drawn again.
     if (ws.depth == 8) markAllRows();
   }
-  const RowSpan dirty = dirtyRows(m);
-  if (dirty.first < dirty.end) {
-    const int32_t top = dirty.first * m->scanlineRepeat, lines = (dirty.end - dirty.first) * m->scanlineRepeat;
-    const uint8_t* bits;
-    if (ws.blitter) {
-      ws.blitter(conversion, conversionPitch);
-      bits = conversion + static_cast<std::size_t>(conversionPitch) * static_cast<std::size_t>(top);
-    } else {
-      bits = m->visibleBuffer + static_cast<std::size_t>(m->pitch) * static_cast<std::size_t>(top);
-    }
-    if (shownScaled()) {
-      // The converted rows (display lines, repeats already in place) or the
-      // page itself, scaled.
-      if (prepareScaled(m)) {
-        const bool converted = ws.blitter != nullptr;
-        putScaled(device, scaler.scale(converted ? conversion : m->visibleBuffer,
-                                       static_cast<std::size_t>(converted ? conversionPitch : m->pitch), 1, top, lines));
-      }
-    } else {
-      SetDIBitsToDevice(device, 0, top, static_cast<DWORD>(ws.width), static_cast<DWORD>(lines), 0, 0, 0,
-                        static_cast<UINT>(lines), bits, header, DIB_RGB_COLORS);
-    }
+  const PresentedRows band = presenter.take(m, ws.picture.width, ws.picture.height);
+  if (!band.empty()) {
+    put(device, band);
+    const int32_t top = band.lines.first, lines = band.lines.end - band.lines.first;
     if (ws.version <= 0x4FF) {
-      const RECT band{0, top, ws.width, top + lines};
-      InvalidateRect(window, &band, FALSE);
+      const RECT changed{0, top, ws.width, top + lines};
+      InvalidateRect(window, &changed, FALSE);
     }
     rowsPresented += lines;
     lastFirst = top;
     lastLines = lines;
   }
   ReleaseDC(window, device);
-  std::memset(m->dirty, 0, static_cast<std::size_t>(m->height) * static_cast<std::size_t>(m->scanlineRepeat));
+  finishPresent(m, true);
 }
 
 unsigned __stdcall threadMain(void* started) {
