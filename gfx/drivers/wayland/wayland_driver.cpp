@@ -197,14 +197,9 @@ void placePicture(int32_t w, int32_t h) {
   win->windowH = h;
   win->targetW = w * win->bufferScale;
   win->targetH = h * win->bufferScale;
-  const int32_t zoomedW = win->width * win->zoom, zoomedH = win->height * win->zoom;
-  if (win->argb || !(full || win->scale.on())) {
-    win->picture = {0, 0, win->width, win->height};
-  } else if (!full && !win->scale.resizable && zoomedW <= win->targetW && zoomedH <= win->targetH) {
-    win->picture = {(win->targetW - zoomedW) / 2, (win->targetH - zoomedH) / 2, zoomedW, zoomedH};
-  } else {
-    win->picture = centredPicture(win->targetW, win->targetH, win->width, win->height);
-  }
+  win->picture = pictureInWindow(win->targetW, win->targetH, win->width, win->height,
+                                 win->argb || !(full || win->scale.on()) ? PicturePlace::corner : PicturePlace::scaled,
+                                 full || win->scale.resizable ? 0 : win->zoom);
   markAllRows();
 }
 
@@ -452,10 +447,7 @@ bool initDecoratedWindow() {
   if (!win->decor) return false;
   win->decorFrame = d->libdecor_decorate(win->decor, win->surface, &decorFrameInterface, nullptr);
   if (!win->decorFrame) return false;
-  {
-    std::lock_guard guard(win->titleLock);
-    d->libdecor_frame_set_title(win->decorFrame, win->title.c_str());
-  }
+  d->libdecor_frame_set_title(win->decorFrame, win->title.current().c_str());
   d->libdecor_frame_set_app_id(win->decorFrame, "pellucet");
   if (!win->scale.resizable) {
     const auto [w, h] = zoomedSize();
@@ -493,10 +485,7 @@ bool initWindow(void* = nullptr) {
   xdg_surface_add_listener(win->xdgSurface, &xdgSurfaceListener, nullptr);
   win->toplevel = xdg_surface_get_toplevel(win->xdgSurface);
   xdg_toplevel_add_listener(win->toplevel, &toplevelListener, nullptr);
-  {
-    std::lock_guard guard(win->titleLock);
-    xdg_toplevel_set_title(win->toplevel, win->title.c_str());
-  }
+  xdg_toplevel_set_title(win->toplevel, win->title.current().c_str());
   xdg_toplevel_set_app_id(win->toplevel, "pellucet");
   // A fixed size keeps tiling compositors from stretching the window (they
   // float it); resizable windows take any size.
@@ -538,13 +527,12 @@ void exitWindow(void* = nullptr) {
 }
 
 void applyTitle() {
-  std::lock_guard guard(win->titleLock);
-  if (win->titleChanged && win->toplevel) xdg_toplevel_set_title(win->toplevel, win->pendingTitle.c_str());
+  std::string title;
+  if (!win->title.takeChange(title)) return;
+  if (win->toplevel) xdg_toplevel_set_title(win->toplevel, title.c_str());
 #ifdef PEL_HAVE_LIBDECOR
-  if (win->titleChanged && win->decorFrame) decorLibrary()->libdecor_frame_set_title(win->decorFrame, win->pendingTitle.c_str());
+  if (win->decorFrame) decorLibrary()->libdecor_frame_set_title(win->decorFrame, title.c_str());
 #endif
-  win->title = win->pendingTitle;
-  win->titleChanged = false;
 }
 
 // Platform calls of the window rules; the caller holds the presentation
@@ -609,11 +597,7 @@ void threadMain() {
     std::lock_guard guard(win->presentation);
     activation(win->rules, true);
   }
-  {
-    std::lock_guard guard(win->startLock);
-    win->startResult = failure ? -1 : 0;
-  }
-  win->started.notify_all();
+  win->start.report(!failure);
   if (failure) {
     if (win->display) exitWindow();
     disconnect();
@@ -672,7 +656,7 @@ int32_t init(const char* title, int32_t width, int32_t height, int32_t, int32_t,
   win = new WaylandWindow;
   win->width = width;
   win->height = height;
-  win->title = win->pendingTitle = title ? title : "";
+  win->title.set(title);
   win->scale = requestedWindowScale();
   resetWindowRules(win->rules, platformCalls, width, height, flags);
   // wl_shm's XRGB8888 is the 32-bit pages' own order: they are copied as
@@ -682,14 +666,10 @@ int32_t init(const char* title, int32_t width, int32_t height, int32_t, int32_t,
                            [](uint8_t* out, const uint8_t* in, int32_t count) {
                              opaqueCopy(reinterpret_cast<uint32_t*>(out), reinterpret_cast<const uint32_t*>(in), count);
                            });
-  win->startResult = 1;
+  win->start.reset();
   win->running = true;
   win->thread = std::thread(threadMain);
-  std::unique_lock wait(win->startLock);
-  win->started.wait(wait, [] { return win->startResult != 1; });
-  const int result = win->startResult;
-  wait.unlock();
-  if (result != 0) {
+  if (!win->start.wait()) {
     win->running = false;
     win->thread.join();
     delete win;
@@ -748,10 +728,7 @@ int32_t setMouse(int32_t x, int32_t y, int32_t cursor, int32_t clip) {
 }
 
 void setTitle(const char* title) {
-  if (!win) return;
-  std::lock_guard guard(win->titleLock);
-  win->pendingTitle = title ? title : "";
-  win->titleChanged = true;
+  if (win) win->title.set(title);
 }
 
 // The output's current mode is the one mode there is: Wayland clients do

@@ -167,10 +167,7 @@ void button(void*, wl_pointer*, uint32_t, uint32_t time, uint32_t which, uint32_
     buttonUp(win->rules, bit);
     return;
   }
-  uint32_t& last = win->lastPress[bit];
-  const bool doubleClick = last != 0 && time - last <= win->doubleClickMs;
-  last = doubleClick ? 0 : (time ? time : 1);
-  buttonDown(win->rules, bit, doubleClick);
+  buttonDown(win->rules, bit, win->clicks.press(bit, time));
 }
 
 // Vertical: negative is up, a step forward; horizontal: positive is right.

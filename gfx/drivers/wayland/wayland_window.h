@@ -19,8 +19,7 @@
 #include <vector>
 
 #include "gfx/drivers/present.h"
-#include "gfx/drivers/window_rules.h"
-#include "gfx/drivers/window_scale.h"
+#include "gfx/drivers/window_record.h"
 
 namespace pel::wayland {
 
@@ -37,7 +36,9 @@ struct Buffer {
 };
 constexpr int bufferCount = 2;
 
-struct WaylandWindow {
+// The shared record (windowW x windowH in the output's logical pixels, the
+// picture placed in the buffers' real ones) and Wayland's part.
+struct WaylandWindow : WindowRecord {
   wl_display* display = nullptr;
   wl_registry* registry = nullptr;
   wl_compositor* compositor = nullptr;
@@ -67,13 +68,8 @@ struct WaylandWindow {
   // the next pass, as Alt+Enter does.
   bool switchAsked = false;
 
-  int32_t width = 0, height = 0;    // the picture's size (height includes the scan-line repeat)
-  WindowScale scale{};
-  int32_t zoom = 1;
-  int32_t windowW = 0, windowH = 0;  // the surface's size, in the output's logical pixels
   int32_t bufferScale = 1;           // buffer pixels a logical one
   int32_t targetW = 0, targetH = 0;  // the buffers' size for the surface
-  PictureRect picture{};             // the picture's place in the buffers
 
   // The buffers: one shared-memory pool holding them all.
   int poolFd = -1;
@@ -96,17 +92,10 @@ struct WaylandWindow {
   int32_t repeatRate = 25, repeatDelay = 600;  // per second, milliseconds; rate 0: no repeat
   uint32_t repeatKey = 0;                      // the evdev code repeating, 0 none
   std::chrono::steady_clock::time_point nextRepeat{};
-  bool keyDown[256] = {};
-  uint32_t lastPress[6] = {};  // by button bit's index: the time of a press that may start a double click
-  uint32_t doubleClickMs = 400;
   wl_surface* pointerSurface = nullptr;  // the surface the pointer is over (ours or none)
 
   std::thread thread;
   std::atomic<bool> running{false};
-  std::atomic<bool> lost{false};  // the compositor went away
-  std::mutex startLock;
-  std::condition_variable started;
-  int startResult = 1;  // 1 pending, 0 running, -1 failed
   std::mutex presentation;  // the back end's lock
 
   // Frames the compositor reported done, for waitVsync.
@@ -114,11 +103,6 @@ struct WaylandWindow {
   std::condition_variable frameDone;
   int64_t framesDone = 0;
 
-  std::mutex titleLock;
-  std::string title, pendingTitle;
-  bool titleChanged = false;
-
-  WindowRules rules{};
 };
 
 extern WaylandWindow* win;

@@ -129,7 +129,7 @@ int32_t probe() {
 // The program's viewport follows the picture's place in the client area.
 void pictureMoved() {
   if (w.context && scaling()) {
-    placeGlPicture(ws.width, ws.height, ws.clientH, ws.picture.x, ws.picture.y, ws.picture.width, ws.picture.height);
+    placeGlPicture(ws.width, ws.height, ws.windowH, ws.picture.x, ws.picture.y, ws.picture.width, ws.picture.height);
   }
 }
 
@@ -332,7 +332,7 @@ const DisplayDriver wglDriver = {
     .fetchModes = wglFetchModes,
     .flip =
         [] {
-          if (scaling()) clearGlBars(ws.clientW, ws.clientH);
+          if (scaling()) clearGlBars(ws.windowW, ws.windowH);
           SwapBuffers(w.device);
         },
     .pollEvents = wglPollEvents,

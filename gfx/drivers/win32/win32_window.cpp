@@ -167,8 +167,8 @@ int32_t windowInit(const char* title, int32_t width, int32_t height, int32_t dep
   ws.scale = flags & modeflag::shaped ? WindowScale{} : requestedWindowScale();
   ws.zoom = 1;
   ws.picture = {0, 0, width, height};
-  ws.clientW = width;
-  ws.clientH = height;
+  ws.windowW = width;
+  ws.windowH = height;
   ws.scaledFullScreen = false;
   if (ws.scale.on()) makeDpiAware();
 
@@ -384,10 +384,10 @@ bool fullScreenPlacement(const MonitorInfo& monitor, Placement& place, bool& mod
 }
 
 void placePicture(int32_t clientW, int32_t clientH) {
-  ws.clientW = clientW;
-  ws.clientH = clientH;
-  ws.picture = scaling() && clientW > 0 && clientH > 0 ? centredPicture(clientW, clientH, ws.width, ws.height)
-                                                        : PictureRect{0, 0, ws.width, ws.height};
+  ws.windowW = clientW;
+  ws.windowH = clientH;
+  ws.picture = pictureInWindow(clientW, clientH, ws.width, ws.height, scaling() ? PicturePlace::scaled : PicturePlace::corner,
+                               fullScreen() || ws.scale.resizable ? 0 : ws.zoom);
   markAllRows();
   if (ws.hooks.pictureMoved) ws.hooks.pictureMoved();
 }

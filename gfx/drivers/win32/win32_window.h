@@ -12,8 +12,7 @@
 
 #include "gfx/blit.h"
 #include "gfx/driver.h"
-#include "gfx/drivers/window_rules.h"
-#include "gfx/drivers/window_scale.h"
+#include "gfx/drivers/window_record.h"
 #include "gfx/mode.h"
 
 namespace pel::win32 {
@@ -41,7 +40,9 @@ struct User32Extras {
   LONG(WINAPI* ChangeDisplaySettingsExA)(LPCSTR, LPDEVMODEA, HWND, DWORD, LPVOID);
 };
 
-struct WindowState {
+// The shared record (width and height as passed to init, the client area
+// windowW x windowH) and the Windows part.
+struct WindowState : WindowRecord {
   int32_t version;  // major << 8 | minor
   HINSTANCE instance;
   WNDCLASSA windowClass;
@@ -52,20 +53,11 @@ struct WindowState {
   HMONITOR monitor;
   std::atomic<bool> initialised;  // window threads run while it is set
   std::atomic<bool> paletteChanged;
-  int32_t width, height, depth, refreshRate;  // as passed to init (height counts repeated lines)
+  int32_t depth, refreshRate;  // as passed to init
   const char* caption;
   char className[20];
   WindowHooks hooks;
   User32Extras user32;
-  // Mode flags, focus, pointer, buttons, wheels and the clip flag.
-  WindowRules rules;
-  // Zoomed and resizable windows: the request, the zoom chosen, and the
-  // picture's place in the client area (window thread; the page's own size
-  // at the top left when nothing is scaled).
-  WindowScale scale;
-  int32_t zoom;
-  PictureRect picture;
-  int32_t clientW, clientH;
   bool scaledFullScreen;  // full screen without a display mode: the monitor's size, the picture scaled
 };
 

@@ -115,12 +115,12 @@ std::optional<GLXFBConfig> chooseConfig() {
 // The program's viewport follows the picture's shown size (the picture
 // window is the drawable).
 void pictureMoved() {
-  if (g.published) placeGlPicture(win->width, win->height, win->pictureH, 0, 0, win->pictureW, win->pictureH);
+  if (g.published) placeGlPicture(win->width, win->height, win->picture.height, 0, 0, win->picture.width, win->picture.height);
 }
 
 // The context follows the picture window through the full-screen rebuild.
 bool windowBuilt() {
-  if (!g.context || !g.lib->glXMakeCurrent(win->display, win->picture, g.context)) return false;
+  if (!g.context || !g.lib->glXMakeCurrent(win->display, win->pictureWindow, g.context)) return false;
   pictureMoved();
   return true;
 }
@@ -189,7 +189,7 @@ void glxExit() {
 }
 
 void glxFlip() {
-  if (win->picture && !win->lost) g.lib->glXSwapBuffers(win->display, win->picture);
+  if (win->pictureWindow && !win->lost) g.lib->glXSwapBuffers(win->display, win->pictureWindow);
 }
 
 void glxPollEvents() {

@@ -46,9 +46,6 @@ struct Surface {
 
   std::thread thread;
   std::atomic<bool> running{false};
-  std::mutex startLock;
-  std::condition_variable started;
-  int startResult = 1;  // 1 pending, 0 running, -1 failed
 };
 Surface surface;
 
@@ -72,7 +69,7 @@ void reshape(const ScreenMode* m, int32_t top, int32_t rows) {
   Pixmap mask =
       xl->XCreateBitmapFromData(win->display, win->window, reinterpret_cast<const char*>(win->shapeBits.data()),
                                 static_cast<unsigned>(win->width), static_cast<unsigned>(win->height));
-  xl->XShapeCombineMask(win->display, win->window, ShapeBounding, win->originX, win->originY, mask, ShapeSet);
+  xl->XShapeCombineMask(win->display, win->window, ShapeBounding, win->picture.x, win->picture.y, mask, ShapeSet);
   xl->XFreePixmap(win->display, mask);
 }
 
@@ -99,25 +96,25 @@ bool prepareScaled(bool scaled) {
     if (i.image) destroyImage(i);
     return true;
   }
-  if (i.image && i.image->width == win->pictureW && i.image->height == win->pictureH) return true;
+  if (i.image && i.image->width == win->picture.width && i.image->height == win->picture.height) return true;
   destroyImage(i);
-  return createImage(i, win->pictureW, win->pictureH);
+  return createImage(i, win->picture.width, win->picture.height);
 }
 
 // The rows that changed since the last pass, converted and put on the window.
 void present() {
   ScreenMode* m = currentMode();
   if (!m || !surface.page.image || !win->window) return;
-  const bool scaled = win->pictureW != win->width || win->pictureH != win->height;
+  const bool scaled = win->picture.width != win->width || win->picture.height != win->height;
   if (!prepareScaled(scaled)) return;
   XImage* image = (scaled ? surface.scaled : surface.page).image;
-  const PresentedRows band = surface.presenter.take(m, win->pictureW, win->pictureH,
+  const PresentedRows band = surface.presenter.take(m, win->picture.width, win->picture.height,
                                                     reinterpret_cast<uint8_t*>(image->data),
                                                     static_cast<std::size_t>(image->bytes_per_line));
   if (band.empty()) return;
   const int32_t rows = band.rows.end - band.rows.first;
   if (!scaled && !win->shapeBits.empty()) reshape(m, band.rows.first, rows);
-  put(scaled ? surface.scaled : surface.page, win->originX, win->originY, band.rows.first, rows);
+  put(scaled ? surface.scaled : surface.page, win->picture.x, win->picture.y, band.rows.first, rows);
   finishPresent(m, true);
   rowsPresented += band.lines.end - band.lines.first;
 }
@@ -221,11 +218,7 @@ void threadMain() {
                                          : nullptr;
   if (failure) refuseBecause(failure);
   const bool opened = failure == nullptr;
-  {
-    std::lock_guard guard(surface.startLock);
-    surface.startResult = opened ? 0 : -1;
-  }
-  surface.started.notify_all();
+  win->start.report(opened);
   if (!opened) {
     closeSurface();
     closeDisplay();
@@ -278,12 +271,10 @@ int32_t x11Init(const char* title, int32_t width, int32_t height, int32_t, int32
     return -1;
   }
   win->scaleToFit = true;
-  surface.startResult = 1;
+  win->start.reset();
   surface.running = true;
   surface.thread = std::thread(threadMain);
-  std::unique_lock wait(surface.startLock);
-  surface.started.wait(wait, [] { return surface.startResult != 1; });
-  return surface.startResult;
+  return win->start.wait() ? 0 : -1;
 }
 
 void x11Exit() {

@@ -60,17 +60,14 @@ void buttonEvent(XButtonEvent& e, bool press) {
     buttonUp(win->rules, bit);
     return;
   }
-  Time& last = win->lastPress[e.button];
-  const bool doubleClick = last != 0 && e.time - last <= win->doubleClickMs;
-  last = doubleClick ? 0 : e.time;
-  buttonDown(win->rules, bit, doubleClick);
+  buttonDown(win->rules, bit, win->clicks.press(bit, static_cast<uint32_t>(e.time)));
 }
 
 void pointerAt(int x, int y, int rootX, int rootY) {
-  const int32_t px = x - win->originX, py = y - win->originY;
-  win->rules.pointerInClient = px >= 0 && py >= 0 && px < win->pictureW && py < win->pictureH;
-  pointerMove(win->rules, pictureFromWindow(px, win->pictureW, win->width),
-              pictureFromWindow(py, win->pictureH, win->height), rootX, rootY);
+  const int32_t px = x - win->picture.x, py = y - win->picture.y;
+  win->rules.pointerInClient = px >= 0 && py >= 0 && px < win->picture.width && py < win->picture.height;
+  pointerMove(win->rules, pictureFromWindow(px, win->picture.width, win->width),
+              pictureFromWindow(py, win->picture.height, win->height), rootX, rootY);
 }
 
 // A window property of the given type and format (8: bytes, 32: longs, as

@@ -42,8 +42,8 @@ const WindowPlatform platformCalls = {
     .warpPointer =
         [](void*, int32_t x, int32_t y) {
           xl->XWarpPointer(win->display, None, win->window, 0, 0, 0, 0,
-                           win->originX + windowFromPicture(x, win->pictureW, win->width),
-                           win->originY + windowFromPicture(y, win->pictureH, win->height));
+                           win->picture.x + windowFromPicture(x, win->picture.width, win->width),
+                           win->picture.y + windowFromPicture(y, win->picture.height, win->height));
         },
     .updateCursor =
         [](void*) {
@@ -238,7 +238,7 @@ X11Window* createLayer(const char* title, int32_t width, int32_t height, int32_t
   win = new X11Window;
   win->width = width;
   win->height = height;
-  win->title = title ? title : "";
+  win->title.set(title);
   win->hooks = hooks;
   win->scale = requestedWindowScale();
   resetWindowRules(win->rules, platformCalls, width, height, flags);
@@ -276,7 +276,7 @@ bool openDisplay() {
   Atom atoms[std::size(names)];
   xl->XInternAtoms(d, const_cast<char**>(names), std::size(names), False, atoms);
   win->atoms = {atoms[0], atoms[1], atoms[2], atoms[3], atoms[4], atoms[5], atoms[6], atoms[7], atoms[8]};
-  win->doubleClickMs = doubleClickTime();
+  win->clicks.ms = static_cast<uint32_t>(doubleClickTime());
   int shapeEvent = 0, shapeError = 0;
   win->hasShape = xl->hasXext && xl->XShapeQueryExtension(d, &shapeEvent, &shapeError);
   xl->XkbSetDetectableAutoRepeat(d, True, nullptr);
@@ -303,21 +303,15 @@ void placePicture(int32_t windowW, int32_t windowH) {
   const bool scaled = !(flags & modeflag::shaped) && ((full && win->scaleToFit) || win->scale.on());
   win->windowW = windowW;
   win->windowH = windowH;
-  PictureRect shown{0, 0, win->width, win->height};
-  if (scaled) {
-    shown = centredPicture(windowW, windowH, win->width, win->height);
-  } else if (full) {
-    shown.x = (windowW - win->width) / 2;
-    shown.y = (windowH - win->height) / 2;
-  }
-  const bool changed = shown.x != win->originX || shown.y != win->originY || shown.width != win->pictureW ||
-                       shown.height != win->pictureH;
-  win->originX = shown.x;
-  win->originY = shown.y;
-  win->pictureW = shown.width;
-  win->pictureH = shown.height;
-  if (win->picture) {
-    xl->XMoveResizeWindow(win->display, win->picture, win->originX, win->originY, static_cast<unsigned>(shown.width),
+  const PictureRect shown =
+      pictureInWindow(windowW, windowH, win->width, win->height,
+                      scaled ? PicturePlace::scaled : full ? PicturePlace::centred : PicturePlace::corner,
+                      full || win->scale.resizable ? 0 : win->zoom);
+  const PictureRect& was = win->picture;
+  const bool changed = shown.x != was.x || shown.y != was.y || shown.width != was.width || shown.height != was.height;
+  win->picture = shown;
+  if (win->pictureWindow) {
+    xl->XMoveResizeWindow(win->display, win->pictureWindow, win->picture.x, win->picture.y, static_cast<unsigned>(shown.width),
                           static_cast<unsigned>(shown.height));
   }
   if (changed && win->hooks.pictureMoved) win->hooks.pictureMoved();
@@ -382,7 +376,7 @@ bool initWindow(void*) {
     xl->XChangeProperty(d, win->window, win->atoms.motifHints, win->atoms.motifHints, 32, PropModeReplace,
                         reinterpret_cast<const unsigned char*>(motif), 5);
   }
-  xl->XStoreName(d, win->window, win->title.c_str());
+  xl->XStoreName(d, win->window, win->title.current().c_str());
   xl->XSetWMProtocols(d, win->window, &win->atoms.deleteWindow, 1);
   if (flags & modeflag::shaped) {
     win->shapeBits.assign(static_cast<std::size_t>((win->width + 7) / 8) * static_cast<std::size_t>(win->height), 0);
@@ -390,11 +384,11 @@ bool initWindow(void*) {
   if (win->pictureVisual) {
     XSetWindowAttributes pictureAttributes{};
     pictureAttributes.colormap = win->colormap;
-    win->picture = xl->XCreateWindow(d, win->window, win->originX, win->originY, static_cast<unsigned>(win->pictureW),
-                                     static_cast<unsigned>(win->pictureH), 0, win->pictureDepth, InputOutput,
+    win->pictureWindow = xl->XCreateWindow(d, win->window, win->picture.x, win->picture.y, static_cast<unsigned>(win->picture.width),
+                                     static_cast<unsigned>(win->picture.height), 0, win->pictureDepth, InputOutput,
                                      win->pictureVisual, CWColormap | CWBorderPixel | CWBackPixel, &pictureAttributes);
-    if (!win->picture) return false;
-    xl->XMapWindow(d, win->picture);
+    if (!win->pictureWindow) return false;
+    xl->XMapWindow(d, win->pictureWindow);
   }
   xl->XMapRaised(d, win->window);
   xl->XSync(d, False);
@@ -413,7 +407,7 @@ void exitWindow(void*) {
   }
   if (win->window) xl->XDestroyWindow(win->display, win->window);
   win->window = 0;
-  win->picture = 0;  // went with its parent
+  win->pictureWindow = 0;  // went with its parent
   win->shapeBits.clear();
   std::memset(win->keyDown, 0, sizeof win->keyDown);
 }
@@ -433,18 +427,12 @@ int32_t setMouse(int32_t x, int32_t y, int32_t cursor, int32_t clip) {
 
 // The thread handling events sets it (see applyTitle).
 void setTitle(const char* title) {
-  if (!win) return;
-  std::lock_guard guard(win->titleLock);
-  win->pendingTitle = title ? title : "";
-  win->titleChanged = true;
+  if (win) win->title.set(title);
 }
 
 void applyTitle() {
-  std::lock_guard guard(win->titleLock);
-  if (win->titleChanged && win->window) {
-    xl->XStoreName(win->display, win->window, win->pendingTitle.c_str());
-    win->titleChanged = false;
-  }
+  std::string title;
+  if (win->window && win->title.takeChange(title)) xl->XStoreName(win->display, win->window, title.c_str());
 }
 
 void waitVsync() {

@@ -11,8 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "gfx/drivers/window_rules.h"
-#include "gfx/drivers/window_scale.h"
+#include "gfx/drivers/window_record.h"
 #include "gfx/drivers/x11/x11_library.h"
 
 namespace pel::x11 {
@@ -29,7 +28,9 @@ struct WindowHooks {
   void (*pictureMoved)();  // the picture's place or shown size changed
 };
 
-struct X11Window {
+// The shared record (the picture at `picture` in a window of windowW x
+// windowH) and X's part.
+struct X11Window : WindowRecord {
   // The connection lives as long as the back end; the window is rebuilt by
   // the full-screen toggle.
   Display* display = nullptr;
@@ -38,44 +39,25 @@ struct X11Window {
   int depth = 0;
   Atoms atoms{};
   bool hasShape = false;
-  int32_t width = 0, height = 0;  // the picture's size (height includes the scan-line repeat)
 
   // A back end drawing with another visual (OpenGL) gets a child window of
   // that visual holding the picture; events still go to the window.
   Visual* pictureVisual = nullptr;
   int pictureDepth = 0;
   Colormap colormap = 0;
-  Window picture = 0;
+  Window pictureWindow = 0;
 
   // A back end that can scale its picture fills a full-screen window with
   // it, as a display mode of the picture's size would.
   bool scaleToFit = false;
-  // Zoomed and resizable windows (asked for at the mode set) scale the
-  // picture to the window, centred, keeping its shape.
-  WindowScale scale{};
-  int32_t zoom = 1;
 
   Window window = 0;
-  int32_t windowW = 0, windowH = 0;    // the window's size as the window manager made it
-  int32_t originX = 0, originY = 0;    // the picture's place in the window (centred in full screen)
-  int32_t pictureW = 0, pictureH = 0;  // the picture's size on the window (scaled in full screen)
   int32_t anchorX = 0, anchorY = 0;  // a root point on the monitor the window goes to
   std::vector<uint8_t> shapeBits;    // shaped windows: one bit a pixel, set where opaque
 
-  pid_t threadId = 0;             // the thread handling events, when it is not the program's
-  std::atomic<bool> lost{false};  // the server went away
-  std::mutex presentation;        // the "X11" back end's lock
-
-  std::mutex titleLock;
-  std::string pendingTitle;
-  bool titleChanged = false;
-
+  pid_t threadId = 0;       // the thread handling events, when it is not the program's
+  std::mutex presentation;  // the "X11" back end's lock
   WindowHooks hooks{};
-  WindowRules rules{};
-  bool keyDown[256] = {};
-  Time lastPress[6] = {};
-  Time doubleClickMs = 400;
-  std::string title;
 };
 
 // The open window layer, null when none; the libraries once loaded.

@@ -72,7 +72,7 @@ class GLX : public ::testing::Test {
   // The picture window's pixels as the server has them.
   void expectColour(uint32_t rgb) {
     XSync(probe, False);
-    const Window picture = x11::win->picture;
+    const Window picture = x11::win->pictureWindow;
     XWindowAttributes a{};
     ASSERT_TRUE(XGetWindowAttributes(probe, picture, &a));
     XImage* image = XGetImage(probe, picture, 0, 0, static_cast<unsigned>(a.width), static_cast<unsigned>(a.height),
@@ -130,7 +130,7 @@ TEST_F(GLX, ClearAndFlipShowTheColour) {
   ASSERT_NE(glEntryPoints(), nullptr);
   EXPECT_NE(currentContext(), nullptr);
   XWindowAttributes a{};
-  ASSERT_TRUE(XGetWindowAttributes(probe, x11::win->picture, &a));
+  ASSERT_TRUE(XGetWindowAttributes(probe, x11::win->pictureWindow, &a));
   EXPECT_EQ(a.width, 320);
   EXPECT_EQ(a.height, 200);
   EXPECT_EQ(a.depth, DefaultDepth(probe, DefaultScreen(probe)));  // an opaque window
@@ -244,7 +244,7 @@ TEST_F(GLX, ThePointerOverThePictureIsInTheWindow) {
   ASSERT_EQ(openScreenBySize(320, 200, 32, 1, modeflag::openGl, 0), 0);
   int x0 = 0, y0 = 0;
   Window child = 0;
-  XTranslateCoordinates(probe, x11::win->picture, DefaultRootWindow(probe), 0, 0, &x0, &y0, &child);
+  XTranslateCoordinates(probe, x11::win->pictureWindow, DefaultRootWindow(probe), 0, 0, &x0, &y0, &child);
   XTestFakeMotionEvent(probe, 0, x0 + 40, y0 + 30, 0);
   pause();
   flip();
@@ -277,7 +277,7 @@ TEST_F(GLX, AltEnterKeepsTheContext) {
   XWindowAttributes a{};
   ASSERT_TRUE(XGetWindowAttributes(probe, x11::win->window, &a));
   EXPECT_EQ(a.width, 1024);  // the private server's screen
-  ASSERT_TRUE(XGetWindowAttributes(probe, x11::win->picture, &a));
+  ASSERT_TRUE(XGetWindowAttributes(probe, x11::win->pictureWindow, &a));
   EXPECT_EQ(std::vector<int>({a.x, a.y, a.width, a.height}), std::vector<int>({352, 284, 320, 200}));
   clearTo(0x40C020);
   expectColour(0x40C020);
@@ -405,7 +405,7 @@ TEST_F(GLX, ZoomedWindowsScaleWhatTheProgramDraws) {
     XSync(probe, False);
   };
   auto wrongPixels = [&](int width, int height) {
-    XImage* image = XGetImage(probe, x11::win->picture, 0, 0, static_cast<unsigned>(width),
+    XImage* image = XGetImage(probe, x11::win->pictureWindow, 0, 0, static_cast<unsigned>(width),
                               static_cast<unsigned>(height), AllPlanes, ZPixmap);
     if (!image) return -1;
     int wrong = 0;
@@ -419,7 +419,7 @@ TEST_F(GLX, ZoomedWindowsScaleWhatTheProgramDraws) {
   };
   XWindowAttributes a{};
   draw();
-  ASSERT_TRUE(XGetWindowAttributes(probe, x11::win->picture, &a));
+  ASSERT_TRUE(XGetWindowAttributes(probe, x11::win->pictureWindow, &a));
   EXPECT_EQ(a.width, 480);
   EXPECT_EQ(a.height, 300);
   EXPECT_EQ(wrongPixels(480, 300), 0);
@@ -428,7 +428,7 @@ TEST_F(GLX, ZoomedWindowsScaleWhatTheProgramDraws) {
   pause();
   flip();  // events (the new size) arrive at flips, on the program's thread
   draw();
-  ASSERT_TRUE(XGetWindowAttributes(probe, x11::win->picture, &a));
+  ASSERT_TRUE(XGetWindowAttributes(probe, x11::win->pictureWindow, &a));
   EXPECT_EQ(a.x, 42);
   EXPECT_EQ(a.y, 0);
   EXPECT_EQ(a.width, 416);
