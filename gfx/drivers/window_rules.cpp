@@ -56,16 +56,22 @@ void resetWindowRules(WindowRules& w, const WindowPlatform& platform, int32_t wi
 
 void desktopKey(WindowRules& w, bool& down, bool press, int32_t virtualKey, int32_t scanCode, bool enhanced,
                 int32_t modifiers, uint8_t character) {
-  constexpr int32_t vkReturn = 0x0D;
+  constexpr int32_t vkReturn = 0x0D, vkDelete = 0x2E;
+  // X's Delete key types DEL; Windows' types nothing, and the key ring has
+  // the key's code.
+  if (virtualKey == vkDelete) character = 0;
   // The key state follows the key events between two reads of the keymap.
   ScreenMode* m = currentMode();
   if (m && w.active && scanCode > 0 && scanCode < 128) m->keyState[scanCode] = press;
   if (enhanced) modifiers |= keymod::enhanced;
   const bool alt = modifiers & (keymod::leftAlt | keymod::rightAlt);
+  // Keys pressed with Alt, and F10, are system keys, as Windows has them:
+  // they put nothing in the key ring.
+  const bool system = alt || virtualKey == vkF10;
   if (!press) {
     down = false;
-    // Keys let go while Alt is held are system keys, which pass unreported.
-    if (alt) {
+    // System keys let go pass unreported.
+    if (system) {
       systemKeyUp(w, virtualKey, modifiers);
     } else {
       keyMessage(w, KeyMessage::Up, virtualKey, scanCode, modifiers, character, 1, false);
@@ -78,9 +84,9 @@ void desktopKey(WindowRules& w, bool& down, bool press, int32_t virtualKey, int3
     toggleFullScreen(w);
     return;
   }
-  const KeyMessage kind = alt ? KeyMessage::SystemDown : KeyMessage::Down;
+  const KeyMessage kind = system ? KeyMessage::SystemDown : KeyMessage::Down;
   const bool consumed = keyMessage(w, kind, virtualKey, scanCode, modifiers, character, 1, repeat);
-  if (!consumed && !alt && character != 0) characterMessage(w, character, 1);
+  if (!consumed && !system && character != 0) characterMessage(w, character, 1);
 }
 
 uint8_t cp437FromUnicode(uint32_t character) {
