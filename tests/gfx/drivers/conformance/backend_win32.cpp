@@ -1,0 +1,140 @@
+// "GDI", "DirectX", "Direct2D" and "OpenGL-WGL" under Wine on its private X
+// server: pixels read back from the screen under the client area, keys
+// through SendInput, the close box's request and the title through the
+// window's own messages.
+#include <windows.h>
+
+#include <pellucet/pellucet.h>
+
+#include <cstring>
+
+#include "../win32/win32_test_support.h"
+#include "conformance.h"
+#include "gfx/drivers/win32/d2d_driver.h"
+#include "gfx/drivers/win32/ddraw_driver.h"
+#include "gfx/drivers/win32/gdi_driver.h"
+#include "gfx/drivers/win32/win32_window.h"
+
+namespace pel::conformance {
+namespace {
+
+HWND window() { return win32::windowHandle(); }
+
+// Waits for three whole passes of the window thread (OpenGL: three flips,
+// where its events arrive).
+template <int64_t (*passes)()>
+void settle() {
+  const int64_t start = passes();
+  test::waitFor([&] { return passes() >= start + 3; });
+}
+void settleAtFlips() {
+  for (int i = 0; i < 3; ++i) {
+    pellucet::flip();
+    Sleep(20);
+  }
+}
+
+std::vector<uint32_t> grab(int32_t& width, int32_t& height) {
+  RECT client{};
+  if (!window() || !GetClientRect(window(), &client)) return {};
+  width = client.right;
+  height = client.bottom;
+  return test::clientPixels(window(), width, height, true);
+}
+
+// A 16-bit bitmap on GDI is 5-5-5, each channel widened as the display does.
+uint32_t gdiShownAs(const ScreenMode* m, int x, int y) {
+  if (m->bytesPerPixel != 2) return convertedAs(m, x, y);
+  const uint32_t p = reinterpret_cast<const uint16_t*>(m->visibleBuffer + y * m->pitch)[x];
+  auto widen = [](uint32_t c) { return (c << 3) | (c >> 2); };
+  return widen(p >> 11) << 16 | widen((p >> 6) & 31) << 8 | widen(p & 31);
+}
+
+struct VirtualKey {
+  WORD code;
+  bool extended;
+};
+
+// The Windows key of an X key symbol name.
+VirtualKey virtualKeyOf(const char* name) {
+  const std::size_t length = std::strlen(name);
+  if (length == 1 && name[0] >= 'a' && name[0] <= 'z') return {static_cast<WORD>(name[0] - 'a' + 'A'), false};
+  if (length == 1 && name[0] >= '0' && name[0] <= '9') return {static_cast<WORD>(name[0]), false};
+  if (name[0] == 'F' && length > 1 && length <= 3) return {static_cast<WORD>(VK_F1 + std::atoi(name + 1) - 1), false};
+  static const struct {
+    const char* name;
+    VirtualKey key;
+  } named[] = {
+      {"minus", {VK_OEM_MINUS, false}}, {"Return", {VK_RETURN, false}}, {"Escape", {VK_ESCAPE, false}},
+      {"space", {VK_SPACE, false}},     {"BackSpace", {VK_BACK, false}}, {"Tab", {VK_TAB, false}},
+      {"Left", {VK_LEFT, true}},        {"Right", {VK_RIGHT, true}},     {"Up", {VK_UP, true}},
+      {"Down", {VK_DOWN, true}},        {"Home", {VK_HOME, true}},       {"End", {VK_END, true}},
+      {"Delete", {VK_DELETE, true}},    {"Insert", {VK_INSERT, true}},   {"Prior", {VK_PRIOR, true}},
+      {"Next", {VK_NEXT, true}},
+  };
+  for (const auto& n : named) {
+    if (std::strcmp(n.name, name) == 0) return n.key;
+  }
+  return {0, false};
+}
+
+bool type(const std::vector<Key>& keys) {
+  if (!window()) return false;
+  SetForegroundWindow(window());
+  const WORD modifiers[] = {VK_SHIFT, VK_CONTROL, VK_MENU};
+  for (const Key& k : keys) {
+    const VirtualKey v = virtualKeyOf(k.name);
+    if (!v.code) return false;
+    for (int i = 0; i < 3; ++i) {
+      if (k.modifiers & (1u << i)) test::sendKey(modifiers[i], false);
+    }
+    test::sendKey(v.code, false, v.extended);
+    test::sendKey(v.code, true, v.extended);
+    for (int i = 2; i >= 0; --i) {
+      if (k.modifiers & (1u << i)) test::sendKey(modifiers[i], true);
+    }
+    Sleep(5);
+  }
+  return true;
+}
+
+// The close box: the system command it sends.
+bool requestClose() { return window() && PostMessageA(window(), WM_SYSCOMMAND, SC_CLOSE, 0); }
+
+bool title(std::string& title) {
+  char text[256] = {};
+  if (!window()) return false;
+  GetWindowTextA(window(), text, sizeof text);
+  title = text;
+  return true;
+}
+
+std::string ready() { return ""; }
+
+}  // namespace
+
+const Backend gdiBackend = {
+    .name = "GDI", .driver = "GDI", .flags = 0, .start = ready, .stop = [] {}, .settle = settle<gdiPasses>,
+    .grab = grab, .type = type, .requestClose = requestClose, .title = title,
+    .noScreen = nullptr, .noInput = nullptr, .shownAs = gdiShownAs,
+};
+
+const Backend directXBackend = {
+    .name = "DirectX", .driver = "DirectX", .flags = 0, .start = ready, .stop = [] {}, .settle = settle<ddrawPasses>,
+    .grab = grab, .type = type, .requestClose = requestClose, .title = title,
+    .noScreen = nullptr, .noInput = nullptr, .shownAs = nullptr,
+};
+
+const Backend direct2DBackend = {
+    .name = "Direct2D", .driver = "Direct2D", .flags = 0, .start = ready, .stop = [] {}, .settle = settle<d2dPasses>,
+    .grab = grab, .type = type, .requestClose = requestClose, .title = title,
+    .noScreen = nullptr, .noInput = nullptr, .shownAs = nullptr,
+};
+
+const Backend wglBackend = {
+    .name = "OpenGL-WGL", .driver = "OpenGL", .flags = pellucet::openGl, .start = ready, .stop = [] {},
+    .settle = settleAtFlips, .grab = nullptr, .type = type, .requestClose = requestClose, .title = title,
+    .noScreen = "programs draw with OpenGL here, not on pages", .noInput = nullptr, .shownAs = nullptr,
+};
+
+}  // namespace pel::conformance

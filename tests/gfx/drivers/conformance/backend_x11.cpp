@@ -1,0 +1,168 @@
+// "X11" and "OpenGL-GLX" on a private Xvfb: pixels read back with
+// XGetImage, keys typed through XTEST, the close request and the title
+// through the window manager's protocols, as a window manager would.
+#include <pellucet/pellucet.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "../private_xvfb.h"
+#include "conformance.h"
+#include "gfx/drivers/x11/x11_driver.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include "../x11_test_support.h"
+
+namespace pel::conformance {
+namespace {
+
+PrivateXvfb server;
+Display* probe = nullptr;
+bool openGl = false;
+
+std::string start() {
+  if (!server.start()) return "Xvfb did not start";
+  setenv("DISPLAY", server.display.c_str(), 1);
+  unsetenv("WAYLAND_DISPLAY");
+  probe = XOpenDisplay(server.display.c_str());
+  return probe ? "" : "no connection to Xvfb";
+}
+
+void stop() {
+  if (probe) XCloseDisplay(probe);
+  probe = nullptr;
+  server.stop();
+}
+
+// The program's window: the one top-level child of the root window.
+Window window() {
+  Window root = 0, parent = 0, *children = nullptr;
+  unsigned count = 0;
+  XQueryTree(probe, DefaultRootWindow(probe), &root, &parent, &children, &count);
+  const Window found = count ? children[count - 1] : 0;
+  if (children) XFree(children);
+  return found;
+}
+
+// The window thread's passes (or, for OpenGL, flips) after the server has
+// taken what the probe sent.
+void settle() {
+  XSync(probe, False);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  if (openGl) {
+    for (int i = 0; i < 3; ++i) pellucet::flip();
+    return;
+  }
+  const int64_t start = x11Passes();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (x11Passes() < start + 3 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+std::vector<uint32_t> grab(int32_t& width, int32_t& height) {
+  const Window w = window();
+  XWindowAttributes a{};
+  if (!w || !XGetWindowAttributes(probe, w, &a)) return {};
+  XImage* image = XGetImage(probe, w, 0, 0, static_cast<unsigned>(a.width), static_cast<unsigned>(a.height),
+                            AllPlanes, ZPixmap);
+  if (!image) return {};
+  width = a.width;
+  height = a.height;
+  std::vector<uint32_t> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) pixels[static_cast<std::size_t>(y) * width + x] = XGetPixel(image, x, y) & 0xFFFFFF;
+  }
+  XDestroyImage(image);
+  return pixels;
+}
+
+void keyEvent(KeySym symbol, bool press) {
+  XTestFakeKeyEvent(probe, XKeysymToKeycode(probe, symbol), press, 0);
+}
+
+bool type(const std::vector<Key>& keys) {
+  const Window w = window();
+  if (!w) return false;
+  XSetInputFocus(probe, w, RevertToParent, CurrentTime);
+  XSync(probe, False);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const KeySym modifiers[] = {XK_Shift_L, XK_Control_L, XK_Alt_L};
+  for (const Key& k : keys) {
+    const KeySym symbol = XStringToKeysym(k.name);
+    if (symbol == NoSymbol || !XKeysymToKeycode(probe, symbol)) return false;
+    for (int i = 0; i < 3; ++i) {
+      if (k.modifiers & (1u << i)) keyEvent(modifiers[i], true);
+    }
+    keyEvent(symbol, true);
+    keyEvent(symbol, false);
+    for (int i = 2; i >= 0; --i) {
+      if (k.modifiers & (1u << i)) keyEvent(modifiers[i], false);
+    }
+    XSync(probe, False);
+    // OpenGL windows take events at flips only: each key arrives apart.
+    if (openGl) pellucet::flip();
+  }
+  return true;
+}
+
+bool requestClose() {
+  const Window w = window();
+  if (!w) return false;
+  sendCloseRequest(probe, w);
+  XSync(probe, False);
+  return true;
+}
+
+bool title(std::string& title) {
+  char* name = nullptr;
+  const Window w = window();
+  if (!w || !XFetchName(probe, w, &name) || !name) return false;
+  title = name;
+  XFree(name);
+  return true;
+}
+
+}  // namespace
+
+const Backend x11Backend = {
+    .name = "X11",
+    .driver = "X11",
+    .flags = 0,
+    .start = [] {
+      openGl = false;
+      return start();
+    },
+    .stop = stop,
+    .settle = settle,
+    .grab = grab,
+    .type = type,
+    .requestClose = requestClose,
+    .title = title,
+    .noScreen = nullptr,
+    .noInput = nullptr,
+};
+
+const Backend glxBackend = {
+    .name = "OpenGL-GLX",
+    .driver = "OpenGL",
+    .flags = pellucet::openGl,
+    .start = [] {
+      openGl = true;
+      return start();
+    },
+    .stop = stop,
+    .settle = settle,
+    .grab = nullptr,
+    .type = type,
+    .requestClose = requestClose,
+    .title = title,
+    .noScreen = "programs draw with OpenGL here, not on pages",
+    .noInput = nullptr,
+};
+
+}  // namespace pel::conformance

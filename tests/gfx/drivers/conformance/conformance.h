@@ -1,0 +1,66 @@
+// One behaviour suite over every back end: each scenario is written once and
+// run against each back end of the build through a small adapter that
+// starts the platform (a private X server, compositor or Wine's desktop),
+// reads back what reached the screen, and sends input through the
+// platform's own paths.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pel {
+struct ScreenMode;
+}
+
+namespace pel::conformance {
+
+// Modifiers held around a key.
+enum : uint32_t { plain = 0, shift = 1, ctrl = 2, alt = 4 };
+
+// A key by its X keysym name ("a", "1", "F1", "Left", "Return", "space"),
+// typed with modifiers held around it.
+struct Key {
+  const char* name;
+  uint32_t modifiers;
+};
+
+struct Backend {
+  const char* name;    // how the test names end ("X11", "OpenGL-GLX", "GDI")
+  const char* driver;  // the runtime's name for it, as KELGFX takes it
+  uint32_t flags;      // screen flags it needs (OpenGL back ends: openGl)
+  // Starts the platform for one test: "" when ready, or why the back end
+  // cannot be tested here.
+  std::string (*start)();
+  void (*stop)();
+  // Until what the program marked is on the screen and what the platform
+  // was sent has arrived (OpenGL back ends take events at flips).
+  void (*settle)();
+  // The window's client area, 0xRRGGBB a pixel by rows; empty when the
+  // back end shows nothing there.
+  std::vector<uint32_t> (*grab)(int32_t& width, int32_t& height);
+  // Types the keys in order through the platform's input; false when it
+  // has none.
+  bool (*type)(const std::vector<Key>& keys);
+  // The window manager's (or the close box's) close request; false when
+  // the platform cannot send one.
+  bool (*requestClose)();
+  // The window's title as the platform holds it; false when it has none.
+  bool (*title)(std::string& title);
+  // Why pixels, input or the title cannot be observed (for the skips).
+  const char* noScreen;
+  const char* noInput;
+  // What the window shows for page pixel (x, y), where the platform's
+  // surface format differs from the runtime's (null: the runtime's own
+  // conversion to 24 bits).
+  uint32_t (*shownAs)(const ScreenMode* m, int x, int y) = nullptr;
+};
+
+// The adapters, each defined where its platform is built.
+extern const Backend x11Backend, glxBackend, waylandBackend, nullBackend, gdiBackend, directXBackend,
+    direct2DBackend, wglBackend;
+
+// The back ends of this build, in the order their tests are listed.
+std::vector<const Backend*> backendsOfThisBuild();
+
+}  // namespace pel::conformance

@@ -1,0 +1,301 @@
+// Each scenario once, run on every back end of the build; a test's name ends
+// with the back end it ran on. What a back end cannot show or be sent is
+// skipped with the reason.
+#include <gtest/gtest.h>
+#include <pellucet/pellucet.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "../expected_pixels.h"
+#include "conformance.h"
+#include "gfx/drivers/window_scale.h"
+#include "gfx/mode.h"
+
+using namespace pel::conformance;
+namespace pc = pellucet;
+
+namespace {
+
+class Conformance : public ::testing::TestWithParam<const Backend*> {
+ protected:
+  void SetUp() override {
+    const std::string why = backend().start();
+    if (!why.empty()) GTEST_SKIP() << why;
+    started_ = true;
+#ifdef _WIN32
+    _putenv_s("KELGFX", backend().driver);
+#else
+    setenv("KELGFX", backend().driver, 1);
+#endif
+  }
+  void TearDown() override {
+    pc::closeScreen();
+    if (started_) backend().stop();
+  }
+  const Backend& backend() const { return *GetParam(); }
+  uint32_t shownAs(const pel::ScreenMode* m, int x, int y) const {
+    return backend().shownAs ? backend().shownAs(m, x, y) : convertedAs(m, x, y);
+  }
+
+  // A screen on this back end, one page, drawn on directly.
+  bool open(int width, int height, int depth, uint32_t flags = 0) {
+    if (!pc::openScreen(width, height, depth, 1, flags | backend().flags)) {
+      ADD_FAILURE() << pc::lastFailure();
+      return false;
+    }
+    EXPECT_STREQ(pc::screenInfo().backend, backend().driver == std::string("null") ? "Null" : backend().driver);
+    backend().settle();
+    return true;
+  }
+
+  // Rows first..last of the page filled with random bytes and marked.
+  static void scribble(std::mt19937& random, int first, int last, bool mark = true) {
+    const pc::Pixels p = pc::lockPixels();
+    for (int y = first; y <= last; ++y) {
+      for (int i = 0; i < p.width * p.bytesPerPixel; ++i) p.data[y * p.pitch + i] = static_cast<uint8_t>(random());
+    }
+    if (mark) {
+      pc::unlockPixels(first, last);
+    } else {
+      pc::unlockPixels(1, 0);
+    }
+  }
+
+  // Pixels of the client area that differ from the page shown at `shown`
+  // (page pixel (x * w / W, y * h / H)), and black outside it; -1 for a
+  // client area of another size. Read again for up to 5 s while any
+  // differ, since a window's first frame may take a while to come.
+  int wrongPixels(int32_t expectW, int32_t expectH, pel::PictureRect shown) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    int wrong = 0;
+    while ((wrong = wrongPixelsNow(expectW, expectH, shown)) != 0 && std::chrono::steady_clock::now() < deadline)
+      backend().settle();
+    return wrong;
+  }
+  int wrongPixelsNow(int32_t expectW, int32_t expectH, pel::PictureRect shown) {
+    int32_t w = 0, h = 0;
+    const std::vector<uint32_t> pixels = backend().grab(w, h);
+    if (pixels.empty() || w != expectW || h != expectH) return -1;
+    const pel::ScreenMode* m = pel::currentMode();
+    const int lines = m->height * m->scanlineRepeat;
+    int wrong = 0;
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        const int px = x - shown.x, py = y - shown.y;
+        const bool inside = px >= 0 && py >= 0 && px < shown.width && py < shown.height;
+        const uint32_t expected =
+            inside ? shownAs(m, px * m->width / shown.width, py * lines / shown.height / m->scanlineRepeat) : 0;
+        wrong += pixels[static_cast<std::size_t>(y) * w + x] != expected;
+      }
+    }
+    return wrong;
+  }
+
+ private:
+  bool started_ = false;
+};
+
+}  // namespace
+
+// Scenarios that read the screen or type keys skip where the back end cannot.
+#define NEED_SCREEN() \
+  if (!backend().grab) GTEST_SKIP() << backend().noScreen
+#define NEED_INPUT() \
+  if (!backend().type) GTEST_SKIP() << backend().noInput
+
+// A random page at each depth reaches the window exactly, palette and 5-6-5
+// conversion included, and screens with repeated lines show each row twice.
+TEST_P(Conformance, EveryPixelAtEachDepth) {
+  NEED_SCREEN();
+  std::mt19937 random(34);
+  for (int depth : {8, 16, 32}) {
+    if (!open(64, 48, depth)) return;
+    scribble(random, 0, 47);
+    backend().settle();
+    EXPECT_EQ(wrongPixels(64, 48, {0, 0, 64, 48}), 0) << depth << " bits";
+  }
+  ASSERT_TRUE(pc::openNumberedScreen(8, 0, 1, backend().flags)) << pc::lastFailure();
+  ASSERT_EQ(pel::currentMode()->scanlineRepeat, 2);
+  scribble(random, 0, pel::currentMode()->height - 1);
+  backend().settle();
+  EXPECT_EQ(wrongPixels(640, 400, {0, 0, 640, 400}), 0) << "repeated lines";
+}
+
+// A change on one row reaches the screen; a row changed on the page but not
+// marked does not, nor does anything else.
+TEST_P(Conformance, OnlyTheMarkedRowsReachTheScreen) {
+  NEED_SCREEN();
+  std::mt19937 random(35);
+  if (!open(64, 48, 32)) return;
+  scribble(random, 0, 47);
+  ASSERT_EQ(wrongPixels(64, 48, {0, 0, 64, 48}), 0);
+  int32_t w = 0, h = 0;
+  const std::vector<uint32_t> before = backend().grab(w, h);
+  ASSERT_EQ(before.size(), 64u * 48u);
+  scribble(random, 20, 20);
+  scribble(random, 21, 21, false);
+  const pel::ScreenMode* m = pel::currentMode();
+  std::vector<uint32_t> after;
+  auto rowShown = [&] {
+    for (int x = 0; x < 64; ++x) {
+      if (after[20 * 64 + x] != shownAs(m, x, 20)) return false;
+    }
+    return true;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  do {
+    backend().settle();
+    after = backend().grab(w, h);
+    ASSERT_EQ(after.size(), before.size());
+  } while (!rowShown() && std::chrono::steady_clock::now() < deadline);
+  int wrong = 0;
+  for (int y = 0; y < 48; ++y) {
+    for (int x = 0; x < 64; ++x) {
+      const uint32_t expected = y == 20 ? shownAs(m, x, y) : before[static_cast<std::size_t>(y) * 64 + x];
+      wrong += after[static_cast<std::size_t>(y) * 64 + x] != expected;
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+}
+
+// A zoomed window shows every page pixel as a zoom x zoom block, and the
+// changed row lands on its block.
+TEST_P(Conformance, AZoomedWindowShowsEveryPixelAsABlock) {
+  NEED_SCREEN();
+  std::mt19937 random(36);
+  if (!open(64, 48, 16, pc::zoom(3))) return;
+  ASSERT_EQ(pc::screenInfo().zoom, 3);
+  scribble(random, 0, 47);
+  backend().settle();
+  EXPECT_EQ(wrongPixels(192, 144, {0, 0, 192, 144}), 0);
+  scribble(random, 30, 30);
+  backend().settle();
+  EXPECT_EQ(wrongPixels(192, 144, {0, 0, 192, 144}), 0) << "after a one-row change";
+}
+
+// The title set before and after the window opens reaches the window.
+TEST_P(Conformance, TheTitleReachesTheWindow) {
+  if (!backend().title) GTEST_SKIP() << backend().noInput;
+  pc::setTitle("Conformance one");
+  if (!open(64, 48, 32)) return;
+  std::string title;
+  ASSERT_TRUE(backend().title(title));
+  EXPECT_EQ(title, "Conformance one");
+  pc::setTitle("Conformance two");
+  backend().settle();
+  ASSERT_TRUE(backend().title(title));
+  EXPECT_EQ(title, "Conformance two");
+}
+
+// The window manager's close request gives the close key and one Close
+// event, and the window stays open.
+TEST_P(Conformance, TheCloseRequestAsksOnceAndClosesNothing) {
+  if (!backend().requestClose) GTEST_SKIP() << backend().noInput;
+  if (!open(64, 48, 32)) return;
+  pc::Event e;
+  while (pc::pollEvent(e)) {
+  }
+  while (pc::takeKey()) {
+  }
+  ASSERT_TRUE(backend().requestClose());
+  backend().settle();
+  EXPECT_EQ(pc::takeKey(), pc::closeKey);
+  EXPECT_EQ(pc::takeKey(), 0);
+  int closes = 0;
+  while (pc::pollEvent(e)) closes += e.type == pc::EventType::Close;
+  EXPECT_EQ(closes, 1);
+  EXPECT_TRUE(pc::screenOpen());
+}
+
+namespace {
+
+struct Typed {
+  Key key;
+  int scanCode;
+  int character;  // of the KeyPress
+  int ringCode;   // what takeKey gives, -1 for nothing
+};
+
+bool isModifier(int scanCode) { return scanCode == 0x2A || scanCode == 0x36 || scanCode == 0x1D || scanCode == 0x38; }
+
+}  // namespace
+
+// Keys typed through the platform give the same scan code, character, key
+// ring code and one press and one release each, on every back end.
+TEST_P(Conformance, TypedKeysGiveTheSameCodesEverywhere) {
+  NEED_INPUT();
+  namespace s = pc::scan;
+  namespace k = pc::key;
+  const Typed keys[] = {
+      {{"a", plain}, s::a, 'a', 'a'},
+      {{"z", plain}, s::z, 'z', 'z'},
+      {{"a", shift}, s::a, 'A', 'A'},
+      {{"1", plain}, s::digit1, '1', '1'},
+      {{"0", plain}, s::digit0, '0', '0'},
+      {{"minus", plain}, s::minus, '-', '-'},
+      {{"F1", plain}, s::f1, 0, k::f1},
+      {{"F10", plain}, s::f10, 0, -1},  // a system key, as Alt combinations are
+      {{"F12", plain}, s::f12, 0, k::f12},
+      {{"Left", plain}, s::left, 0, k::left},
+      {{"Up", plain}, s::up, 0, k::up},
+      {{"Home", plain}, s::home, 0, k::home},
+      {{"Delete", plain}, s::deleteKey, 0, k::deleteKey},
+      {{"Return", plain}, s::enter, 13, k::enter},
+      {{"Escape", plain}, s::escape, 27, k::escape},
+      {{"space", plain}, s::space, ' ', k::space},
+      {{"BackSpace", plain}, s::backspace, 8, k::backspace},
+      {{"Tab", plain}, s::tab, 9, k::tab},
+      {{"a", alt}, s::a, 0, -1},
+  };
+  if (!open(64, 48, 32)) return;
+  pc::Event e;
+  while (pc::pollEvent(e)) {
+  }
+  while (pc::takeKey()) {
+  }
+  // A few keys at a time: the key ring holds 15.
+  std::vector<std::string> seen, expected;
+  std::vector<int> ring, ringExpected;
+  int modifierBalance[128] = {};
+  for (std::size_t first = 0; first < std::size(keys); first += 8) {
+    std::vector<Key> list;
+    for (std::size_t i = first; i < std::size(keys) && i < first + 8; ++i) list.push_back(keys[i].key);
+    ASSERT_TRUE(backend().type(list));
+    backend().settle();
+    // The keys' own events in order; modifiers each pressed and let go alike.
+    while (pc::pollEvent(e)) {
+      if (e.type != pc::EventType::KeyPress && e.type != pc::EventType::KeyRelease) continue;
+      const bool press = e.type == pc::EventType::KeyPress;
+      if (e.scanCode > 0 && e.scanCode < 128 && isModifier(e.scanCode)) {
+        // A modifier held as the window took the keys is let go unseen.
+        if (press || modifierBalance[e.scanCode] > 0) modifierBalance[e.scanCode] += press ? 1 : -1;
+        continue;
+      }
+      seen.push_back((press ? "press " : "release ") + std::to_string(e.scanCode) +
+                     (press ? " char " + std::to_string(e.character) : ""));
+    }
+    for (int code; (code = pc::takeKey()) != 0;) ring.push_back(code);
+  }
+  for (const Typed& t : keys) {
+    expected.push_back("press " + std::to_string(t.scanCode) + " char " + std::to_string(t.character));
+    expected.push_back("release " + std::to_string(t.scanCode));
+    if (t.ringCode >= 0) ringExpected.push_back(t.ringCode);
+  }
+  EXPECT_EQ(seen, expected);
+  for (int scan : {0x2A, 0x36, 0x1D, 0x38}) EXPECT_EQ(modifierBalance[scan], 0) << "modifier " << scan;
+  EXPECT_EQ(ring, ringExpected);
+}
+
+INSTANTIATE_TEST_SUITE_P(, Conformance, ::testing::ValuesIn(backendsOfThisBuild()),
+                         [](const ::testing::TestParamInfo<const Backend*>& info) {
+                           std::string name = info.param->name;
+                           for (char& c : name) {
+                             if (c == '-') c = '_';
+                           }
+                           return name;
+                         });
