@@ -58,6 +58,9 @@ PresentedRows Presenter::take(ScreenMode* m, int32_t shownW, int32_t shownH, uin
   const RowSpan band = dirtyRows(m);
   if (band.first == band.end) return {};
   const int32_t top = band.first * repeat, end = band.end * repeat;
+  // The band goes whole, the unmarked rows inside it too, whether it is
+  // copied or converted (a blitter converts only marked rows).
+  std::memset(m->dirty + band.first, 1, static_cast<std::size_t>(band.end - band.first));
 
   // The band in the surface's format, at the page's size.
   const uint8_t* source = m->visibleBuffer;
