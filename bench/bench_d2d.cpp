@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "gfx/drivers/win32/d2d_driver.h"
+#include "gfx/drivers/win32/d2d_testing.h"
 #include "gfx/drivers/window_scale.h"
 #include "gfx/mode.h"
 #include "runtime/runtime.h"

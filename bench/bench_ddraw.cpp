@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "gfx/blit.h"
-#include "gfx/drivers/win32/ddraw_driver.h"
+#include "gfx/drivers/win32/ddraw_testing.h"
 #include "gfx/drivers/win32/win32_window.h"
 #include "gfx/drivers/window_scale.h"
 #include "gfx/mode.h"

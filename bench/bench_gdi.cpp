@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "gfx/drivers/win32/gdi_driver.h"
+#include "gfx/drivers/win32/gdi_testing.h"
 #include "gfx/drivers/win32/win32_window.h"
 #include "gfx/drivers/window_scale.h"
 #include "gfx/mode.h"

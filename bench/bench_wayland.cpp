@@ -9,7 +9,7 @@
 
 #include "demo/disc.h"
 #include "demo/pellucet.h"
-#include "gfx/drivers/wayland/wayland_driver.h"
+#include "gfx/drivers/wayland/wayland_testing.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"
 #include "runtime/clock.h"

@@ -24,7 +24,7 @@
 #include "demo/disc.h"
 #include "demo/pellucet.h"
 #include "gfx/drivers/window_scale.h"
-#include "gfx/drivers/x11/x11_driver.h"
+#include "gfx/drivers/x11/x11_testing.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"
 #include "private_xvfb.h"

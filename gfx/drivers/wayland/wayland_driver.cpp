@@ -1,4 +1,5 @@
 #include "wayland_driver.h"
+#include "wayland_testing.h"
 
 #include "gfx/drivers/wayland/wayland_window.h"
 

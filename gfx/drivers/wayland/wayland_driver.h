@@ -12,30 +12,4 @@ namespace pel {
 
 extern const DisplayDriver waylandDriver;
 
-// Passes of the window thread since the process started (for tests).
-int64_t waylandPasses();
-// The buffer rows the last commit damaged in the picture: first and count.
-void waylandLastDamage(int32_t& first, int32_t& lines);
-
-// Benchmarks: rows first..last presented at once and the round trip after;
-// and the floor, a 32-bit page copied whole into a free buffer, attached,
-// damaged, committed and the round trip. Neither waits for a frame callback.
-void waylandPresentNow(int32_t first, int32_t last);
-void waylandBarePresent();
-
-// Tests: the seat's listeners fed with what a compositor would send (the
-// keymap's text, evdev key codes, modifier masks, focus, the pointer in
-// surface coordinates with evdev button codes, wheel axis values).
-void waylandFeedKeymap(const char* text);
-void waylandFeedKey(uint32_t code, bool pressed);
-void waylandFeedModifiers(uint32_t depressed, uint32_t locked);
-void waylandFeedFocus(bool gained);
-void waylandFeedPointer(double x, double y, uint32_t button, bool pressed, uint32_t time);
-void waylandFeedWheel(bool horizontal, double value);
-void waylandFeedPointerLeave();
-// Tests: the surface's size as the compositor configured it.
-void waylandSurfaceSize(int32_t& width, int32_t& height);
-// Tests: the compositor's close request.
-void waylandFeedClose();
-
 }  // namespace pel

@@ -3,7 +3,7 @@
 // compositor's xkb keymap, repeat at the compositor's rate, focus, the
 // pointer's enter, leave, moves, buttons and wheels. Runs on the window
 // thread under the back end's lock.
-#include "gfx/drivers/wayland/wayland_driver.h"
+#include "gfx/drivers/wayland/wayland_testing.h"
 #include "gfx/drivers/wayland/wayland_window.h"
 
 #include <sys/mman.h>

@@ -1,4 +1,5 @@
 #include "d2d_driver.h"
+#include "d2d_testing.h"
 
 #include <d2d1.h>
 #include <d3d10_1.h>

@@ -1,4 +1,5 @@
 #include "ddraw_driver.h"
+#include "ddraw_testing.h"
 
 #define DIRECTINPUT_VERSION 0x0300
 #include <ddraw.h>

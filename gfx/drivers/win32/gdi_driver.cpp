@@ -1,4 +1,5 @@
 #include "gdi_driver.h"
+#include "gdi_testing.h"
 
 #include <atomic>
 #include <cstdlib>

@@ -1,4 +1,5 @@
 #include "wgl_driver.h"
+#include "wgl_testing.h"
 
 #include <cstdlib>
 

@@ -1,4 +1,5 @@
 #include "glx_driver.h"
+#include "glx_testing.h"
 
 // The runtime's headers before X's (see x11_library.h).
 #include "gfx/drivers/gl_setup.h"

@@ -1,4 +1,5 @@
 #include "x11_driver.h"
+#include "x11_testing.h"
 
 // The runtime's headers before X's, whose macros (KeyPress, None, ...) would
 // otherwise rewrite the runtime's names.

@@ -11,16 +11,4 @@ namespace pel {
 
 extern const DisplayDriver x11Driver;
 
-// Surface rows put on the window since the process started (for tests and
-// benchmarks of the dirty band).
-int64_t x11RowsPresented();
-
-// Passes of the window thread since the process started (for tests that wait
-// for the window to catch up with what they sent).
-int64_t x11Passes();
-
-// Marks page rows first to last and presents them at once, waiting for the
-// server to finish: the cost of one pass (for benchmarks).
-void x11PresentNow(int32_t first, int32_t last);
-
 }  // namespace pel

@@ -17,7 +17,7 @@
 #include "gfx/driver.h"
 #include "gfx/drivers/gl_setup.h"
 #include "gfx/drivers/window_scale.h"
-#include "gfx/drivers/x11/glx_driver.h"
+#include "gfx/drivers/x11/glx_testing.h"
 #include "gfx/input.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"

@@ -26,7 +26,7 @@
 #include "gfx/blit.h"
 #include "gfx/driver.h"
 #include "gfx/drivers/window_scale.h"
-#include "gfx/drivers/x11/x11_driver.h"
+#include "gfx/drivers/x11/x11_testing.h"
 #include "gfx/input.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"
@@ -242,81 +242,6 @@ std::vector<uint8_t> settingsProperty(bool bigEndian, int32_t doubleClick) {
 }
 
 }  // namespace
-
-TEST_F(X11, WindowHasTheTitleAndSize) {
-  setTitle("Pellucet test");
-  ASSERT_EQ(openScreenBySize(320, 200, 32, 1, 0, 0), 0);
-  EXPECT_STREQ(currentMode()->driver->name, "X11");
-  const Window w = findWindow();
-  ASSERT_NE(w, 0u);
-  char* name = nullptr;
-  XFetchName(probe, w, &name);
-  ASSERT_NE(name, nullptr);
-  EXPECT_STREQ(name, "Pellucet test");
-  XFree(name);
-  XWindowAttributes a;
-  XGetWindowAttributes(probe, w, &a);
-  EXPECT_EQ(a.width, 320);
-  EXPECT_EQ(a.height, 200);
-}
-
-TEST_F(X11, PagesReachTheWindowExactlyAtEachDepth) {
-  std::mt19937 random(4);
-  for (int depth : {8, 16, 32}) {
-    ASSERT_EQ(openScreenBySize(64, 48, depth, 1, 0, 0), 0);
-    ScreenMode* m = currentMode();
-    lockScreen();
-    for (int i = 0; i < m->pitch * m->height; ++i) m->visibleBuffer[i] = static_cast<uint8_t>(random());
-    unlockScreen(-1, -1);
-    settle();
-    const Window w = findWindow();
-    XImage* image = XGetImage(probe, w, 0, 0, 64, 48, AllPlanes, ZPixmap);
-    ASSERT_NE(image, nullptr);
-    for (int y = 0; y < 48; ++y) {
-      for (int x = 0; x < 64; ++x) {
-        ASSERT_EQ(XGetPixel(image, x, y) & 0xFFFFFF, convertedAs(m, x, y)) << "depth " << depth << " at " << x << "," << y;
-      }
-    }
-    XDestroyImage(image);
-    closeScreen();
-  }
-}
-
-// Double-scanned screens: each page row shows twice.
-TEST_F(X11, ScanLineRepeatShowsEachRowTwice) {
-  std::mt19937 random(5);
-  for (int depth : {32, 8}) {
-    ASSERT_EQ(openScreenByNumber(8, depth, 1, 0, 0), 0);
-    ScreenMode* m = currentMode();
-    ASSERT_EQ(m->scanlineRepeat, 2);
-    lockScreen();
-    for (int i = 0; i < m->pitch * m->height; ++i) m->visibleBuffer[i] = static_cast<uint8_t>(random());
-    unlockScreen(-1, -1);
-    settle();
-    XImage* image = XGetImage(probe, findWindow(), 0, 0, 640, 400, AllPlanes, ZPixmap);
-    ASSERT_NE(image, nullptr);
-    for (int y = 0; y < 400; ++y) {
-      for (int x = 0; x < 640; ++x) {
-        ASSERT_EQ(XGetPixel(image, x, y) & 0xFFFFFF, convertedAs(m, x, y / 2)) << "depth " << depth << " at " << x << "," << y;
-      }
-    }
-    XDestroyImage(image);
-    closeScreen();
-  }
-}
-
-TEST_F(X11, OnlyTheDirtyBandIsSent) {
-  ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
-  findWindow();
-  settle();
-  const int64_t before = x11RowsPresented();
-  lockScreen();
-  unlockScreen(5, 14);
-  settle();
-  EXPECT_EQ(x11RowsPresented() - before, 10);
-  settle();
-  EXPECT_EQ(x11RowsPresented() - before, 10);  // nothing new, nothing sent
-}
 
 // X sizes windows in 16 bits: a wider page is refused with the reason, not
 // shown in a window whose size wrapped.

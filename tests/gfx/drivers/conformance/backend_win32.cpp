@@ -10,9 +10,9 @@
 
 #include "../win32/win32_test_support.h"
 #include "conformance.h"
-#include "gfx/drivers/win32/d2d_driver.h"
-#include "gfx/drivers/win32/ddraw_driver.h"
-#include "gfx/drivers/win32/gdi_driver.h"
+#include "gfx/drivers/win32/d2d_testing.h"
+#include "gfx/drivers/win32/ddraw_testing.h"
+#include "gfx/drivers/win32/gdi_testing.h"
 #include "gfx/drivers/win32/win32_window.h"
 
 namespace pel::conformance {
@@ -111,30 +111,34 @@ bool title(std::string& title) {
 
 std::string ready() { return ""; }
 
+constexpr const char* noRecord = "Windows keeps no record of what a window drew that a program can read";
+constexpr const char* noRepeat = "keys sent with SendInput do not repeat";
+
 }  // namespace
 
 const Backend gdiBackend = {
     .name = "GDI", .driver = "GDI", .flags = 0, .start = ready, .stop = [] {}, .settle = settle<gdiPasses>,
     .grab = grab, .type = type, .requestClose = requestClose, .title = title,
-    .noScreen = nullptr, .noInput = nullptr, .shownAs = gdiShownAs,
+    .noScreen = nullptr, .noInput = nullptr, .noRecord = noRecord, .noRepeat = noRepeat, .shownAs = gdiShownAs,
 };
 
 const Backend directXBackend = {
     .name = "DirectX", .driver = "DirectX", .flags = 0, .start = ready, .stop = [] {}, .settle = settle<ddrawPasses>,
     .grab = grab, .type = type, .requestClose = requestClose, .title = title,
-    .noScreen = nullptr, .noInput = nullptr, .shownAs = nullptr,
+    .noScreen = nullptr, .noInput = nullptr, .noRecord = noRecord, .noRepeat = noRepeat, .shownAs = nullptr,
 };
 
 const Backend direct2DBackend = {
     .name = "Direct2D", .driver = "Direct2D", .flags = 0, .start = ready, .stop = [] {}, .settle = settle<d2dPasses>,
     .grab = grab, .type = type, .requestClose = requestClose, .title = title,
-    .noScreen = nullptr, .noInput = nullptr, .shownAs = nullptr,
+    .noScreen = nullptr, .noInput = nullptr, .noRecord = noRecord, .noRepeat = noRepeat, .shownAs = nullptr,
 };
 
 const Backend wglBackend = {
     .name = "OpenGL-WGL", .driver = "OpenGL", .flags = pellucet::openGl, .start = ready, .stop = [] {},
     .settle = settleAtFlips, .grab = nullptr, .type = type, .requestClose = requestClose, .title = title,
-    .noScreen = "programs draw with OpenGL here, not on pages", .noInput = nullptr, .shownAs = nullptr,
+    .noScreen = "programs draw with OpenGL here, not on pages", .noInput = nullptr, .noRecord = noRecord,
+    .noRepeat = noRepeat, .shownAs = nullptr,
 };
 
 }  // namespace pel::conformance

@@ -3,17 +3,20 @@
 // through the window manager's protocols, as a window manager would.
 #include <pellucet/pellucet.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
 
 #include "../private_xvfb.h"
 #include "conformance.h"
-#include "gfx/drivers/x11/x11_driver.h"
+#include "gfx/drivers/x11/x11_testing.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/XKBlib.h>
 #include <X11/extensions/XTest.h>
+#include <X11/extensions/Xdamage.h>
 #include <X11/keysym.h>
 
 #include "../x11_test_support.h"
@@ -24,6 +27,8 @@ namespace {
 PrivateXvfb server;
 Display* probe = nullptr;
 bool openGl = false;
+Damage damage = 0;
+int damageEvents = 0;
 
 std::string start() {
   if (!server.start()) return "Xvfb did not start";
@@ -34,6 +39,7 @@ std::string start() {
 }
 
 void stop() {
+  damage = 0;  // goes with the connection
   if (probe) XCloseDisplay(probe);
   probe = nullptr;
   server.stop();
@@ -118,6 +124,63 @@ bool requestClose() {
   return true;
 }
 
+// The server's own record of what was drawn on the window: one rectangle
+// an event.
+void watch() {
+  int error = 0;
+  const Window w = window();
+  if (!w || !XDamageQueryExtension(probe, &damageEvents, &error)) return;
+  if (damage) XDamageDestroy(probe, damage);
+  damage = XDamageCreate(probe, w, XDamageReportRawRectangles);
+  XSync(probe, False);
+  while (XPending(probe)) {
+    XEvent e;
+    XNextEvent(probe, &e);
+  }
+}
+
+bool sentRows(int32_t& first, int32_t& end) {
+  if (!damage) return false;
+  XSync(probe, False);
+  first = end = 0;
+  while (XPending(probe)) {
+    XEvent e;
+    XNextEvent(probe, &e);
+    if (e.type != damageEvents + XDamageNotify) continue;
+    const auto& d = reinterpret_cast<const XDamageNotifyEvent&>(e);
+    const int32_t top = d.area.y, bottom = d.area.y + d.area.height;
+    if (first == end) {
+      first = top;
+      end = bottom;
+    } else {
+      first = std::min(first, top);
+      end = std::max(end, bottom);
+    }
+  }
+  return true;
+}
+
+// The server repeats held keys itself, at the keyboard's rate.
+bool holdKey(const char* name, int ms, int delay, int rate) {
+  const Window w = window();
+  const KeyCode code = XKeysymToKeycode(probe, XStringToKeysym(name));
+  if (!w || !code || !XkbSetAutoRepeatRate(probe, XkbUseCoreKbd, static_cast<unsigned>(delay),
+                                           static_cast<unsigned>(1000 / rate)))
+    return false;
+  XSetInputFocus(probe, w, RevertToParent, CurrentTime);
+  XTestFakeKeyEvent(probe, code, True, 0);
+  XSync(probe, False);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  // OpenGL windows take their events at flips.
+  while (std::chrono::steady_clock::now() < until) {
+    if (openGl) pellucet::flip();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  XTestFakeKeyEvent(probe, code, False, 0);
+  XSync(probe, False);
+  return true;
+}
+
 bool title(std::string& title) {
   char* name = nullptr;
   const Window w = window();
@@ -145,6 +208,9 @@ const Backend x11Backend = {
     .title = title,
     .noScreen = nullptr,
     .noInput = nullptr,
+    .watch = watch,
+    .sentRows = sentRows,
+    .holdKey = holdKey,
 };
 
 const Backend glxBackend = {
@@ -163,6 +229,7 @@ const Backend glxBackend = {
     .title = title,
     .noScreen = "programs draw with OpenGL here, not on pages",
     .noInput = nullptr,
+    .holdKey = holdKey,
 };
 
 }  // namespace pel::conformance

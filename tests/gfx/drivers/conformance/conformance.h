@@ -50,6 +50,20 @@ struct Backend {
   // Why pixels, input or the title cannot be observed (for the skips).
   const char* noScreen;
   const char* noInput;
+  // Starts a record of what the platform is told changed on the window;
+  // `sentRows` gives the client-area rows it was told of since (joined;
+  // first == end for none). Null where no client can read such a record.
+  void (*watch)() = nullptr;
+  bool (*sentRows)(int32_t& first, int32_t& end) = nullptr;
+  const char* noRecord = nullptr;
+  // The platform protocol's rules the window broke since it opened, in
+  // words ("" for none). Null where the platform checks its own.
+  std::string (*protocolFaults)() = nullptr;
+  // Holds a key down for `ms` through the platform's input, after setting
+  // the platform's key repeat to `delay` ms and `rate` a second; false when
+  // its input cannot hold a key.
+  bool (*holdKey)(const char* name, int ms, int delay, int rate) = nullptr;
+  const char* noRepeat = nullptr;
   // What the window shows for page pixel (x, y), where the platform's
   // surface format differs from the runtime's (null: the runtime's own
   // conversion to 24 bits).

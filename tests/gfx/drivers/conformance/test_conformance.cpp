@@ -9,6 +9,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../expected_pixels.h"
@@ -109,15 +110,23 @@ class Conformance : public ::testing::TestWithParam<const Backend*> {
   if (!backend().type) GTEST_SKIP() << backend().noInput
 
 // A random page at each depth reaches the window exactly, palette and 5-6-5
-// conversion included, and screens with repeated lines show each row twice.
+// conversion included, rows of any width, a palette change alone repaints,
+// and screens with repeated lines show each row twice.
 TEST_P(Conformance, EveryPixelAtEachDepth) {
   NEED_SCREEN();
   std::mt19937 random(34);
   for (int depth : {8, 16, 32}) {
-    if (!open(64, 48, depth)) return;
-    scribble(random, 0, 47);
-    backend().settle();
-    EXPECT_EQ(wrongPixels(64, 48, {0, 0, 64, 48}), 0) << depth << " bits";
+    for (int width : {64, 642}) {
+      const int height = width == 64 ? 48 : 20;
+      if (!open(width, height, depth)) return;
+      scribble(random, 0, height - 1);
+      backend().settle();
+      EXPECT_EQ(wrongPixels(width, height, {0, 0, width, height}), 0) << depth << " bits, " << width << " wide";
+    }
+    if (depth == 8) {
+      for (int i = 0; i < 256; ++i) pc::setPalette(i, static_cast<uint8_t>(255 - i), static_cast<uint8_t>(i), static_cast<uint8_t>(i / 2));
+      EXPECT_EQ(wrongPixels(642, 20, {0, 0, 642, 20}), 0) << "a new palette";
+    }
   }
   ASSERT_TRUE(pc::openNumberedScreen(8, 0, 1, backend().flags)) << pc::lastFailure();
   ASSERT_EQ(pel::currentMode()->scanlineRepeat, 2);
@@ -126,8 +135,10 @@ TEST_P(Conformance, EveryPixelAtEachDepth) {
   EXPECT_EQ(wrongPixels(640, 400, {0, 0, 640, 400}), 0) << "repeated lines";
 }
 
-// A change on one row reaches the screen; a row changed on the page but not
-// marked does not, nor does anything else.
+// What is presented is the band from the first to the last marked row:
+// rows 10 and 30 marked, rows 5, 20 and 40 changed on the page as well but
+// not marked. Row 20 lies inside the band and shows; rows 5 and 40 keep
+// what the window showed, as does everything else.
 TEST_P(Conformance, OnlyTheMarkedRowsReachTheScreen) {
   NEED_SCREEN();
   std::mt19937 random(35);
@@ -137,13 +148,14 @@ TEST_P(Conformance, OnlyTheMarkedRowsReachTheScreen) {
   int32_t w = 0, h = 0;
   const std::vector<uint32_t> before = backend().grab(w, h);
   ASSERT_EQ(before.size(), 64u * 48u);
-  scribble(random, 20, 20);
-  scribble(random, 21, 21, false);
+  for (int row : {5, 20, 40}) scribble(random, row, row, false);
+  scribble(random, 10, 10);
+  scribble(random, 30, 30);
   const pel::ScreenMode* m = pel::currentMode();
   std::vector<uint32_t> after;
   auto rowShown = [&] {
     for (int x = 0; x < 64; ++x) {
-      if (after[20 * 64 + x] != shownAs(m, x, 20)) return false;
+      if (after[30 * 64 + x] != shownAs(m, x, 30)) return false;
     }
     return true;
   };
@@ -156,11 +168,72 @@ TEST_P(Conformance, OnlyTheMarkedRowsReachTheScreen) {
   int wrong = 0;
   for (int y = 0; y < 48; ++y) {
     for (int x = 0; x < 64; ++x) {
-      const uint32_t expected = y == 20 ? shownAs(m, x, y) : before[static_cast<std::size_t>(y) * 64 + x];
+      const uint32_t expected = y >= 10 && y <= 30 ? shownAs(m, x, y) : before[static_cast<std::size_t>(y) * 64 + x];
       wrong += after[static_cast<std::size_t>(y) * 64 + x] != expected;
     }
   }
   EXPECT_EQ(wrong, 0);
+}
+
+// A change on one row is all the platform is told of: the X server's or
+// the compositor's record of what the window drew, not the back end's own
+// bookkeeping.
+TEST_P(Conformance, OnlyTheChangedRowsAreSent) {
+  NEED_SCREEN();
+  if (!backend().sentRows) GTEST_SKIP() << backend().noRecord;
+  std::mt19937 random(37);
+  if (!open(64, 48, 32)) return;
+  scribble(random, 0, 47);
+  ASSERT_EQ(wrongPixels(64, 48, {0, 0, 64, 48}), 0);
+  backend().settle();
+  backend().watch();
+  scribble(random, 20, 20);
+  ASSERT_EQ(wrongPixels(64, 48, {0, 0, 64, 48}), 0);
+  backend().settle();
+  int32_t first = -1, end = -1;
+  ASSERT_TRUE(backend().sentRows(first, end));
+  EXPECT_EQ(first, 20);
+  EXPECT_EQ(end, 21);
+}
+
+// Frames drawn as fast as a program can, with the window rebuilt between
+// them (Alt+Enter's way), keep the platform protocol's rules.
+TEST_P(Conformance, FramesKeepThePlatformsRules) {
+  if (!backend().protocolFaults) GTEST_SKIP() << "no rules on buffers or pings that a client could break unseen";
+  std::mt19937 random(38);
+  if (!open(160, 100, 32)) return;
+  for (int frame = 0; frame < 120; ++frame) {
+    const int first = static_cast<int>(random() % 100), last = first + static_cast<int>(random() % (100 - first));
+    scribble(random, first, last);
+    std::this_thread::sleep_for(std::chrono::milliseconds(frame % 3));
+  }
+  backend().settle();
+  EXPECT_EQ(backend().protocolFaults(), "");
+}
+
+// A held key repeats at the rate and after the delay the platform is set
+// to, not at rates of the back end's own.
+TEST_P(Conformance, HeldKeysRepeatAtThePlatformsRate) {
+  if (!backend().holdKey) GTEST_SKIP() << (backend().noRepeat ? backend().noRepeat : backend().noInput);
+  if (!open(64, 48, 32)) return;
+  pc::Event e;
+  while (pc::pollEvent(e)) {
+  }
+  // 200 ms, then 50 a second: about 40 repeats in a second's hold (the
+  // usual 600 ms and 25 would give 10).
+  ASSERT_TRUE(backend().holdKey("a", 1000, 200, 50));
+  backend().settle();
+  int presses = 0, repeats = 0, releases = 0;
+  while (pc::pollEvent(e)) {
+    if (e.scanCode != pc::scan::a) continue;
+    presses += e.type == pc::EventType::KeyPress;
+    repeats += e.type == pc::EventType::KeyRepeat;
+    releases += e.type == pc::EventType::KeyRelease;
+  }
+  EXPECT_EQ(presses, 1);
+  EXPECT_EQ(releases, 1);
+  EXPECT_GE(repeats, 24);
+  EXPECT_LE(repeats, 48);
 }
 
 // A zoomed window shows every page pixel as a zoom x zoom block, and the

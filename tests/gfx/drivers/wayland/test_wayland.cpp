@@ -18,7 +18,7 @@
 #include "gfx/bytes_in_use.h"
 #include "gfx/drivers/expected_pixels.h"
 #include "gfx/driver.h"
-#include "gfx/drivers/wayland/wayland_driver.h"
+#include "gfx/drivers/wayland/wayland_testing.h"
 #include "gfx/drivers/window_scale.h"
 #include "gfx/input.h"
 #include "gfx/mode.h"
@@ -112,19 +112,6 @@ class Wayland : public ::testing::Test {
   PrivateWeston weston;
 };
 
-TEST_F(Wayland, PagesReachTheCompositorExactlyAtEachDepth) {
-  for (int32_t depth : {32, 16, 8}) {
-    ASSERT_EQ(openScreenBySize(160, 100, depth, 1, modeflag::noFrame, 0), 0) << depth;
-    ASSERT_STREQ(currentMode()->driver->name, "Wayland");
-    fill(static_cast<uint32_t>(depth));
-    settle();
-    const pellucet::Image shot = weston.screenshot();
-    ASSERT_TRUE(shot);
-    EXPECT_EQ(wrongPixelsSomewhere(shot, 160, 100, pagePixel), 0) << depth << " bits";
-    closeScreen();
-  }
-}
-
 // Weston draws no frames: libdecor draws the title bar above the picture.
 TEST_F(Wayland, FramedWindowsGetAFrameDrawnForThem) {
   ASSERT_EQ(openScreenBySize(160, 100, 32, 1, 0, 0), 0);
@@ -142,27 +129,6 @@ TEST_F(Wayland, FramedWindowsGetAFrameDrawnForThem) {
   }
   EXPECT_GT(lit, 800) << "no title bar above the picture";
 #endif
-}
-
-// A one-row change damages that row alone, and the other buffer catches up
-// with it when its turn comes.
-TEST_F(Wayland, OnlyTheDirtyBandIsDamaged) {
-  ASSERT_EQ(openScreenBySize(160, 100, 32, 1, modeflag::noFrame, 0), 0);
-  fill(1);
-  settle();
-  ScreenMode* m = currentMode();
-  for (int row : {37, 60, 5}) {
-    lockScreen();
-    std::fill_n(reinterpret_cast<uint32_t*>(m->visibleBuffer + row * m->pitch), 160, 0x00FFEEDDu + row);
-    unlockScreen(row, row);
-    settle();
-    int32_t first = 0, lines = 0;
-    waylandLastDamage(first, lines);
-    EXPECT_EQ(first, row);
-    EXPECT_EQ(lines, 1);
-  }
-  const pellucet::Image shot = weston.screenshot();
-  EXPECT_EQ(wrongPixelsSomewhere(shot, 160, 100, pagePixel), 0);
 }
 
 // waitVsync returns once the frame that shows the change is done; with

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "gfx/driver.h"
-#include "gfx/drivers/win32/d2d_driver.h"
+#include "gfx/drivers/win32/d2d_testing.h"
 #include "gfx/drivers/win32/win32_window.h"
 #include "gfx/input.h"
 #include "gfx/mode.h"

@@ -14,7 +14,7 @@
 #include <ddraw.h>
 
 #include "gfx/driver.h"
-#include "gfx/drivers/win32/ddraw_driver.h"
+#include "gfx/drivers/win32/ddraw_testing.h"
 #include "gfx/drivers/win32/ddraw_modes.h"
 #include "gfx/drivers/win32/win32_window.h"
 #include "gfx/input.h"
@@ -128,46 +128,6 @@ TEST(DisplayModeSearch, StandardVgaPartnerDepthsAndTallerHeights) {
   std::vector<int32_t> heights;
   for (const auto& a : asked) heights.push_back(std::get<1>(a));
   EXPECT_EQ(heights, (std::vector<int32_t>{100, 240, 480, 600, 768, 1024}));
-}
-
-TEST_F(DirectX, PagesReachTheWindowExactly) {
-  for (int32_t depth : {32, 16, 8}) {
-    ASSERT_EQ(openScreenBySize(320, 200, depth, 1, 0, 0), 0) << depth;
-    ScreenMode* m = currentMode();
-    EXPECT_STREQ(m->driver->name, "DirectX");
-    RECT client{};
-    GetClientRect(window(), &client);
-    EXPECT_EQ(client.right, 320);
-    EXPECT_EQ(client.bottom, 200);
-    for (uint32_t seed : {1u, 2u}) {
-      fill(seed + static_cast<uint32_t>(depth));
-      settle();
-      settle();  // Wine may drop the first Blts before the window pumps
-      expectRows(window(), m, 0, 199, true, depth == 8 ? "8 bits" : depth == 16 ? "16 bits" : "32 bits");
-    }
-  }
-}
-
-// Rows not marked stay as they were, and only the marked ones are converted
-// and sent to the window.
-TEST_F(DirectX, OnlyDirtyRowsAreConverted) {
-  ASSERT_EQ(openScreenBySize(320, 200, 32, 1, 0, 0), 0);
-  fill(5);
-  settle();
-  settle();
-  ScreenMode* m = currentMode();
-  lockScreen();
-  std::mt19937 random(6);
-  for (int i = 0; i < m->pitch * m->height; ++i) m->visibleBuffer[i] = static_cast<uint8_t>(random());
-  unlockScreen(50, 59);
-  settle();
-  expectRows(window(), m, 50, 59, true, "marked");
-  expectRows(window(), m, 0, 49, false, "unmarked");
-  expectRows(window(), m, 60, 199, false, "unmarked");
-  int32_t first = 0, lines = 0;
-  ddrawLastBand(first, lines);
-  EXPECT_EQ(first, 50);
-  EXPECT_EQ(lines, 10);
 }
 
 TEST_F(DirectX, KeysKeyStateAndTheCloseRequest) {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "gfx/driver.h"
-#include "gfx/drivers/win32/gdi_driver.h"
+#include "gfx/drivers/win32/gdi_testing.h"
 #include "gfx/drivers/win32/win32_window.h"
 #include "gfx/input.h"
 #include "gfx/mode.h"
@@ -150,30 +150,6 @@ TEST_F(GDI, WindowHasTheTitleSizeAndFlags) {
   std::free(modes);
 }
 
-TEST_F(GDI, PagesReachTheWindowExactly) {
-  std::mt19937 random(4);
-  struct Case {
-    int width, height, depth;
-  };
-  for (const Case c : {Case{64, 48, 8}, Case{64, 48, 16}, Case{64, 48, 32}, Case{642, 20, 8}, Case{642, 20, 32}}) {
-    ASSERT_EQ(openScreenBySize(c.width, c.height, c.depth, 1, 0, 0), 0);
-    ScreenMode* m = currentMode();
-    if (c.depth == 8) {
-      for (int i = 0; i < 256; ++i) setPaletteEntry(i, static_cast<uint8_t>(random()), static_cast<uint8_t>(random()), static_cast<uint8_t>(random()));
-    }
-    fillRandom(random);
-    settle();
-    const std::string what = std::to_string(c.width) + " x " + std::to_string(c.depth);
-    expectShown(window(), m, 1, what.c_str());
-    if (c.depth == 8) {
-      // A palette change alone reaches the window.
-      for (int i = 0; i < 256; ++i) setPaletteEntry(i, 255 - i, i, i / 2);
-      settle();
-      expectShown(window(), m, 1, (what + " new palette").c_str());
-    }
-  }
-}
-
 // Double-scanned screens: every page row shows on two display lines.
 TEST_F(GDI, ScanLineRepeatScreensShowEachRowTwice) {
   std::mt19937 random(5);
@@ -195,42 +171,6 @@ TEST_F(GDI, ScanLineRepeatScreensShowEachRowTwice) {
     gdiLastBand(first, lines);
     EXPECT_EQ(first, 300);
     EXPECT_EQ(lines, 2);
-  }
-}
-
-// The band runs from the first to the last marked row and lands where those
-// rows belong: rows 10 and 500 marked, rows 5, 200 and 550 changed as well
-// but not marked. Row 200 lies inside the band and shows; rows 5 and 550
-// keep what the window showed.
-TEST_F(GDI, TheDirtyBandLandsOnItsRows) {
-  for (int32_t depth : {32, 8}) {
-    ASSERT_EQ(openScreenBySize(640, 600, depth, 1, 0, 0), 0) << depth;
-    ScreenMode* m = currentMode();
-    std::mt19937 random(static_cast<uint32_t>(depth));
-    fillRandom(random);
-    settle();
-    expectShown(window(), m, 1, "the first frame");
-    std::vector<uint32_t> expected(static_cast<std::size_t>(640) * 600);
-    for (int y = 0; y < 600; ++y) {
-      for (int x = 0; x < 640; ++x) expected[static_cast<std::size_t>(y) * 640 + x] = shownAs(m, x, y);
-    }
-    lockScreen();
-    for (int row : {5, 10, 200, 500, 550}) {
-      for (int i = 0; i < m->pitch; ++i) m->visibleBuffer[row * m->pitch + i] = static_cast<uint8_t>(random());
-    }
-    for (int row : {10, 200, 500}) {
-      for (int x = 0; x < 640; ++x) expected[static_cast<std::size_t>(row) * 640 + x] = shownAs(m, x, row);
-    }
-    m->dirty[10] = 1;
-    m->dirty[500] = 1;
-    unlockScreen(1, 0);
-    settle();
-    const std::vector<uint32_t> shown = clientPixels(window(), 640, 600);
-    for (int y = 0; y < 600; ++y) {
-      int wrong = 0;
-      for (int x = 0; x < 640; ++x) wrong += shown[static_cast<std::size_t>(y) * 640 + x] != expected[static_cast<std::size_t>(y) * 640 + x];
-      ASSERT_EQ(wrong, 0) << depth << " bits, row " << y;
-    }
   }
 }
 
@@ -389,19 +329,6 @@ TEST_F(GDI, KeysReachTheRingAndTheQueue) {
   sendKey(VK_SHIFT, true);
   settle();
   EXPECT_EQ(currentMode()->keyState[0x2A], 0);
-}
-
-TEST_F(GDI, TheCloseBoxQueuesTheCloseKeyAndLeavesTheWindowOpen) {
-  ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
-  settle();
-  events();
-  PostMessageA(window(), WM_CLOSE, 0, 0);
-  settle();
-  EXPECT_EQ(takeKey(), closeKeyCode);
-  const auto e = events();
-  ASSERT_EQ(e.size(), 1u);
-  EXPECT_EQ(e[0].type, WindowClose);
-  EXPECT_TRUE(IsWindowVisible(window()));
 }
 
 TEST_F(GDI, MouseEventsAndState) {

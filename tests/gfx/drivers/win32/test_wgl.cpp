@@ -8,7 +8,7 @@
 
 #include "gfx/driver.h"
 #include "gfx/drivers/gl_setup.h"
-#include "gfx/drivers/win32/wgl_driver.h"
+#include "gfx/drivers/win32/wgl_testing.h"
 #include "gfx/drivers/win32/win32_window.h"
 #include "gfx/input.h"
 #include "gfx/mode.h"

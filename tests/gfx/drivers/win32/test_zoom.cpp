@@ -9,9 +9,9 @@
 
 #include "gfx/driver.h"
 #include "gfx/drivers/gl_setup.h"
-#include "gfx/drivers/win32/d2d_driver.h"
-#include "gfx/drivers/win32/ddraw_driver.h"
-#include "gfx/drivers/win32/gdi_driver.h"
+#include "gfx/drivers/win32/d2d_testing.h"
+#include "gfx/drivers/win32/ddraw_testing.h"
+#include "gfx/drivers/win32/gdi_testing.h"
 #include "gfx/drivers/win32/win32_window.h"
 #include "gfx/drivers/window_scale.h"
 #include "gfx/input.h"
