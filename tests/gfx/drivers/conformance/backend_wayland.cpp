@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +19,7 @@
 #include "../wayland/private_sway.h"
 #include "conformance.h"
 #include "gfx/drivers/wayland/wayland_testing.h"
+#include "gfx/scale.h"
 
 namespace pel::conformance {
 namespace {
@@ -99,20 +99,14 @@ std::vector<long> arguments(const std::string& line, const std::string& call) {
 
 // The surface damage the client sent since `watch`, in buffer rows.
 bool sentRows(int32_t& first, int32_t& end) {
-  first = end = 0;
+  RowSpan sent{};
   for (const std::string& line : traceLines(watchedFrom)) {
     if (line.find("-> wl_surface@") == std::string::npos) continue;
     const std::vector<long> a = arguments(line, "damage_buffer");
-    if (a.size() != 4) continue;
-    const auto top = static_cast<int32_t>(a[1]), bottom = static_cast<int32_t>(a[1] + a[3]);
-    if (first == end) {
-      first = top;
-      end = bottom;
-    } else {
-      first = std::min(first, top);
-      end = std::max(end, bottom);
-    }
+    if (a.size() == 4) sent = joined(sent, {static_cast<int32_t>(a[1]), static_cast<int32_t>(a[1] + a[3])});
   }
+  first = sent.first;
+  end = sent.end;
   return true;
 }
 

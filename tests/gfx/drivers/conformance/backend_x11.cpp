@@ -3,7 +3,6 @@
 // through the window manager's protocols, as a window manager would.
 #include <pellucet/pellucet.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -11,6 +10,7 @@
 #include "../private_xvfb.h"
 #include "conformance.h"
 #include "gfx/drivers/x11/x11_testing.h"
+#include "gfx/scale.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -142,21 +142,16 @@ void watch() {
 bool sentRows(int32_t& first, int32_t& end) {
   if (!damage) return false;
   XSync(probe, False);
-  first = end = 0;
+  RowSpan sent{};
   while (XPending(probe)) {
     XEvent e;
     XNextEvent(probe, &e);
     if (e.type != damageEvents + XDamageNotify) continue;
     const auto& d = reinterpret_cast<const XDamageNotifyEvent&>(e);
-    const int32_t top = d.area.y, bottom = d.area.y + d.area.height;
-    if (first == end) {
-      first = top;
-      end = bottom;
-    } else {
-      first = std::min(first, top);
-      end = std::max(end, bottom);
-    }
+    sent = joined(sent, {d.area.y, d.area.y + d.area.height});
   }
+  first = sent.first;
+  end = sent.end;
   return true;
 }
 
