@@ -170,14 +170,34 @@ void button(void*, wl_pointer*, uint32_t, uint32_t time, uint32_t which, uint32_
   buttonDown(win->rules, bit, win->clicks.press(bit, time));
 }
 
+// A wheel's notches come as discrete steps before the axis value of the
+// same frame, which then counts no more (compositors send 10 or 15 units a
+// notch); continuous values (touchpads) carry their remainder.
+bool discreteSeen[2] = {};
+
+void stepWheel(bool horizontal, bool positive) {
+  wheelStep(win->rules, horizontal, horizontal ? positive : !positive);
+}
+
 // Vertical: negative is up, a step forward; horizontal: positive is right.
+void axisDiscrete(void*, wl_pointer*, uint32_t which, int32_t discrete) {
+  const bool horizontal = which == WL_POINTER_AXIS_HORIZONTAL_SCROLL;
+  discreteSeen[horizontal] = true;
+  wheelRest[horizontal] = 0;
+  for (int32_t i = 0; i < (discrete < 0 ? -discrete : discrete); ++i) stepWheel(horizontal, discrete > 0);
+}
+
 void axis(void*, wl_pointer*, uint32_t, uint32_t which, wl_fixed_t value) {
   const bool horizontal = which == WL_POINTER_AXIS_HORIZONTAL_SCROLL;
+  if (discreteSeen[horizontal]) {
+    discreteSeen[horizontal] = false;
+    return;
+  }
   double& rest = wheelRest[horizontal];
   rest += wl_fixed_to_double(value);
   while (std::fabs(rest) >= wheelNotch) {
     const bool positive = rest > 0;
-    wheelStep(win->rules, horizontal, horizontal ? positive : !positive);
+    stepWheel(horizontal, positive);
     rest += positive ? -wheelNotch : wheelNotch;
   }
 }
@@ -191,7 +211,7 @@ const wl_pointer_listener pointerListener = {
     .frame = [](void*, wl_pointer*) {},
     .axis_source = [](void*, wl_pointer*, uint32_t) {},
     .axis_stop = [](void*, wl_pointer*, uint32_t, uint32_t) {},
-    .axis_discrete = [](void*, wl_pointer*, uint32_t, int32_t) {},
+    .axis_discrete = axisDiscrete,
     .axis_value120 = [](void*, wl_pointer*, uint32_t, int32_t) {},
 };
 
