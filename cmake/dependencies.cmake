@@ -25,6 +25,8 @@ if(NOT WIN32)
     pkg_check_modules(PEL_WAYLAND QUIET wayland-client wayland-scanner wayland-protocols xkbcommon)
     pkg_check_modules(PEL_LIBDECOR QUIET libdecor-0)
     pkg_check_modules(PEL_XKBCOMMON QUIET IMPORTED_TARGET xkbcommon)
+    # Linked only by the tests' own Wayland tools; the back end loads it.
+    pkg_check_modules(PEL_WAYLAND_CLIENT QUIET IMPORTED_TARGET wayland-client)
   endif()
   find_program(PEL_WAYLAND_SCANNER wayland-scanner)
 endif()

@@ -51,7 +51,10 @@ std::string start() {
 
 bool traced(const std::string& line) { return line.size() > 1 && line[0] == '[' && line.find("] ") != std::string::npos; }
 
+void closePointer();
+
 void stop() {
+  closePointer();
   unsetenv("WAYLAND_DEBUG");
   if (savedStderr >= 0) {
     std::fflush(stderr);
@@ -255,6 +258,54 @@ bool type(const std::vector<Key>& keys) {
   return std::system(sway.tool(command + " 2>/dev/null").c_str()) == 0;
 }
 
+#ifdef PEL_VIRTUAL_POINTER
+// The client area's corner on the output, from sway's window tree.
+bool clientCorner(int& left, int& top) {
+  const std::string tree = sway.tree();
+  Node node;
+  if (!ourNode(tree, node)) return false;
+  const std::string_view rect = node.member("rect"), inner = node.member("window_rect");
+  left = node.number(rect, "x") + node.number(inner, "x");
+  top = node.number(rect, "y") + node.number(inner, "y");
+  return true;
+}
+
+// One virtual pointer for the test (the seat has a pointer only while it
+// lives), a command a line; each given time to arrive.
+FILE* pointerTool = nullptr;
+
+bool pointer(const std::string& command) {
+  if (!pointerTool) {
+    pointerTool = popen(sway.tool("WAYLAND_DEBUG= " + std::string(PEL_VIRTUAL_POINTER)).c_str(), "w");
+    if (!pointerTool) return false;
+    // The window takes the seat's new pointer first.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
+  const bool sent = std::fprintf(pointerTool, "%s\n", command.c_str()) > 0 && std::fflush(pointerTool) == 0;
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  return sent;
+}
+#endif
+
+void closePointer() {
+#ifdef PEL_VIRTUAL_POINTER
+  if (pointerTool) pclose(pointerTool);
+  pointerTool = nullptr;
+#endif
+}
+
+#ifdef PEL_VIRTUAL_POINTER
+
+// Absolute moves on the output's own size (PrivateSway's 1024 x 768).
+bool pointTo(int32_t x, int32_t y) {
+  int left = 0, top = 0;
+  return clientCorner(left, top) &&
+         pointer("move " + std::to_string(left + x) + " " + std::to_string(top + y) + " 1024 768");
+}
+bool click(int32_t button, int32_t count) { return pointer("click " + std::to_string(button) + " " + std::to_string(count)); }
+bool scroll(int32_t notches) { return pointer("scroll " + std::to_string(notches)); }
+#endif
+
 bool requestClose() { return std::system(sway.tool("swaymsg '[app_id=\"pellucet\"] kill' >/dev/null 2>&1").c_str()) == 0; }
 
 bool title(std::string& title) {
@@ -286,6 +337,13 @@ const Backend waylandBackend = {
     .sentRows = sentRows,
     .protocolFaults = protocolFaults,
     .holdKey = holdKey,
+#ifdef PEL_VIRTUAL_POINTER
+    .pointTo = pointTo,
+    .click = click,
+    .scroll = scroll,
+#else
+    .noPointer = "the build has no virtual pointer tool (libwayland-client's headers are missing)",
+#endif
 };
 
 }  // namespace pel::conformance

@@ -98,6 +98,29 @@ bool type(const std::vector<Key>& keys) {
   return true;
 }
 
+bool pointTo(int32_t x, int32_t y) {
+  POINT p{x, y};
+  if (!window() || !ClientToScreen(window(), &p)) return false;
+  SetCursorPos(p.x, p.y);
+  return true;
+}
+
+bool click(int32_t button, int32_t count) {
+  const DWORD down = button == 2 ? MOUSEEVENTF_RIGHTDOWN : button == 3 ? MOUSEEVENTF_MIDDLEDOWN : MOUSEEVENTF_LEFTDOWN;
+  for (int i = 0; i < count; ++i) {
+    test::mouseInput(down);
+    test::mouseInput(down << 1);  // the matching up flag
+  }
+  return true;
+}
+
+// One wheel message a notch.
+bool scroll(int32_t notches) {
+  for (int i = 0; i < (notches < 0 ? -notches : notches); ++i)
+    test::mouseInput(MOUSEEVENTF_WHEEL, 0, 0, static_cast<DWORD>(notches > 0 ? WHEEL_DELTA : -WHEEL_DELTA));
+  return true;
+}
+
 // The close box: the system command it sends.
 bool requestClose() { return window() && PostMessageA(window(), WM_SYSCOMMAND, SC_CLOSE, 0); }
 
@@ -119,26 +142,29 @@ constexpr const char* noRepeat = "keys sent with SendInput do not repeat";
 const Backend gdiBackend = {
     .name = "GDI", .driver = "GDI", .flags = 0, .start = ready, .stop = [] {}, .settle = settle<gdiPasses>,
     .grab = grab, .type = type, .requestClose = requestClose, .title = title,
-    .noScreen = nullptr, .noInput = nullptr, .noRecord = noRecord, .noRepeat = noRepeat, .shownAs = gdiShownAs,
+    .noScreen = nullptr, .noInput = nullptr, .noRecord = noRecord, .noRepeat = noRepeat,
+    .pointTo = pointTo, .click = click, .scroll = scroll, .shownAs = gdiShownAs,
 };
 
 const Backend directXBackend = {
     .name = "DirectX", .driver = "DirectX", .flags = 0, .start = ready, .stop = [] {}, .settle = settle<ddrawPasses>,
     .grab = grab, .type = type, .requestClose = requestClose, .title = title,
-    .noScreen = nullptr, .noInput = nullptr, .noRecord = noRecord, .noRepeat = noRepeat, .shownAs = nullptr,
+    .noScreen = nullptr, .noInput = nullptr, .noRecord = noRecord, .noRepeat = noRepeat,
+    .pointTo = pointTo, .click = click, .scroll = scroll, .shownAs = nullptr,
 };
 
 const Backend direct2DBackend = {
     .name = "Direct2D", .driver = "Direct2D", .flags = 0, .start = ready, .stop = [] {}, .settle = settle<d2dPasses>,
     .grab = grab, .type = type, .requestClose = requestClose, .title = title,
-    .noScreen = nullptr, .noInput = nullptr, .noRecord = noRecord, .noRepeat = noRepeat, .shownAs = nullptr,
+    .noScreen = nullptr, .noInput = nullptr, .noRecord = noRecord, .noRepeat = noRepeat,
+    .pointTo = pointTo, .click = click, .scroll = scroll, .shownAs = nullptr,
 };
 
 const Backend wglBackend = {
     .name = "OpenGL-WGL", .driver = "OpenGL", .flags = pellucet::openGl, .start = ready, .stop = [] {},
     .settle = settleAtFlips, .grab = nullptr, .type = type, .requestClose = requestClose, .title = title,
     .noScreen = "programs draw with OpenGL here, not on pages", .noInput = nullptr, .noRecord = noRecord,
-    .noRepeat = noRepeat, .shownAs = nullptr,
+    .noRepeat = noRepeat, .pointTo = pointTo, .click = click, .scroll = scroll, .shownAs = nullptr,
 };
 
 }  // namespace pel::conformance

@@ -176,6 +176,40 @@ bool holdKey(const char* name, int ms, int delay, int rate) {
   return true;
 }
 
+// XTEST moves the pointer on the root window: client points from the
+// window's place.
+bool pointTo(int32_t x, int32_t y) {
+  const Window w = window();
+  if (!w) return false;
+  int rootX = 0, rootY = 0;
+  Window child = 0;
+  XTranslateCoordinates(probe, w, DefaultRootWindow(probe), x, y, &rootX, &rootY, &child);
+  XTestFakeMotionEvent(probe, -1, rootX, rootY, 0);
+  XSync(probe, False);
+  return true;
+}
+
+// X numbers the middle button 2 and the right one 3.
+bool click(int32_t button, int32_t count) {
+  const unsigned xButton = button == 2 ? 3 : button == 3 ? 2 : 1;
+  for (int i = 0; i < count; ++i) {
+    XTestFakeButtonEvent(probe, xButton, True, 0);
+    XTestFakeButtonEvent(probe, xButton, False, 0);
+  }
+  XSync(probe, False);
+  return true;
+}
+
+// Buttons 4 and 5 are the wheel's notches away from the user and towards.
+bool scroll(int32_t notches) {
+  for (int i = 0; i < (notches < 0 ? -notches : notches); ++i) {
+    XTestFakeButtonEvent(probe, notches > 0 ? 4 : 5, True, 0);
+    XTestFakeButtonEvent(probe, notches > 0 ? 4 : 5, False, 0);
+  }
+  XSync(probe, False);
+  return true;
+}
+
 bool title(std::string& title) {
   char* name = nullptr;
   const Window w = window();
@@ -206,6 +240,9 @@ const Backend x11Backend = {
     .watch = watch,
     .sentRows = sentRows,
     .holdKey = holdKey,
+    .pointTo = pointTo,
+    .click = click,
+    .scroll = scroll,
 };
 
 const Backend glxBackend = {
@@ -225,6 +262,9 @@ const Backend glxBackend = {
     .noScreen = "programs draw with OpenGL here, not on pages",
     .noInput = nullptr,
     .holdKey = holdKey,
+    .pointTo = pointTo,
+    .click = click,
+    .scroll = scroll,
 };
 
 }  // namespace pel::conformance

@@ -64,6 +64,14 @@ struct Backend {
   // its input cannot hold a key.
   bool (*holdKey)(const char* name, int ms, int delay, int rate) = nullptr;
   const char* noRepeat = nullptr;
+  // The pointer moved to client point (x, y), `count` quick clicks of a
+  // button (1 left, 2 right, 3 middle), wheel notches (positive away from
+  // the user), through the platform's input; null where it has no pointer
+  // input (noPointer says why).
+  bool (*pointTo)(int32_t x, int32_t y) = nullptr;
+  bool (*click)(int32_t button, int32_t count) = nullptr;
+  bool (*scroll)(int32_t notches) = nullptr;
+  const char* noPointer = nullptr;
   // What the window shows for page pixel (x, y), where the platform's
   // surface format differs from the runtime's (null: the runtime's own
   // conversion to 24 bits).

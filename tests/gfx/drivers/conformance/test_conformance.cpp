@@ -236,6 +236,66 @@ TEST_P(Conformance, HeldKeysRepeatAtThePlatformsRate) {
   EXPECT_LE(repeats, 48);
 }
 
+// The pointer in page pixels through the zoom, buttons with their clicks
+// (a quick second press is a double click), wheel notches one step each.
+TEST_P(Conformance, ThePointerButtonsAndWheelInPagePixels) {
+  if (!backend().pointTo) GTEST_SKIP() << (backend().noPointer ? backend().noPointer : backend().noInput);
+  if (!open(160, 100, 32, pc::zoom(2))) return;
+  pc::Event e;
+  auto events = [&] {
+    backend().settle();
+    std::vector<pc::Event> out;
+    while (pc::pollEvent(e)) {
+      if (e.type != pc::EventType::FocusGained && e.type != pc::EventType::FocusLost) out.push_back(e);
+    }
+    return out;
+  };
+  ASSERT_TRUE(backend().pointTo(300, 190));
+  events();
+  ASSERT_TRUE(backend().pointTo(61, 41));
+  std::vector<pc::Event> seen = events();
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.back().type, pc::EventType::MouseMove);
+  EXPECT_EQ(seen.back().x, 30);
+  EXPECT_EQ(seen.back().y, 20);
+  EXPECT_EQ(pc::mouse().x, 30);
+  EXPECT_EQ(pc::mouse().y, 20);
+
+  auto presses = [&](const std::vector<pc::Event>& list) {
+    std::vector<std::string> out;
+    for (const pc::Event& p : list) {
+      if (p.type == pc::EventType::ButtonPress || p.type == pc::EventType::ButtonRelease) {
+        out.push_back(std::string(p.type == pc::EventType::ButtonPress ? "press " : "release ") +
+                      std::to_string(p.button) + (p.type == pc::EventType::ButtonPress ? " clicks " + std::to_string(p.clicks) : "") +
+                      " at " + std::to_string(p.x) + "," + std::to_string(p.y));
+      }
+    }
+    return out;
+  };
+  ASSERT_TRUE(backend().click(1, 1));
+  EXPECT_EQ(presses(events()), (std::vector<std::string>{"press 1 clicks 1 at 30,20", "release 1 at 30,20"}));
+  // Past any desktop's double-click time, then two quick clicks.
+  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  ASSERT_TRUE(backend().click(1, 2));
+  EXPECT_EQ(presses(events()), (std::vector<std::string>{"press 1 clicks 1 at 30,20", "release 1 at 30,20",
+                                                         "press 1 clicks 2 at 30,20", "release 1 at 30,20"}));
+  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  ASSERT_TRUE(backend().click(2, 1));
+  ASSERT_TRUE(backend().click(3, 1));
+  EXPECT_EQ(presses(events()), (std::vector<std::string>{"press 2 clicks 1 at 30,20", "release 2 at 30,20",
+                                                         "press 4 clicks 1 at 30,20", "release 4 at 30,20"}));
+
+  const int wheel = pc::mouse().wheel;
+  ASSERT_TRUE(backend().scroll(2));
+  ASSERT_TRUE(backend().scroll(-1));
+  std::vector<int> steps;
+  for (const pc::Event& w : events()) {
+    if (w.type == pc::EventType::Wheel) steps.push_back(w.step);
+  }
+  EXPECT_EQ(steps, (std::vector<int>{1, 1, -1}));
+  EXPECT_EQ(pc::mouse().wheel, wheel + 1);
+}
+
 // A zoomed window shows every page pixel as a zoom x zoom block, and the
 // changed row lands on its block.
 TEST_P(Conformance, AZoomedWindowShowsEveryPixelAsABlock) {
