@@ -306,6 +306,12 @@ bool click(int32_t button, int32_t count) { return pointer("click " + std::to_st
 bool scroll(int32_t notches) { return pointer("scroll " + std::to_string(notches)); }
 #endif
 
+// sway sizes tiled windows itself; a floating one takes the size asked.
+bool resize(int32_t width, int32_t height) {
+  return std::system(sway.tool("swaymsg '[app_id=\"pellucet\"] resize set " + std::to_string(width) + " " +
+                               std::to_string(height) + "' >/dev/null 2>&1").c_str()) == 0;
+}
+
 bool requestClose() { return std::system(sway.tool("swaymsg '[app_id=\"pellucet\"] kill' >/dev/null 2>&1").c_str()) == 0; }
 
 bool title(std::string& title) {
@@ -344,6 +350,7 @@ const Backend waylandBackend = {
 #else
     .noPointer = "the build has no virtual pointer tool (libwayland-client's headers are missing)",
 #endif
+    .resize = resize,
 };
 
 }  // namespace pel::conformance

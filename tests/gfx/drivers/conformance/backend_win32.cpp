@@ -121,6 +121,16 @@ bool scroll(int32_t notches) {
   return true;
 }
 
+// The outer size that gives the client area asked for.
+bool resize(int32_t width, int32_t height) {
+  RECT outer{0, 0, width, height};
+  if (!window()) return false;
+  AdjustWindowRectEx(&outer, static_cast<DWORD>(GetWindowLongA(window(), GWL_STYLE)), FALSE,
+                     static_cast<DWORD>(GetWindowLongA(window(), GWL_EXSTYLE)));
+  return SetWindowPos(window(), nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
+                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 // The close box: the system command it sends.
 bool requestClose() { return window() && PostMessageA(window(), WM_SYSCOMMAND, SC_CLOSE, 0); }
 
@@ -143,28 +153,28 @@ const Backend gdiBackend = {
     .name = "GDI", .driver = "GDI", .flags = 0, .start = ready, .stop = [] {}, .settle = settle<gdiPasses>,
     .grab = grab, .type = type, .requestClose = requestClose, .title = title,
     .noScreen = nullptr, .noInput = nullptr, .noRecord = noRecord, .noRepeat = noRepeat,
-    .pointTo = pointTo, .click = click, .scroll = scroll, .shownAs = gdiShownAs,
+    .pointTo = pointTo, .click = click, .scroll = scroll, .resize = resize, .shownAs = gdiShownAs,
 };
 
 const Backend directXBackend = {
     .name = "DirectX", .driver = "DirectX", .flags = 0, .start = ready, .stop = [] {}, .settle = settle<ddrawPasses>,
     .grab = grab, .type = type, .requestClose = requestClose, .title = title,
     .noScreen = nullptr, .noInput = nullptr, .noRecord = noRecord, .noRepeat = noRepeat,
-    .pointTo = pointTo, .click = click, .scroll = scroll, .shownAs = nullptr,
+    .pointTo = pointTo, .click = click, .scroll = scroll, .resize = resize, .shownAs = nullptr,
 };
 
 const Backend direct2DBackend = {
     .name = "Direct2D", .driver = "Direct2D", .flags = 0, .start = ready, .stop = [] {}, .settle = settle<d2dPasses>,
     .grab = grab, .type = type, .requestClose = requestClose, .title = title,
     .noScreen = nullptr, .noInput = nullptr, .noRecord = noRecord, .noRepeat = noRepeat,
-    .pointTo = pointTo, .click = click, .scroll = scroll, .shownAs = nullptr,
+    .pointTo = pointTo, .click = click, .scroll = scroll, .resize = resize, .shownAs = nullptr,
 };
 
 const Backend wglBackend = {
     .name = "OpenGL-WGL", .driver = "OpenGL", .flags = pellucet::openGl, .start = ready, .stop = [] {},
     .settle = settleAtFlips, .grab = nullptr, .type = type, .requestClose = requestClose, .title = title,
     .noScreen = "programs draw with OpenGL here, not on pages", .noInput = nullptr, .noRecord = noRecord,
-    .noRepeat = noRepeat, .pointTo = pointTo, .click = click, .scroll = scroll, .shownAs = nullptr,
+    .noRepeat = noRepeat, .pointTo = pointTo, .click = click, .scroll = scroll, .resize = resize, .shownAs = nullptr,
 };
 
 }  // namespace pel::conformance

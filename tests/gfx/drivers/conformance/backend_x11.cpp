@@ -210,6 +210,14 @@ bool scroll(int32_t notches) {
   return true;
 }
 
+bool resize(int32_t width, int32_t height) {
+  const Window w = window();
+  if (!w) return false;
+  XResizeWindow(probe, w, static_cast<unsigned>(width), static_cast<unsigned>(height));
+  XSync(probe, False);
+  return true;
+}
+
 bool title(std::string& title) {
   char* name = nullptr;
   const Window w = window();
@@ -243,6 +251,7 @@ const Backend x11Backend = {
     .pointTo = pointTo,
     .click = click,
     .scroll = scroll,
+    .resize = resize,
 };
 
 const Backend glxBackend = {
@@ -265,6 +274,7 @@ const Backend glxBackend = {
     .pointTo = pointTo,
     .click = click,
     .scroll = scroll,
+    .resize = resize,
 };
 
 }  // namespace pel::conformance

@@ -72,6 +72,10 @@ struct Backend {
   bool (*click)(int32_t button, int32_t count) = nullptr;
   bool (*scroll)(int32_t notches) = nullptr;
   const char* noPointer = nullptr;
+  // The window resized to a client area of about width x height, as a
+  // user dragging its border would (the window manager may choose
+  // otherwise); false where the platform cannot.
+  bool (*resize)(int32_t width, int32_t height) = nullptr;
   // What the window shows for page pixel (x, y), where the platform's
   // surface format differs from the runtime's (null: the runtime's own
   // conversion to 24 bits).

@@ -311,6 +311,35 @@ TEST_P(Conformance, AZoomedWindowShowsEveryPixelAsABlock) {
   EXPECT_EQ(wrongPixels(192, 144, {0, 0, 192, 144}), 0) << "after a one-row change";
 }
 
+// A resizable window resized by the user shows the page scaled to fit,
+// centred, every pixel exact, black bars around it; and so does full
+// screen, at whatever size the platform gives it.
+TEST_P(Conformance, AResizedWindowAndFullScreenShowEveryPixel) {
+  NEED_SCREEN();
+  if (!backend().resize) GTEST_SKIP() << backend().noInput;
+  std::mt19937 random(39);
+  auto fitsEveryPixel = [&](const char* what) {
+    int32_t w = 0, h = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    int wrong = -1;
+    do {
+      backend().settle();
+      if (backend().grab(w, h).empty()) continue;
+      wrong = wrongPixelsNow(w, h, pel::centredPicture(w, h, 160, 100));
+    } while (wrong != 0 && std::chrono::steady_clock::now() < deadline);
+    EXPECT_EQ(wrong, 0) << what << " at " << w << " x " << h;
+  };
+  if (!open(160, 100, 32, pc::resizable)) return;
+  scribble(random, 0, 99);
+  ASSERT_TRUE(backend().resize(500, 260));
+  fitsEveryPixel("resized");
+  scribble(random, 40, 40);
+  fitsEveryPixel("resized, one row changed");
+  if (!open(160, 100, 32, pc::fullScreen)) return;
+  scribble(random, 0, 99);
+  fitsEveryPixel("full screen");
+}
+
 // The title set before and after the window opens reaches the window.
 TEST_P(Conformance, TheTitleReachesTheWindow) {
   if (!backend().title) GTEST_SKIP() << backend().noInput;
