@@ -131,6 +131,20 @@ bool resize(int32_t width, int32_t height) {
                       SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// A window of the test's own takes the focus, and goes.
+HWND other = nullptr;
+bool focus(bool take) {
+  if (!window()) return false;
+  if (take) {
+    if (other) DestroyWindow(other);
+    other = nullptr;
+    return SetForegroundWindow(window());
+  }
+  if (!other)
+    other = CreateWindowExA(0, "STATIC", "other", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  return other && SetForegroundWindow(other);
+}
+
 // The close box: the system command it sends.
 bool requestClose() { return window() && PostMessageA(window(), WM_SYSCOMMAND, SC_CLOSE, 0); }
 
@@ -153,28 +167,28 @@ const Backend gdiBackend = {
     .name = "GDI", .driver = "GDI", .flags = 0, .start = ready, .stop = [] {}, .settle = settle<gdiPasses>,
     .grab = grab, .type = type, .requestClose = requestClose, .title = title,
     .noScreen = nullptr, .noInput = nullptr, .noRecord = noRecord, .noRepeat = noRepeat,
-    .pointTo = pointTo, .click = click, .scroll = scroll, .resize = resize, .shownAs = gdiShownAs,
+    .pointTo = pointTo, .click = click, .scroll = scroll, .resize = resize, .focus = focus, .shownAs = gdiShownAs,
 };
 
 const Backend directXBackend = {
     .name = "DirectX", .driver = "DirectX", .flags = 0, .start = ready, .stop = [] {}, .settle = settle<ddrawPasses>,
     .grab = grab, .type = type, .requestClose = requestClose, .title = title,
     .noScreen = nullptr, .noInput = nullptr, .noRecord = noRecord, .noRepeat = noRepeat,
-    .pointTo = pointTo, .click = click, .scroll = scroll, .resize = resize, .shownAs = nullptr,
+    .pointTo = pointTo, .click = click, .scroll = scroll, .resize = resize, .focus = focus, .shownAs = nullptr,
 };
 
 const Backend direct2DBackend = {
     .name = "Direct2D", .driver = "Direct2D", .flags = 0, .start = ready, .stop = [] {}, .settle = settle<d2dPasses>,
     .grab = grab, .type = type, .requestClose = requestClose, .title = title,
     .noScreen = nullptr, .noInput = nullptr, .noRecord = noRecord, .noRepeat = noRepeat,
-    .pointTo = pointTo, .click = click, .scroll = scroll, .resize = resize, .shownAs = nullptr,
+    .pointTo = pointTo, .click = click, .scroll = scroll, .resize = resize, .focus = focus, .shownAs = nullptr,
 };
 
 const Backend wglBackend = {
     .name = "OpenGL-WGL", .driver = "OpenGL", .flags = pellucet::openGl, .start = ready, .stop = [] {},
     .settle = settleAtFlips, .grab = nullptr, .type = type, .requestClose = requestClose, .title = title,
     .noScreen = "programs draw with OpenGL here, not on pages", .noInput = nullptr, .noRecord = noRecord,
-    .noRepeat = noRepeat, .pointTo = pointTo, .click = click, .scroll = scroll, .resize = resize, .shownAs = nullptr,
+    .noRepeat = noRepeat, .pointTo = pointTo, .click = click, .scroll = scroll, .resize = resize, .focus = focus, .shownAs = nullptr,
 };
 
 }  // namespace pel::conformance

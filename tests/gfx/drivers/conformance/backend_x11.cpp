@@ -218,6 +218,16 @@ bool resize(int32_t width, int32_t height) {
   return true;
 }
 
+// Without a window manager the focus goes where it is set: to the root
+// window, or back to ours.
+bool focus(bool take) {
+  const Window w = window();
+  if (!w) return false;
+  XSetInputFocus(probe, take ? w : DefaultRootWindow(probe), RevertToParent, CurrentTime);
+  XSync(probe, False);
+  return true;
+}
+
 bool title(std::string& title) {
   char* name = nullptr;
   const Window w = window();
@@ -252,6 +262,7 @@ const Backend x11Backend = {
     .click = click,
     .scroll = scroll,
     .resize = resize,
+    .focus = focus,
 };
 
 const Backend glxBackend = {
@@ -275,6 +286,7 @@ const Backend glxBackend = {
     .click = click,
     .scroll = scroll,
     .resize = resize,
+    .focus = focus,
 };
 
 }  // namespace pel::conformance

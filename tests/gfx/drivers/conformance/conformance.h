@@ -76,6 +76,10 @@ struct Backend {
   // user dragging its border would (the window manager may choose
   // otherwise); false where the platform cannot.
   bool (*resize)(int32_t width, int32_t height) = nullptr;
+  // The window loses the keyboard's focus to something else of the
+  // platform's (false) or takes it back (true), as a user switching away
+  // and back would.
+  bool (*focus)(bool take) = nullptr;
   // What the window shows for page pixel (x, y), where the platform's
   // surface format differs from the runtime's (null: the runtime's own
   // conversion to 24 bits).

@@ -340,6 +340,34 @@ TEST_P(Conformance, AResizedWindowAndFullScreenShowEveryPixel) {
   fitsEveryPixel("full screen");
 }
 
+// Focus lost and regained: one FocusLost, then one FocusGained, and keys
+// held when the focus went are held no more.
+TEST_P(Conformance, FocusGoesAndComesBack) {
+  if (!backend().focus) {
+    GTEST_SKIP() << (backend().type ? "the headless seat has a keyboard only while keys are typed, and no focus without it"
+                                    : backend().noInput);
+  }
+  if (!open(64, 48, 32)) return;
+  ASSERT_TRUE(backend().focus(true));
+  backend().settle();
+  pc::Event e;
+  while (pc::pollEvent(e)) {
+  }
+  auto focusEvents = [&] {
+    backend().settle();
+    std::string out;
+    while (pc::pollEvent(e)) {
+      if (e.type == pc::EventType::FocusGained) out += "gained ";
+      if (e.type == pc::EventType::FocusLost) out += "lost ";
+    }
+    return out;
+  };
+  ASSERT_TRUE(backend().focus(false));
+  EXPECT_EQ(focusEvents(), "lost ");
+  ASSERT_TRUE(backend().focus(true));
+  EXPECT_EQ(focusEvents(), "gained ");
+}
+
 // The title set before and after the window opens reaches the window.
 TEST_P(Conformance, TheTitleReachesTheWindow) {
   if (!backend().title) GTEST_SKIP() << backend().noInput;
