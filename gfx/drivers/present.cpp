@@ -36,7 +36,7 @@ void Presenter::reset() {
   last_ = Last::nothing;
 }
 
-bool Presenter::convertedReady(ScreenMode* m) {
+void Presenter::prepareConverted(ScreenMode* m) {
   const int32_t lines = m->height * m->scanlineRepeat;
   const std::size_t pitch = wordPitch(m->width, bytesPerPixel_);
   if (convertedPitch_ != pitch || converted_.size() != pitch * static_cast<std::size_t>(lines)) {
@@ -45,7 +45,6 @@ bool Presenter::convertedReady(ScreenMode* m) {
     // Memory made afresh lacks every row.
     markAllRows(m);
   }
-  return !converted_.empty();
 }
 
 PresentedRows Presenter::take(ScreenMode* m, int32_t shownW, int32_t shownH, uint8_t* into,
@@ -53,8 +52,9 @@ PresentedRows Presenter::take(ScreenMode* m, int32_t shownW, int32_t shownH, uin
   if (!m) return {};
   const int32_t width = m->width, lines = m->height * m->scanlineRepeat, repeat = m->scanlineRepeat;
   const bool scaled = shownW != width || shownH != lines;
-  if (!blitter_ && !scaled && !into && (repeat > 1 || copy_) && !convertedReady(m)) return {};
-  if (blitter_ && (scaled || !into) && !convertedReady(m)) return {};
+  // Memory of its own for the page in the surface's format, where the band
+  // is converted or copied there.
+  if (blitter_ ? scaled || !into : !scaled && !into && (repeat > 1 || copy_)) prepareConverted(m);
   const RowSpan band = dirtyRows(m);
   if (band.first == band.end) return {};
   const int32_t top = band.first * repeat, end = band.end * repeat;
@@ -115,7 +115,6 @@ PresentedRows Presenter::take(ScreenMode* m, int32_t shownW, int32_t shownH, uin
   if (!into && scaled_.empty()) {
     scaledPitch_ = wordPitch(shownW, bytesPerPixel_);
     scaled_.assign(scaledPitch_ * static_cast<std::size_t>(shownH), 0);
-    if (scaled_.empty()) return {};
   }
   uint8_t* target = into ? into : scaled_.data();
   const std::size_t pitch = into ? intoPitch : scaledPitch_;

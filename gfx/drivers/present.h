@@ -43,8 +43,8 @@ class Presenter {
   // shownH, height in display lines), scaled. It goes into `into` (row 0 of
   // the picture as shown, `intoPitch` bytes a row) or, when that is null,
   // into memory of the presenter's own (or stays in the page itself when it
-  // needs neither). Empty when nothing changed or memory ran out; the table
-  // is left for `finish`.
+  // needs neither). Empty when nothing changed or the sizes cannot be
+  // scaled; the table is left for `finishPresent`.
   PresentedRows take(ScreenMode* m, int32_t shownW, int32_t shownH, uint8_t* into = nullptr,
                      std::size_t intoPitch = 0);
   // The whole picture as the last pass left it in the presenter's memory or
@@ -56,7 +56,7 @@ class Presenter {
   RowSpan shownRows(RowSpan lines) const { return scaledRows(map_, lines.first, lines.end); }
 
  private:
-  bool convertedReady(ScreenMode* m);
+  void prepareConverted(ScreenMode* m);
   Blitter blitter_ = nullptr;
   int32_t bytesPerPixel_ = 4;
   RowCopy copy_ = nullptr;

@@ -215,15 +215,22 @@ bool ourNode(const std::string& tree, Node& node) {
   return true;
 }
 
-std::vector<uint32_t> grab(int32_t& width, int32_t& height) {
+// The client area on the output, from sway's window tree.
+bool clientArea(int& left, int& top, int32_t& width, int32_t& height) {
   const std::string tree = sway.tree();
   Node node;
-  if (!ourNode(tree, node)) return {};
+  if (!ourNode(tree, node)) return false;
   const std::string_view rect = node.member("rect"), inner = node.member("window_rect");
-  const int left = node.number(rect, "x") + node.number(inner, "x");
-  const int top = node.number(rect, "y") + node.number(inner, "y");
+  left = node.number(rect, "x") + node.number(inner, "x");
+  top = node.number(rect, "y") + node.number(inner, "y");
   width = node.number(inner, "width");
   height = node.number(inner, "height");
+  return true;
+}
+
+std::vector<uint32_t> grab(int32_t& width, int32_t& height) {
+  int left = 0, top = 0;
+  if (!clientArea(left, top, width, height)) return {};
   const pellucet::Image shot = sway.screenshot();
   if (width < 1 || height < 1 || left + width > shot.width() || top + height > shot.height()) return {};
   std::vector<uint32_t> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
@@ -259,17 +266,6 @@ bool type(const std::vector<Key>& keys) {
 }
 
 #ifdef PEL_VIRTUAL_POINTER
-// The client area's corner on the output, from sway's window tree.
-bool clientCorner(int& left, int& top) {
-  const std::string tree = sway.tree();
-  Node node;
-  if (!ourNode(tree, node)) return false;
-  const std::string_view rect = node.member("rect"), inner = node.member("window_rect");
-  left = node.number(rect, "x") + node.number(inner, "x");
-  top = node.number(rect, "y") + node.number(inner, "y");
-  return true;
-}
-
 // One virtual pointer for the test (the seat has a pointer only while it
 // lives), a command a line; each given time to arrive.
 FILE* pointerTool = nullptr;
@@ -299,7 +295,8 @@ void closePointer() {
 // Absolute moves on the output's own size (PrivateSway's 1024 x 768).
 bool pointTo(int32_t x, int32_t y) {
   int left = 0, top = 0;
-  return clientCorner(left, top) &&
+  int32_t width = 0, height = 0;
+  return clientArea(left, top, width, height) &&
          pointer("move " + std::to_string(left + x) + " " + std::to_string(top + y) + " 1024 768");
 }
 bool click(int32_t button, int32_t count) { return pointer("click " + std::to_string(button) + " " + std::to_string(count)); }
