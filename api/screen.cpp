@@ -74,20 +74,20 @@ static_assert(sameType(EventType::KeyPress, pel::KeyPress) && sameType(EventType
 // The queue's record as a typed event, or nothing for a record that stands
 // for no event of the public layer's. Position and modifiers are those the
 // window layer recorded when the event happened; where it recorded none
-// (records posted by other code), those at the moment the event is taken.
-std::optional<Event> typed(const pel::EventRecord& r, const pel::EventContext& c) {
+// (records posted bare by other code), those at the moment the event is taken.
+std::optional<Event> typed(const pel::WindowEvent& r) {
   if (const pel::ScreenMode* m = currentMode(); m && m->id != remembered.modeId) {
     remembered = Remembered{};
     remembered.modeId = m->id;
   }
-  const bool known = c.flags & pel::eventflag::known;
+  const pel::EventMoment& at = r.moment;
   Event e;
   e.type = static_cast<EventType>(r.type);
-  e.modifiers = known ? publicModifiers(c.modifiers) : heldModifiers();
-  if (known) {
+  e.modifiers = at.known ? publicModifiers(at.modifiers) : heldModifiers();
+  if (at.known) {
     // Client coordinates travel as unsigned 16-bit values.
-    e.x = static_cast<int16_t>(c.x);
-    e.y = static_cast<int16_t>(c.y);
+    e.x = static_cast<int16_t>(at.x);
+    e.y = static_cast<int16_t>(at.y);
   } else {
     const Mouse now = mouse();
     e.x = now.x;
@@ -97,44 +97,42 @@ std::optional<Event> typed(const pel::EventRecord& r, const pel::EventContext& c
     case pel::KeyPress:
     case pel::KeyRelease:
     case pel::KeyRepeat: {
-      if (c.flags & pel::eventflag::unpaired) return std::nullopt;
-      e.scanCode = r.a;
-      e.character = r.b;
-      bool& down = remembered.down[r.a & 0xFF];
-      if (c.flags & pel::eventflag::systemPress) {
-        // The runtime's rule reports a key pressed with Alt as let go at once.
-        e.type = down ? EventType::KeyRepeat : EventType::KeyPress;
-      }
+      if (r.key.report == pel::KeyReport::unpairedRelease) return std::nullopt;
+      e.scanCode = r.key.scanCode;
+      e.character = r.key.character;
+      bool& down = remembered.down[r.key.scanCode & 0xFF];
+      if (r.key.report == pel::KeyReport::systemPress) e.type = down ? EventType::KeyRepeat : EventType::KeyPress;
       down = e.type != EventType::KeyRelease;
       // A modifier key's own event counts it as held after a press and not
       // after a release, on every back end (X reports the state before the
       // event, Windows after).
-      const uint32_t own = r.a == 0x2A || r.a == 0x36 ? shift : r.a == 0x1D ? control : r.a == 0x38 ? alt : 0u;
+      const int32_t scan = r.key.scanCode;
+      const uint32_t own = scan == 0x2A || scan == 0x36 ? shift : scan == 0x1D ? control : scan == 0x38 ? alt : 0u;
       e.modifiers = down ? e.modifiers | own : e.modifiers & ~own;
       return e;
     }
     case pel::MouseMove:
     case pel::MouseEnter:
-      e.x = static_cast<int16_t>(r.a);
-      e.y = static_cast<int16_t>(r.b);
-      e.dx = r.c;
-      e.dy = r.d;
+      e.x = static_cast<int16_t>(r.pointer.x);
+      e.y = static_cast<int16_t>(r.pointer.y);
+      e.dx = r.pointer.dx;
+      e.dy = r.pointer.dy;
       return e;
     case pel::MouseButtonPress:
     case pel::MouseDoubleClick:
       e.type = EventType::ButtonPress;
-      e.button = r.a;
+      e.button = r.buttons;
       e.clicks = r.type == pel::MouseDoubleClick ? 2 : 1;
       return e;
     case pel::MouseButtonRelease:
-      e.button = r.a;
+      e.button = r.buttons;
       return e;
     case pel::MouseWheel:
     case pel::MouseHWheel: {
       int& last = remembered.wheel[r.type == pel::MouseHWheel];
-      e.wheel = r.a;
-      e.step = known && c.step != 0 ? c.step : (r.a >= last ? 1 : -1);
-      last = r.a;
+      e.wheel = r.wheel.position;
+      e.step = r.wheel.step != 0 ? r.wheel.step : (r.wheel.position >= last ? 1 : -1);
+      last = r.wheel.position;
       return e;
     }
     default:
@@ -144,10 +142,9 @@ std::optional<Event> typed(const pel::EventRecord& r, const pel::EventContext& c
 
 // The next record that is an event of the public layer's.
 bool nextEvent(Event& event) {
-  pel::EventRecord r{};
-  pel::EventContext c{};
-  while (pel::pollEventWithContext(r, c)) {
-    if (std::optional<Event> e = typed(r, c)) {
+  pel::WindowEvent r{};
+  while (pel::pollWindowEvent(r)) {
+    if (std::optional<Event> e = typed(r)) {
       event = *e;
       return true;
     }

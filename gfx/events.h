@@ -1,32 +1,62 @@
-// Input stores of the open mode: the event record and the event queue's lock.
+// Input stores of the open mode: the event records and the event queue's lock.
 #pragma once
 #include <cstdint>
 
 namespace pel {
 
+// The runtime's view of an event: a type and four words whose meaning
+// depends on the type.
 struct EventRecord {
   int32_t type;
   int32_t a, b, c, d;
 };
 static_assert(sizeof(EventRecord) == 20);
 
-// What the window layer knew when it posted a record, kept beside it for the
-// public layer: the pointer in client coordinates and the modifier word
-// (keymod) at that moment, and what the record stands for where the
-// runtime's own rule says something else.
-struct EventContext {
-  int32_t x, y;
-  int32_t modifiers;
-  int32_t step;  // wheels: +1 or -1
-  uint32_t flags;
+// How the runtime's reader and the public layer each see a key event.
+enum class KeyReport : uint8_t {
+  everyone,         // both, as posted
+  publicOnly,       // Alt, F10 and the close keys: the runtime's rules report none of them
+  systemPress,      // a key pressed with Alt: a KeyRelease to the runtime, a press to the public layer
+  unpairedRelease,  // a release whose press the layer took for itself (Alt+Enter): the runtime's alone
 };
 
-namespace eventflag {
-constexpr uint32_t known = 0x01;        // x, y and modifiers were recorded
-constexpr uint32_t systemPress = 0x02;  // a KeyRelease the rules post for a key pressed with Alt
-constexpr uint32_t publicOnly = 0x04;   // no record of the runtime's: only the public layer sees it
-constexpr uint32_t unpaired = 0x08;     // a release whose press was taken by the layer (Alt+Enter)
-}  // namespace eventflag
+struct KeyDetail {
+  int32_t scanCode;
+  int32_t character;  // the key code when it is 0 to 255, else 0
+  KeyReport report;
+};
+
+struct PointerDetail {
+  int32_t x, y;    // client pixels, as unsigned 16-bit values
+  int32_t dx, dy;  // the pointer's movement on the screen since the last move
+};
+
+struct WheelDetail {
+  int32_t position;  // the wheel's counter after the step
+  int32_t step;      // +1 or -1; 0 where the poster did not say
+};
+
+// Where the pointer was and which modifiers (keymod) were held when the
+// event happened; unknown for records other code posts bare.
+struct EventMoment {
+  bool known;
+  int32_t x, y;
+  int32_t modifiers;
+};
+
+// An event as the window layer posts it, each field named for what it is.
+// Only the fields of its type mean anything.
+struct WindowEvent {
+  int32_t type;  // EventType
+  KeyDetail key;
+  PointerDetail pointer;  // moves and enters
+  int32_t buttons;        // button events: the button bit(s) that changed
+  WheelDetail wheel;
+  EventMoment moment;
+  // A record posted bare by other code keeps its words for the runtime.
+  bool bare;
+  EventRecord asPosted;
+};
 
 constexpr int eventQueueSlots = 128;
 

@@ -156,14 +156,77 @@ int32_t takeKey() {
   return code;
 }
 
-void postEvent(const EventRecord& event) { postEvent(event, EventContext{}); }
+WindowEvent namedRecord(const EventRecord& r) {
+  WindowEvent e{};
+  e.type = r.type;
+  switch (r.type) {
+    case KeyPress:
+    case KeyRelease:
+    case KeyRepeat:
+      e.key = {r.a, r.b, KeyReport::everyone};
+      break;
+    case MouseMove:
+    case MouseEnter:
+      e.pointer = {r.a, r.b, r.c, r.d};
+      break;
+    case MouseButtonPress:
+    case MouseButtonRelease:
+    case MouseDoubleClick:
+      e.buttons = r.a;
+      break;
+    case MouseWheel:
+    case MouseHWheel:
+      e.wheel = {r.a, 0};
+      break;
+    default:
+      break;
+  }
+  e.bare = true;
+  e.asPosted = r;
+  return e;
+}
 
-void postEvent(const EventRecord& event, const EventContext& context) {
+bool runtimeRecord(const WindowEvent& e, EventRecord& r) {
+  if (e.bare) {
+    r = e.asPosted;
+    return true;
+  }
+  r = {e.type, 0, 0, 0, 0};
+  switch (e.type) {
+    case KeyPress:
+    case KeyRelease:
+    case KeyRepeat:
+      if (e.key.report == KeyReport::publicOnly) return false;
+      // The runtime's rule reports a key pressed with Alt as let go at once.
+      if (e.key.report == KeyReport::systemPress) r.type = KeyRelease;
+      r.a = e.key.scanCode;
+      r.b = e.key.character;
+      return true;
+    case MouseMove:
+    case MouseEnter:
+      r = {e.type, e.pointer.x, e.pointer.y, e.pointer.dx, e.pointer.dy};
+      return true;
+    case MouseButtonPress:
+    case MouseButtonRelease:
+    case MouseDoubleClick:
+      r.a = e.buttons;
+      return true;
+    case MouseWheel:
+    case MouseHWheel:
+      r.a = e.wheel.position;
+      return true;
+    default:
+      return true;
+  }
+}
+
+void postEvent(const EventRecord& event) { postEvent(namedRecord(event)); }
+
+void postEvent(const WindowEvent& event) {
   ScreenMode* m = currentMode();
   if (!m) return;
   acquireEventLock(m->eventLock);
-  copyBytes(&m->eventQueue[m->eventWrite], &event, sizeof event);
-  m->eventContext[m->eventWrite] = context;
+  m->eventQueue[m->eventWrite] = event;
   const uint32_t next = (m->eventWrite + 1) & 0x7F;
   if (next == m->eventRead) m->eventRead = (next + 1) & 0x7F;
   m->eventWrite = next;
@@ -172,15 +235,16 @@ void postEvent(const EventRecord& event, const EventContext& context) {
 
 namespace {
 
-bool takeEvent(EventRecord& event, EventContext& context, bool withPublicOnly) {
+// The oldest record the reader sees (all of them when `runtime` is null),
+// and every record before it that the reader does not see.
+bool takeEvent(WindowEvent& event, EventRecord* runtime) {
   ScreenMode* m = currentMode();
   if (!m) return false;
   acquireEventLock(m->eventLock);
   bool any = false;
   while (!any && m->eventRead != m->eventWrite) {
-    context = m->eventContext[m->eventRead];
-    any = withPublicOnly || !(context.flags & eventflag::publicOnly);
-    if (any) copyBytes(&event, &m->eventQueue[m->eventRead], sizeof event);
+    event = m->eventQueue[m->eventRead];
+    any = !runtime || runtimeRecord(event, *runtime);
     m->eventRead = (m->eventRead + 1) & 0x7F;
   }
   releaseEventLock(m->eventLock);
@@ -190,11 +254,11 @@ bool takeEvent(EventRecord& event, EventContext& context, bool withPublicOnly) {
 }  // namespace
 
 bool pollEvent(EventRecord& event) {
-  EventContext context{};
-  return takeEvent(event, context, false);
+  WindowEvent named;
+  return takeEvent(named, &event);
 }
 
-bool pollEventWithContext(EventRecord& event, EventContext& context) { return takeEvent(event, context, true); }
+bool pollWindowEvent(WindowEvent& event) { return takeEvent(event, nullptr); }
 
 bool waitEvent(EventRecord& event, int32_t timeoutMs, int32_t stepMs) {
   stepMs = stepMs < 1 ? 1 : stepMs;

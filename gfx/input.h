@@ -45,18 +45,23 @@ int32_t takeKey();      // oldest code or 0, under the runtime lock
 int32_t takeKeyFlag();  // the key-hit flag, cleared, under the runtime lock
 
 // Event queue of the open mode (127 records at most; a full queue drops its
-// oldest record). Both take the queue's lock.
+// oldest record). Each call takes the queue's lock.
+// A bare record, as the runtime and other code post them.
 void postEvent(const EventRecord& event);
-// The same with what the layer knew at the moment (see EventContext).
-void postEvent(const EventRecord& event, const EventContext& context);
-// Takes the oldest record; false when the queue is empty or no mode is open.
-// Records only the public layer sees are passed over.
+// A record of the window layer's.
+void postEvent(const WindowEvent& event);
+// Takes the oldest record the runtime sees, in the runtime's view; false
+// when there is none or no mode is open.
 bool pollEvent(EventRecord& event);
-// Takes the oldest record of any kind with its context (the public layer).
-bool pollEventWithContext(EventRecord& event, EventContext& context);
+// Takes the oldest record of any kind (the public layer).
+bool pollWindowEvent(WindowEvent& event);
 // Waits for a record, polling every `stepMs`; false when the mode goes away
 // or `timeoutMs` (>= 0) passes first. A negative timeout waits without limit.
 bool waitEvent(EventRecord& event, int32_t timeoutMs, int32_t stepMs = 10);
+// The runtime's view of a record; false for one it does not see.
+bool runtimeRecord(const WindowEvent& event, EventRecord& record);
+// A bare record's fields by name, as its type gives them meaning.
+WindowEvent namedRecord(const EventRecord& record);
 
 // The key code of a key message, or -1 for none.
 int32_t translateKey(int32_t character, int32_t scanCode, int32_t virtualKey, int32_t modifiers,

@@ -117,7 +117,6 @@ void freeMode(ScreenMode* mode) {
   std::free(mode->dirty);
   std::free(mode->keyState);
   std::free(mode->eventQueue);
-  std::free(mode->eventContext);
   destroyEventLock(mode->eventLock);
   std::free(mode);
 }
@@ -149,11 +148,10 @@ bool allocateBuffers(ScreenMode* m, uint64_t pageBytes) {
   m->deviceColors = static_cast<uint32_t*>(allocateZeroed(256, sizeof(uint32_t)));
   m->colorMap = static_cast<uint8_t*>(allocateZeroed(16, 1));
   m->keyState = static_cast<uint8_t*>(allocateZeroed(128, 1));
-  m->eventQueue = static_cast<EventRecord*>(allocate(eventQueueSlots * sizeof(EventRecord)));
-  m->eventContext = static_cast<EventContext*>(allocate(eventQueueSlots * sizeof(EventContext)));
+  m->eventQueue = static_cast<WindowEvent*>(allocate(eventQueueSlots * sizeof(WindowEvent)));
   m->eventLock = createEventLock();
   scratchTable = static_cast<uint32_t*>(allocate(2048));
-  return m->dirty && m->palette && m->deviceColors && m->colorMap && m->keyState && m->eventQueue && m->eventContext &&
+  return m->dirty && m->palette && m->deviceColors && m->colorMap && m->keyState && m->eventQueue &&
          m->eventLock && scratchTable;
 }
 

@@ -9,8 +9,7 @@ namespace pel {
 struct DisplayDriver;
 struct FontRecord;
 struct PaletteRecord;
-struct EventRecord;
-struct EventContext;
+struct WindowEvent;
 
 // Mode flags of a mode set.
 namespace modeflag {
@@ -61,8 +60,7 @@ struct ScreenMode {
   uint8_t* keyState;  // 128 entries
   int32_t refreshRate;
   uint8_t** textPages;
-  EventRecord* eventQueue;
-  EventContext* eventContext;  // beside each queue slot
+  WindowEvent* eventQueue;
   uint32_t eventRead, eventWrite;
   void* eventLock;
   uint32_t flags;

@@ -17,17 +17,30 @@ constexpr int32_t vkMenu = 0x12, vkF10 = 0x79;
 
 // Every record goes with where the pointer was and which modifiers were
 // held when it happened.
-EventContext contextOf(const WindowRules& w, uint32_t flags = 0, int32_t step = 0) {
-  return {w.mouseX, w.mouseY, w.modifiers, step, eventflag::known | flags};
+WindowEvent eventOf(const WindowRules& w, int32_t type) {
+  WindowEvent e{};
+  e.type = type;
+  e.moment = {true, w.mouseX, w.mouseY, w.modifiers};
+  return e;
 }
 
-void post(const WindowRules& w, int32_t type, int32_t a = 0, int32_t b = 0, int32_t c = 0, int32_t d = 0) {
-  postEvent({type, a, b, c, d}, contextOf(w));
+void post(const WindowRules& w, int32_t type) { postEvent(eventOf(w, type)); }
+
+void postKeyEvent(const WindowRules& w, int32_t type, int32_t scan, int32_t character, KeyReport report) {
+  WindowEvent e = eventOf(w, type);
+  e.key = {scan, character, report};
+  postEvent(e);
+}
+
+void postButtons(const WindowRules& w, int32_t type, int32_t buttons) {
+  WindowEvent e = eventOf(w, type);
+  e.buttons = buttons;
+  postEvent(e);
 }
 
 // Reports the enter, replacing a pending move with it, and confines the
 // pointer when asked.
-void enterStep(WindowRules& w, EventRecord* pending) {
+void enterStep(WindowRules& w, WindowEvent* pending) {
   if (w.mouseInside || !w.active) return;
   if (w.platform.trackLeave) w.platform.trackLeave(w.platform.window);
   w.mouseInside = true;
@@ -116,16 +129,18 @@ bool keyMessage(WindowRules& w, KeyMessage kind, int32_t virtualKey, int32_t sca
     // The runtime reports none of these; the public layer still hears of
     // Alt and F10 going down (and up, see systemKeyUp).
     if (kind != KeyMessage::Up && code != closeKeyCode) {
-      postEvent({alreadyDown ? KeyRepeat : KeyPress, scan, 0, 0, 0}, contextOf(w, eventflag::publicOnly));
+      postKeyEvent(w, alreadyDown ? KeyRepeat : KeyPress, scan, 0, KeyReport::publicOnly);
     } else if (kind == KeyMessage::Up) {
-      postEvent({KeyRelease, scan, 0, 0, 0}, contextOf(w, eventflag::publicOnly));
+      postKeyEvent(w, KeyRelease, scan, 0, KeyReport::publicOnly);
     }
     return true;
   }
   const bool unpaired = kind == KeyMessage::Up && scan == w.swallowedScan;
   if (unpaired) w.swallowedScan = 0;
-  const uint32_t flags = kind == KeyMessage::SystemDown ? eventflag::systemPress : unpaired ? eventflag::unpaired : 0;
-  postEvent({type, scan, code >= 0 && code <= 255 ? code : 0, 0, 0}, contextOf(w, flags));
+  const KeyReport report = kind == KeyMessage::SystemDown ? KeyReport::systemPress
+                           : unpaired                     ? KeyReport::unpairedRelease
+                                                          : KeyReport::everyone;
+  postKeyEvent(w, type, scan, code >= 0 && code <= 255 ? code : 0, report);
   return false;
 }
 
@@ -134,7 +149,9 @@ void systemKeyUp(WindowRules& w, int32_t virtualKey, int32_t modifiers) {
   const int32_t scan = scancodeFromVirtualKey(virtualKey);
   const bool unpaired = scan == w.swallowedScan;
   if (unpaired) w.swallowedScan = 0;
-  postEvent({KeyRelease, scan, 0, 0, 0}, contextOf(w, eventflag::publicOnly | (unpaired ? eventflag::unpaired : 0)));
+  // Its press went to the runtime as a release already: the public layer's
+  // alone, and not even that when the layer took the press.
+  if (!unpaired) postKeyEvent(w, KeyRelease, scan, 0, KeyReport::publicOnly);
 }
 
 void characterMessage(WindowRules&, uint8_t character, int32_t repeatCount) {
@@ -149,18 +166,19 @@ void closeRequest(WindowRules& w) {
 void pointerMove(WindowRules& w, int32_t clientX, int32_t clientY, int32_t screenX, int32_t screenY) {
   w.mouseX = clientX & 0xFFFF;
   w.mouseY = clientY & 0xFFFF;
-  EventRecord move{MouseMove, w.mouseX, w.mouseY, 0, 0};
+  WindowEvent move = eventOf(w, MouseMove);
+  move.pointer = {w.mouseX, w.mouseY, 0, 0};
   bool keep = false;
   if (w.lastScreenX != noMoveYet) {
-    move.c = screenX - w.lastScreenX;
-    move.d = screenY - w.lastScreenY;
-    keep = (move.c != 0 || move.d != 0) && w.active;
+    move.pointer.dx = screenX - w.lastScreenX;
+    move.pointer.dy = screenY - w.lastScreenY;
+    keep = (move.pointer.dx != 0 || move.pointer.dy != 0) && w.active;
   }
   w.lastScreenX = screenX;
   w.lastScreenY = screenY;
   const bool wasInside = w.mouseInside;
   enterStep(w, &move);
-  if (keep || (!wasInside && w.mouseInside)) postEvent(move, contextOf(w));
+  if (keep || (!wasInside && w.mouseInside)) postEvent(move);
 }
 
 void pointerLeave(WindowRules& w) {
@@ -170,22 +188,23 @@ void pointerLeave(WindowRules& w) {
 }
 
 void pointerEnter(WindowRules& w) {
-  EventRecord enter{MouseMove, w.mouseX, w.mouseY, 0, 0};
+  WindowEvent enter = eventOf(w, MouseMove);
+  enter.pointer = {w.mouseX, w.mouseY, 0, 0};
   const bool wasInside = w.mouseInside;
   enterStep(w, &enter);
-  if (!wasInside && w.mouseInside) postEvent(enter, contextOf(w));
+  if (!wasInside && w.mouseInside) postEvent(enter);
 }
 
 void buttonDown(WindowRules& w, int32_t bit, bool doubleClick) {
   if (w.platform.capture) w.platform.capture(w.platform.window, true);
   w.buttons |= bit;
-  post(w, doubleClick ? MouseDoubleClick : MouseButtonPress, bit);
+  postButtons(w, doubleClick ? MouseDoubleClick : MouseButtonPress, bit);
 }
 
 void buttonUp(WindowRules& w, int32_t bit) {
   w.buttons &= ~bit;
   if (w.buttons == 0 && w.platform.capture) w.platform.capture(w.platform.window, false);
-  post(w, MouseButtonRelease, bit);
+  postButtons(w, MouseButtonRelease, bit);
 }
 
 void extraButtons(WindowRules& w, bool first, bool second, bool down, bool doubleClick) {
@@ -194,19 +213,21 @@ void extraButtons(WindowRules& w, bool first, bool second, bool down, bool doubl
     if (w.platform.capture) w.platform.capture(w.platform.window, true);
     if (first) w.buttons |= 8;
     if (second) w.buttons |= 16;
-    post(w, doubleClick ? MouseDoubleClick : MouseButtonPress, w.buttons & ~previous & 0x18);
+    postButtons(w, doubleClick ? MouseDoubleClick : MouseButtonPress, w.buttons & ~previous & 0x18);
   } else {
     if (!first) w.buttons &= ~8;
     if (!second) w.buttons &= ~16;
     if (w.buttons == 0 && w.platform.capture) w.platform.capture(w.platform.window, false);
-    post(w, MouseButtonRelease, previous & 0x18 & ~w.buttons);
+    postButtons(w, MouseButtonRelease, previous & 0x18 & ~w.buttons);
   }
 }
 
 void wheelStep(WindowRules& w, bool horizontal, bool forward) {
   std::atomic<int32_t>& counter = horizontal ? w.horizontalWheel : w.wheel;
   counter += forward ? 1 : -1;
-  postEvent({horizontal ? MouseHWheel : MouseWheel, counter.load(), 0, 0, 0}, contextOf(w, 0, forward ? 1 : -1));
+  WindowEvent e = eventOf(w, horizontal ? MouseHWheel : MouseWheel);
+  e.wheel = {counter.load(), forward ? 1 : -1};
+  postEvent(e);
 }
 
 void activation(WindowRules& w, bool active, bool reportFocus) {

@@ -149,12 +149,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
       }
       case 17: {
-        // Records as other code posts them, with any context.
+        // Records as other code posts them, and window records with any fields.
         pel::EventRecord r{in.take<int32_t>() % 20, in.take<int32_t>(), in.take<int32_t>(), in.take<int32_t>(),
                            in.take<int32_t>()};
-        pel::EventContext c{in.take<int32_t>(), in.take<int32_t>(), in.take<int32_t>(), in.take<int32_t>(),
-                            in.take<uint32_t>()};
-        pel::postEvent(r, c);
+        pel::WindowEvent e = pel::namedRecord(r);
+        if (in.take<uint8_t>() & 1) {
+          e.bare = false;
+          e.key.report = static_cast<pel::KeyReport>(in.take<uint8_t>() % 4);
+          e.wheel.step = in.take<int32_t>();
+          e.moment = {true, in.take<int32_t>(), in.take<int32_t>(), in.take<int32_t>()};
+        }
+        pel::postEvent(e);
         break;
       }
       case 18: {

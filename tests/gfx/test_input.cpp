@@ -4,6 +4,7 @@
 #include <chrono>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "fake_drivers.h"
 #include "gfx/input.h"
@@ -157,6 +158,37 @@ TEST_F(Input, EventQueueDropsTheOldestOf128) {
   postEvent({WindowClose, 0, 0, 0, 0});
   EXPECT_TRUE(waitEvent(e, -1));
   EXPECT_EQ(e.type, WindowClose);
+}
+
+// Bare records come back word for word, with their fields named for the
+// public layer; the window layer's records reach the runtime in its view.
+TEST_F(Input, EachReaderSeesTheRecordsItsRulesGiveIt) {
+  postEvent({WindowClose, 1, 2, 3, 4});
+  postEvent({MouseButtonPress, 4, 5, 6, 7});
+  WindowEvent shown{};
+  shown.type = KeyPress;
+  shown.key = {0x38, 0, KeyReport::publicOnly};
+  postEvent(shown);
+  shown.key = {0x2D, 'x', KeyReport::systemPress};
+  postEvent(shown);
+  shown.type = MouseMove;
+  shown.pointer = {10, 20, -3, 4};
+  postEvent(shown);
+  std::vector<std::vector<int32_t>> runtime;
+  for (EventRecord e{}; pollEvent(e);) runtime.push_back({e.type, e.a, e.b, e.c, e.d});
+  EXPECT_EQ(runtime, (std::vector<std::vector<int32_t>>{{WindowClose, 1, 2, 3, 4},
+                                                         {MouseButtonPress, 4, 5, 6, 7},
+                                                         {KeyRelease, 0x2D, 'x', 0, 0},
+                                                         {MouseMove, 10, 20, -3, 4}}));
+  postEvent({MouseButtonPress, 4, 5, 6, 7});
+  postEvent({MouseWheel, -2, 0, 0, 0});
+  WindowEvent named{};
+  ASSERT_TRUE(pollWindowEvent(named));
+  EXPECT_EQ(named.buttons, 4);
+  EXPECT_FALSE(named.moment.known);
+  ASSERT_TRUE(pollWindowEvent(named));
+  EXPECT_EQ(named.wheel.position, -2);
+  EXPECT_FALSE(pollWindowEvent(named));
 }
 
 TEST_F(Input, MouseThroughTheBackEnd) {
