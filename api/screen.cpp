@@ -50,12 +50,10 @@ uint32_t publicModifiers(int32_t word) {
          (word & (pel::keymod::leftAlt | pel::keymod::rightAlt) ? alt : 0u);
 }
 
-// What the public layer remembers of the screen's events: the keys it has
-// reported down (so a key pressed with Alt repeats as a repeat), and the
-// wheels' last counts (for the step, where the record's context lacks it).
+// What the public layer remembers of the screen's events: the wheels' last
+// counts (for the step, where a bare record lacks it).
 struct Remembered {
   uint32_t modeId = 0;
-  bool down[256] = {};
   int wheel[2] = {};
 };
 Remembered remembered;
@@ -100,9 +98,7 @@ std::optional<Event> typed(const pel::WindowEvent& r) {
       if (r.key.report == pel::KeyReport::unpairedRelease) return std::nullopt;
       e.scanCode = r.key.scanCode;
       e.character = r.key.character;
-      bool& down = remembered.down[r.key.scanCode & 0xFF];
-      if (r.key.report == pel::KeyReport::systemPress) e.type = down ? EventType::KeyRepeat : EventType::KeyPress;
-      down = e.type != EventType::KeyRelease;
+      const bool down = e.type != EventType::KeyRelease;
       // A modifier key's own event counts it as held after a press and not
       // after a release, on every back end (X reports the state before the
       // event, Windows after).

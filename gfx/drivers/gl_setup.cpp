@@ -12,10 +12,12 @@ const GlEntryPoints* current = nullptr;
 
 // The picture's place for the scaled viewport, and the program's viewport in
 // page pixels (the whole page until it sets one).
-struct GlPicture {
+struct GlPlace {
+  int32_t pageW = 1, pageH = 1, drawableH = 1, x = 0, y = 0, shownW = 1, shownH = 1;
+};
+struct GlPicture : GlPlace {
   decltype(&::glViewport) viewport = nullptr;  // the library's own
   decltype(&::glScissor) scissor = nullptr;
-  int32_t pageW = 1, pageH = 1, drawableH = 1, x = 0, y = 0, shownW = 1, shownH = 1;
   GLint askedX = 0, askedY = 0;
   GLsizei askedW = -1, askedH = -1;
 };
@@ -211,13 +213,7 @@ void publishGlEntryPoints(GlEntryPoints& gl, bool scaled) {
 void placeGlPicture(int32_t pageW, int32_t pageH, int32_t drawableH, int32_t x, int32_t y, int32_t shownW,
                     int32_t shownH) {
   if (pageW < 1 || pageH < 1 || shownW < 1 || shownH < 1) return;
-  picture.pageW = pageW;
-  picture.pageH = pageH;
-  picture.drawableH = drawableH;
-  picture.x = x;
-  picture.y = y;
-  picture.shownW = shownW;
-  picture.shownH = shownH;
+  static_cast<GlPlace&>(picture) = {pageW, pageH, drawableH, x, y, shownW, shownH};
   applyViewport();
   applyScissor();
 }

@@ -15,6 +15,8 @@
 #include <optional>
 #include <vector>
 
+#include "gfx/driver.h"
+
 namespace pel {
 
 // Mode flags only the OpenGL back ends read.
@@ -113,5 +115,15 @@ struct GlColorMaps {
 };
 const GlColorMaps& glColorMaps();
 void setGlPalette(int32_t index, int32_t red, int32_t green, int32_t blue);
+
+// An OpenGL back end's table: the program's thread alone draws and
+// presents, so there is no lock, and the palette waits for the upload.
+constexpr DisplayDriver openGlDriver(DisplayDriver table) {
+  table.name = "OpenGL";
+  table.lock = [] {};
+  table.unlock = [] {};
+  table.setPalette = setGlPalette;
+  return table;
+}
 
 }  // namespace pel

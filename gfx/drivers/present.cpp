@@ -141,4 +141,14 @@ void finishPresent(ScreenMode* m, bool shown) {
   if (m) std::memset(m->dirty, shown ? 0 : 1, static_cast<std::size_t>(m->height) * static_cast<std::size_t>(m->scanlineRepeat));
 }
 
+ScreenMode* modeToPresent(const DisplayDriver& driver, int32_t first, int32_t last) {
+  ScreenMode* m = currentMode();
+  if (!m || m->driver != &driver || first < 0 || last >= m->height || first > last) return nullptr;
+  return m;
+}
+
+void markRows(ScreenMode* m, int32_t first, int32_t last) {
+  std::memset(m->dirty + first, 1, static_cast<std::size_t>(last - first + 1));
+}
+
 }  // namespace pel

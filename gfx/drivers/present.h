@@ -5,6 +5,7 @@
 // keeps only its platform put, then ends the pass, which clears the table
 // by one rule.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -14,6 +15,7 @@
 
 namespace pel {
 
+struct DisplayDriver;
 struct ScreenMode;
 
 // Copies `pixels` pixels of a page row already in the surface's format.
@@ -72,5 +74,24 @@ class Presenter {
 // did not reach the screen marks every row, so the next one puts the whole
 // picture again.
 void finishPresent(ScreenMode* m, bool shown);
+
+// For tests and benchmarks of a back end: the open mode when it is the
+// back end's and rows first..last are on its page, else null.
+ScreenMode* modeToPresent(const DisplayDriver& driver, int32_t first, int32_t last);
+// Marks rows first..last of a mode modeToPresent gave.
+void markRows(ScreenMode* m, int32_t first, int32_t last);
+
+// The last band a back end put, in display lines (tests read it).
+struct LastBand {
+  std::atomic<int32_t> first{0}, lines{0};
+  void set(int32_t f, int32_t n) {
+    first = f;
+    lines = n;
+  }
+  void get(int32_t& f, int32_t& n) const {
+    f = first;
+    n = lines;
+  }
+};
 
 }  // namespace pel

@@ -1,5 +1,8 @@
 #include "window_record.h"
 
+#include "gfx/driver.h"
+#include "gfx/mode.h"
+
 namespace pel {
 
 void WindowTitle::set(const char* title) {
@@ -61,6 +64,12 @@ PictureRect pictureInWindow(int32_t clientW, int32_t clientH, int32_t pageW, int
     return {(clientW - w) / 2, (clientH - h) / 2, w, h};
   }
   return centredPicture(clientW, clientH, pageW, pageH);
+}
+
+bool refusesOpenGlMode(int32_t modeFlags) {
+  if (!(modeFlags & modeflag::openGl)) return false;
+  refuseBecause("OpenGL modes are the OpenGL back end's");
+  return true;
 }
 
 }  // namespace pel

@@ -79,4 +79,8 @@ enum class PicturePlace { corner, centred, scaled };
 PictureRect pictureInWindow(int32_t clientW, int32_t clientH, int32_t pageW, int32_t pageH, PicturePlace how,
                             int32_t zoom = 0);
 
+// The windowed back ends present pages; an OpenGL mode is refused with the
+// reason. True when refused.
+bool refusesOpenGlMode(int32_t modeFlags);
+
 }  // namespace pel

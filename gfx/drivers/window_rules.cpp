@@ -114,9 +114,10 @@ bool keyMessage(WindowRules& w, KeyMessage kind, int32_t virtualKey, int32_t sca
                 int32_t character, int32_t repeatCount, bool alreadyDown) {
   w.modifiers = modifiers & ~keymod::enhanced;
   const int32_t code = translateKey(character, scanCode, virtualKey, modifiers, 0);
-  int32_t type = KeyRelease;
+  // A key pressed with Alt is posted as the press it is; the runtime's
+  // reader sees it as a release (see KeyReport::systemPress).
+  const int32_t type = kind == KeyMessage::Up ? KeyRelease : alreadyDown ? KeyRepeat : KeyPress;
   if (kind == KeyMessage::Down || (kind == KeyMessage::SystemDown && code == closeKeyCode)) {
-    if (kind == KeyMessage::Down) type = alreadyDown ? KeyRepeat : KeyPress;
     if (code == closeKeyCode) {
       // Held Alt+F4 repeats: one close request per press, as a user means.
       if (!alreadyDown) postKey(code);

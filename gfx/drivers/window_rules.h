@@ -12,18 +12,18 @@
 namespace pel {
 
 struct WindowPlatform {
-  void (*trackLeave)(void* window);           // arm the pointer-leave report
-  void (*clipToClient)(void* window);         // confine the pointer to the client area
-  void (*releaseClip)(void* window);          // free the pointer
-  void (*capture)(void* window, bool take);   // pointer capture for held buttons
-  void (*warpPointer)(void* window, int32_t x, int32_t y);  // client coordinates
-  void (*updateCursor)(void* window);         // show or hide the pointer per cursorVisible
+  void (*trackLeave)(void* window) = nullptr;                         // arm the pointer-leave report
+  void (*clipToClient)(void* window) = nullptr;                       // confine the pointer to the client area
+  void (*releaseClip)(void* window) = nullptr;                        // free the pointer
+  void (*capture)(void* window, bool take) = nullptr;                 // pointer capture for held buttons
+  void (*warpPointer)(void* window, int32_t x, int32_t y) = nullptr;  // client coordinates
+  void (*updateCursor)(void* window) = nullptr;                       // show or hide the pointer per cursorVisible
   // The back end's window and surfaces, rebuilt by the full-screen toggle
   // for the mode flags in the rules record.
-  bool (*initWindow)(void* window);
-  void (*exitWindow)(void* window);
-  void (*setHighPriority)(void* window, bool high);  // the window thread's priority (mode flag 0x80)
-  void* window;
+  bool (*initWindow)(void* window) = nullptr;
+  void (*exitWindow)(void* window) = nullptr;
+  void (*setHighPriority)(void* window, bool high) = nullptr;  // the window thread's priority (mode flag 0x80)
+  void* window = nullptr;
 };
 
 // The window thread writes these and the program's thread reads them (the

@@ -539,16 +539,8 @@ void applyTitle() {
 // Platform calls of the window rules; the caller holds the presentation
 // lock. Wayland lets no client move or confine the pointer by itself.
 const WindowPlatform platformCalls = {
-    .trackLeave = nullptr,
-    .clipToClient = nullptr,
-    .releaseClip = nullptr,
-    .capture = nullptr,
-    .warpPointer = nullptr,
-    .updateCursor = nullptr,
     .initWindow = [](void*) { return initWindow(); },
     .exitWindow = [](void*) { exitWindow(); },
-    .setHighPriority = nullptr,
-    .window = nullptr,
 };
 
 // ---- The window thread -----------------------------------------------------
@@ -640,10 +632,7 @@ void threadMain() {
 // ---- The operations --------------------------------------------------------
 
 int32_t init(const char* title, int32_t width, int32_t height, int32_t, int32_t, int32_t flags) {
-  if (flags & modeflag::openGl) {
-    refuseBecause("OpenGL modes are the OpenGL back end's");
-    return -1;
-  }
+  if (refusesOpenGlMode(flags)) return -1;
   const char* name = std::getenv("WAYLAND_DISPLAY");
   if (!name || !*name) {
     refuseBecause("no Wayland display (WAYLAND_DISPLAY is not set)");
@@ -771,11 +760,11 @@ wayland::Buffer* freeBufferNow() {
 
 void waylandPresentNow(int32_t first, int32_t last) {
   using namespace wayland;
-  ScreenMode* m = currentMode();
-  if (!win || !m || first < 0 || last >= m->height || first > last) return;
+  ScreenMode* m = modeToPresent(waylandDriver, first, last);
+  if (!m || !win) return;
   std::lock_guard guard(win->presentation);
   if (!win->configured || !freeBufferNow()) return;
-  std::memset(m->dirty + first, 1, static_cast<std::size_t>(last - first + 1));
+  markRows(m, first, last);
   // Timed back to back, as the floor is: no wait for the frame callback.
   if (win->frame) wl_callback_destroy(win->frame);
   win->frame = nullptr;

@@ -82,7 +82,7 @@ struct State {
 };
 
 std::atomic<int64_t> passes{0}, pathRebuilds{0};
-std::atomic<int32_t> lastFirst{0}, lastLines{0};
+LastBand lastBand;
 DWORD reportedVersion = 0;
 std::atomic<HRESULT> fakeEndDraw{S_OK};
 std::atomic<int32_t> fakeEndDrawCount{0};
@@ -478,8 +478,7 @@ void updateStep() {
   }
   // A failed frame is drawn again whole.
   finishPresent(m, SUCCEEDED(result));
-  lastFirst = band.rows.first;
-  lastLines = band.rows.end - band.rows.first;
+  lastBand.set(band.rows.first, band.rows.end - band.rows.first);
   unlock();
   if (result == recreateTarget) {
     lock();
@@ -524,10 +523,7 @@ unsigned __stdcall threadMain(void* started) {
 
 int32_t d2dInit(const char* title, int32_t width, int32_t height, int32_t depth, int32_t refreshRate, int32_t flags) {
   const DWORD version = reportedVersion ? reportedVersion : GetVersion();
-  if (flags & modeflag::openGl) {
-    refuseBecause("OpenGL modes are the OpenGL back end's");
-    return -1;
-  }
+  if (refusesOpenGlMode(flags)) return -1;
   if ((version & 0xFF) <= 5) {
     refuseBecause("needs Windows 6 or later");
     return -1;
@@ -600,10 +596,7 @@ int32_t* d2dFetchModes(int32_t, int32_t* count) {
 
 int64_t d2dPasses() { return passes; }
 int64_t d2dPathRebuilds() { return pathRebuilds; }
-void d2dLastBand(int32_t& first, int32_t& lines) {
-  first = lastFirst;
-  lines = lastLines;
-}
+void d2dLastBand(int32_t& first, int32_t& lines) { lastBand.get(first, lines); }
 void setReportedVersion(DWORD version) { reportedVersion = version; }
 void injectEndDrawResult(HRESULT result, int32_t count) {
   fakeEndDraw = result;
@@ -619,10 +612,10 @@ int32_t d2dFormatsTried(int32_t* formats, int32_t capacity) {
 }
 
 void d2dPresentNow(int32_t first, int32_t last) {
-  ScreenMode* m = currentMode();
-  if (!m || m->driver != &d2dDriver || first < 0 || last >= m->height || first > last) return;
+  ScreenMode* m = modeToPresent(d2dDriver, first, last);
+  if (!m) return;
   lock();
-  std::memset(m->dirty + first, 1, static_cast<std::size_t>(last - first + 1));
+  markRows(m, first, last);
   unlock();
   // Direct2D's factory is single-threaded: the step runs on the window thread.
   SendMessageA(ws.window, updateNow, 0, 0);

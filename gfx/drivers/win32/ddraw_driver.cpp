@@ -69,7 +69,7 @@ RetracePacer retracePacer;  // the program's thread only
 
 std::atomic<int64_t> passes{0}, rebuilds{0}, retraceTimeouts{0};
 // Windowed: the work rows of the last Blt onto the window (tests).
-std::atomic<int32_t> lastBandFirst{0}, lastBandLines{0};
+LastBand lastBand;
 DisplayModeSetter modeSetter = nullptr;
 RetraceWaiter retraceWaiter = nullptr;
 std::atomic<int32_t> lossesToFake{0};
@@ -404,8 +404,7 @@ void presentStep(bool whole) {
   }
   if (FAILED(result)) return;
   dx.unshown = {};
-  lastBandFirst = rows.first;
-  lastBandLines = rows.end - rows.first;
+  lastBand.set(rows.first, rows.end - rows.first);
 }
 
 void convert() {
@@ -588,10 +587,7 @@ int32_t ddrawVerticalOffset() { return dx.verticalOffset; }
 IDirectDrawSurface* ddrawPrimarySurface() { return dx.primary; }
 IDirectDrawSurface* ddrawWorkSurface() { return dx.work; }
 int64_t ddrawRebuilds() { return rebuilds; }
-void ddrawLastBand(int32_t& first, int32_t& lines) {
-  first = lastBandFirst;
-  lines = lastBandLines;
-}
+void ddrawLastBand(int32_t& first, int32_t& lines) { lastBand.get(first, lines); }
 void setDisplayModeSetter(DisplayModeSetter setter) { modeSetter = setter; }
 void setRetraceWaiter(RetraceWaiter waiter) { retraceWaiter = waiter; }
 void simulateLostWorkSurface() { workLossToFake = true; }
@@ -601,10 +597,10 @@ void simulateLostSurfaces(int32_t count, bool wrongMode) {
 }
 
 void ddrawPresentNow(int32_t first, int32_t last) {
-  ScreenMode* m = currentMode();
-  if (!m || m->driver != &ddrawDriver || first < 0 || last >= m->height || first > last) return;
+  ScreenMode* m = modeToPresent(ddrawDriver, first, last);
+  if (!m) return;
   lock();
-  std::memset(m->dirty + first, 1, static_cast<std::size_t>(last - first + 1));
+  markRows(m, first, last);
   convert();
   if (!exclusive()) presentStep(false);
   unlock();

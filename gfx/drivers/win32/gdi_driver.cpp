@@ -27,7 +27,7 @@ HPALETTE palette = nullptr;
 bool displayChanged = false;  // a full-screen display mode is set and must be undone
 
 std::atomic<int64_t> rowsPresented{0}, passes{0};
-std::atomic<int32_t> lastFirst{0}, lastLines{0};
+LastBand lastBand;
 
 // Shaped windows at 32 bits: each dirty row, repeated as the screen asks,
 // with the top byte cleared.
@@ -64,7 +64,7 @@ bool chooseBlitter(const ScreenMode* m) {
 // Scaled windows: the picture scaled into a bitmap of its shown size, whose
 // rows go to the picture's place.
 BITMAPINFO* scaledHeader = nullptr;
-std::atomic<int32_t> lastScaledFirst{0}, lastScaledLines{0};
+LastBand lastScaledBand;
 
 bool shownScaled() { return ws.picture.width != ws.width || ws.picture.height != ws.height; }
 
@@ -90,8 +90,7 @@ void put(HDC device, const PresentedRows& band) {
                     band.pixels + band.pitch * static_cast<std::size_t>(band.rows.first),
                     scaled ? scaledHeader : header, DIB_RGB_COLORS);
   if (scaled) {
-    lastScaledFirst = band.rows.first;
-    lastScaledLines = static_cast<int32_t>(lines);
+    lastScaledBand.set(band.rows.first, static_cast<int32_t>(lines));
   }
 }
 
@@ -230,8 +229,7 @@ void present() {
       InvalidateRect(window, &changed, FALSE);
     }
     rowsPresented += lines;
-    lastFirst = top;
-    lastLines = lines;
+    lastBand.set(top, lines);
   }
   ReleaseDC(window, device);
   finishPresent(m, true);
@@ -258,53 +256,25 @@ unsigned __stdcall threadMain(void* started) {
 
 int32_t gdiInit(const char* title, int32_t width, int32_t height, int32_t depth, int32_t refreshRate, int32_t flags) {
   clearWindowState();
-  if (flags & modeflag::openGl) {
-    refuseBecause("OpenGL modes are the OpenGL back end's");
-    return -1;
-  }
+  if (refusesOpenGlMode(flags)) return -1;
   ws.hooks = {initWindow, exitWindow, paint, threadMain, nullptr};
   return windowInit(title, width, height, depth < 8 ? 8 : depth, refreshRate, flags);
 }
 
-bool sameDepth(int32_t asked, int32_t bits) {
-  return asked == bits || (asked == 16 && bits == 15) || (asked == 15 && bits == 16) || (asked == 32 && bits == 24) ||
-         (asked == 24 && bits == 32);
-}
-
-int32_t* gdiFetchModes(int32_t depth, int32_t* count) {
-  int32_t* modes = nullptr;
-  int32_t n = 0;
-  DEVMODEA mode{};
-  mode.dmSize = sizeof mode;
-  for (DWORD i = 0; EnumDisplaySettingsA(nullptr, i, &mode); ++i) {
-    if (!sameDepth(depth, static_cast<int32_t>(mode.dmBitsPerPel))) continue;
-    auto* grown = static_cast<int32_t*>(std::realloc(modes, (static_cast<std::size_t>(n) + 1) * sizeof(int32_t)));
-    if (!grown) break;
-    modes = grown;
-    modes[n++] = static_cast<int32_t>(mode.dmPelsWidth << 16 | (mode.dmPelsHeight & 0xFFFF));
-  }
-  if (count) *count = n;
-  return modes;
-}
+int32_t* gdiFetchModes(int32_t depth, int32_t* count) { return displayModes(depth, true, count); }
 
 }  // namespace
 
 int64_t gdiRowsPresented() { return rowsPresented; }
 int64_t gdiPasses() { return passes; }
-void gdiLastBand(int32_t& first, int32_t& lines) {
-  first = lastFirst;
-  lines = lastLines;
-}
-void gdiLastScaledBand(int32_t& first, int32_t& lines) {
-  first = lastScaledFirst;
-  lines = lastScaledLines;
-}
+void gdiLastBand(int32_t& first, int32_t& lines) { lastBand.get(first, lines); }
+void gdiLastScaledBand(int32_t& first, int32_t& lines) { lastScaledBand.get(first, lines); }
 
 void gdiPresentNow(int32_t first, int32_t last) {
-  ScreenMode* m = currentMode();
-  if (!m || m->driver != &gdiDriver || first < 0 || last >= m->height || first > last) return;
+  ScreenMode* m = modeToPresent(gdiDriver, first, last);
+  if (!m) return;
   lock();
-  std::memset(m->dirty + first, 1, static_cast<std::size_t>(last - first + 1));
+  markRows(m, first, last);
   present();
   GdiFlush();
   unlock();

@@ -293,38 +293,16 @@ void wglPollEvents() {
 }
 
 // Modes of exactly this many bits a pixel.
-int32_t* wglFetchModes(int32_t depth, int32_t* count) {
-  int32_t* modes = nullptr;
-  int32_t n = 0;
-  DEVMODEA mode{};
-  mode.dmSize = sizeof mode;
-  for (DWORD i = 0; EnumDisplaySettingsA(nullptr, i, &mode); ++i) {
-    if (static_cast<int32_t>(mode.dmBitsPerPel) != depth) continue;
-    auto* grown = static_cast<int32_t*>(std::realloc(modes, (static_cast<std::size_t>(n) + 1) * sizeof(int32_t)));
-    if (!grown) {
-      std::free(modes);
-      if (count) *count = 0;
-      return nullptr;
-    }
-    modes = grown;
-    modes[n++] = static_cast<int32_t>(mode.dmPelsWidth << 16 | (mode.dmPelsHeight & 0xFFFF));
-  }
-  if (count) *count = n;
-  return modes;
-}
+int32_t* wglFetchModes(int32_t depth, int32_t* count) { return displayModes(depth, false, count); }
 
 }  // namespace
 
 void setPixelFormatChooser(PixelFormatChooser chooser) { chooserOverride = chooser; }
 int32_t wglSamplesChosen() { return samplesChosen; }
 
-const DisplayDriver wglDriver = {
-    .name = "OpenGL",
+const DisplayDriver wglDriver = openGlDriver({
     .init = wglInit,
     .exit = wglExit,
-    .lock = [] {},
-    .unlock = [] {},
-    .setPalette = setGlPalette,
     .waitVsync = waitVsync,
     .getMouse = getMouse,
     .setMouse = setMouse,
@@ -337,6 +315,6 @@ const DisplayDriver wglDriver = {
           SwapBuffers(w.device);
         },
     .pollEvents = wglPollEvents,
-};
+});
 
 }  // namespace pel

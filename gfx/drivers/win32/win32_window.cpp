@@ -474,6 +474,34 @@ bool desktopMode(DesktopMode& mode) {
   return true;
 }
 
+int32_t* displayModes(int32_t depth, bool alike, int32_t* count) {
+  const auto takes = [&](int32_t bits) {
+    if (bits == depth) return true;
+    if (!alike) return false;
+    return (depth == 16 && bits == 15) || (depth == 15 && bits == 16) || (depth == 32 && bits == 24) ||
+           (depth == 24 && bits == 32);
+  };
+  int32_t* modes = nullptr;
+  int32_t n = 0;
+  DEVMODEA mode{};
+  mode.dmSize = sizeof mode;
+  for (DWORD i = 0; EnumDisplaySettingsA(nullptr, i, &mode); ++i) {
+    if (!takes(static_cast<int32_t>(mode.dmBitsPerPel))) continue;
+    auto* grown = static_cast<int32_t*>(std::realloc(modes, (static_cast<std::size_t>(n) + 1) * sizeof(int32_t)));
+    if (!grown) {
+      // A list cut short would pass for the whole one.
+      std::free(modes);
+      modes = nullptr;
+      n = 0;
+      break;
+    }
+    modes = grown;
+    modes[n++] = static_cast<int32_t>(mode.dmPelsWidth << 16 | (mode.dmPelsHeight & 0xFFFF));
+  }
+  if (count) *count = n;
+  return modes;
+}
+
 HWND windowHandle() { return ws.window; }
 void failWindowInits(int32_t count) { windowInitsToFail = count; }
 DWORD windowThreadId() { return threadId; }

@@ -178,6 +178,10 @@ struct DesktopMode {
   int32_t width, height, bitsPerPixel, refreshRate;
 };
 bool desktopMode(DesktopMode& mode);
+// The display's modes of a depth as (width << 16 | height), in a block the
+// caller frees; null with a count of 0 when none or out of memory. With
+// `alike`, 15 and 16 bits count as one depth, as do 24 and 32.
+int32_t* displayModes(int32_t depth, bool alike, int32_t* count);
 HWND windowHandle();
 // The window thread's id, 0 without one (tests send it input).
 DWORD windowThreadId();

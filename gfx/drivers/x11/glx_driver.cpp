@@ -209,13 +209,9 @@ void glxPollEvents() {
 void setFramebufferChooser(FramebufferChooser chooser) { chooserOverride = chooser; }
 int32_t glxSamplesChosen() { return samplesChosen; }
 
-const DisplayDriver glxDriver = {
-    .name = "OpenGL",
+const DisplayDriver glxDriver = openGlDriver({
     .init = glxInit,
     .exit = glxExit,
-    .lock = [] {},
-    .unlock = [] {},
-    .setPalette = setGlPalette,
     .waitVsync = waitVsync,
     .getMouse = getMouse,
     .setMouse = setMouse,
@@ -228,6 +224,6 @@ const DisplayDriver glxDriver = {
     .fetchModes = fetchModes,
     .flip = glxFlip,
     .pollEvents = glxPollEvents,
-};
+});
 
 }  // namespace pel

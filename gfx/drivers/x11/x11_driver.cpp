@@ -259,10 +259,7 @@ void threadMain() {
 }
 
 int32_t x11Init(const char* title, int32_t width, int32_t height, int32_t, int32_t, int32_t flags) {
-  if (flags & modeflag::openGl) {
-    refuseBecause("OpenGL modes are the OpenGL back end's");
-    return -1;
-  }
+  if (refusesOpenGlMode(flags)) return -1;
   if (width > largestWindowSide || height > largestWindowSide) {
     refuseBecause(tooLargeReason);
     return -1;
@@ -296,10 +293,10 @@ int64_t x11RowsPresented() { return rowsPresented; }
 int64_t x11Passes() { return passes; }
 
 void x11PresentNow(int32_t first, int32_t last) {
-  ScreenMode* m = currentMode();
-  if (!win || !win->display || !surface.page.image || !m || first < 0 || last >= m->height || first > last) return;
+  ScreenMode* m = modeToPresent(x11Driver, first, last);
+  if (!m || !win || !win->display || !surface.page.image) return;
   std::lock_guard guard(win->presentation);
-  std::memset(m->dirty + first, 1, static_cast<std::size_t>(last - first + 1));
+  markRows(m, first, last);
   present();
   xl->XSync(win->display, False);
 }
