@@ -70,7 +70,7 @@ VirtualKey virtualKeyOf(const char* name) {
       {"Left", {VK_LEFT, true}},        {"Right", {VK_RIGHT, true}},     {"Up", {VK_UP, true}},
       {"Down", {VK_DOWN, true}},        {"Home", {VK_HOME, true}},       {"End", {VK_END, true}},
       {"Delete", {VK_DELETE, true}},    {"Insert", {VK_INSERT, true}},   {"Prior", {VK_PRIOR, true}},
-      {"Next", {VK_NEXT, true}},
+      {"Next", {VK_NEXT, true}},        {"Alt_L", {VK_MENU, false}},
   };
   for (const auto& n : named) {
     if (std::strcmp(n.name, name) == 0) return n.key;

@@ -15,6 +15,7 @@
 #include "../expected_pixels.h"
 #include "conformance.h"
 #include "gfx/drivers/window_scale.h"
+#include "gfx/input.h"
 #include "gfx/mode.h"
 
 using namespace pel::conformance;
@@ -479,6 +480,41 @@ TEST_P(Conformance, TypedKeysGiveTheSameCodesEverywhere) {
   EXPECT_EQ(seen, expected);
   for (int scan : {0x2A, 0x36, 0x1D, 0x38}) EXPECT_EQ(modifierBalance[scan], 0) << "modifier " << scan;
   EXPECT_EQ(ring, ringExpected);
+}
+
+// The runtime's own records and key ring keep its rules on every back end:
+// a key's press and release with its scan code and character; a key
+// pressed with Alt one KeyRelease at the press; Alt and F10 alone nothing;
+// Alt+F4 the close key in the ring, no record, and the window left open.
+TEST_P(Conformance, TheRuntimesKeyRulesHold) {
+  NEED_INPUT();
+  if (!open(64, 48, 32)) return;
+  pel::EventRecord r{};
+  while (pel::pollEvent(r)) {
+  }
+  while (pc::takeKey()) {
+  }
+  ASSERT_TRUE(backend().type({{"Escape", plain},
+                              {"Up", ctrl},
+                              {"x", alt},
+                              {"Alt_L", plain},
+                              {"F10", plain},
+                              {"F4", alt}}));
+  backend().settle();
+  std::vector<std::string> records;
+  while (pel::pollEvent(r)) {
+    const bool key = r.type == pel::KeyPress || r.type == pel::KeyRelease || r.type == pel::KeyRepeat;
+    // Shift and Ctrl are keys like any other; the platform may add its own.
+    if (!key || r.a == 0x2A || r.a == 0x36 || r.a == 0x1D) continue;
+    records.push_back((r.type == pel::KeyPress ? "press " : r.type == pel::KeyRelease ? "release " : "repeat ") +
+                      std::to_string(r.a) + (r.type == pel::KeyPress ? " char " + std::to_string(r.b) : ""));
+  }
+  EXPECT_EQ(records, (std::vector<std::string>{"press 1 char 27", "release 1", "press 72 char 0", "release 72",
+                                               "release 45"}));
+  std::vector<int> ring;
+  for (int code; (code = pc::takeKey()) != 0;) ring.push_back(code);
+  EXPECT_EQ(ring, (std::vector<int>{27, 0x8DFF, pel::closeKeyCode}));
+  EXPECT_NE(pel::currentMode(), nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(, Conformance, ::testing::ValuesIn(backendsOfThisBuild()),

@@ -284,12 +284,14 @@ std::string keymapText(const char* layout) {
   return out;
 }
 
-constexpr uint32_t evEsc = 1, evTwo = 3, evA = 30, evLeftShift = 42, evLeftCtrl = 29, evF1 = 59, evUp = 103,
-                   evQ = 16;
+constexpr uint32_t evTwo = 3, evA = 30, evLeftShift = 42, evQ = 16;
 constexpr uint32_t evLeftAlt = 56, evEnter = 28;
-constexpr uint32_t shiftMask = 1, controlMask = 4, altMask = 8;
+constexpr uint32_t shiftMask = 1, altMask = 8;
 
-TEST_F(Wayland, KeysCharactersFocusAndTheCloseRequest) {
+// What a real compositor in the suite does not vary: the keymap the
+// compositor sends decides the characters, the key state follows the keys,
+// and losing the focus clears it.
+TEST_F(Wayland, TheKeymapDecidesAndLostFocusClearsTheKeyState) {
   ASSERT_EQ(openScreenBySize(64, 48, 32, 1, modeflag::noFrame, 0), 0);
   const std::string us = keymapText("us");
   ASSERT_FALSE(us.empty()) << "no xkb data";
@@ -297,25 +299,10 @@ TEST_F(Wayland, KeysCharactersFocusAndTheCloseRequest) {
   waylandFeedFocus(true);
   while (takeKey() != 0) {
   }
-  EventRecord e;
-  while (pollEvent(e)) {
-  }
   auto tap = [](uint32_t code) {
     waylandFeedKey(code, true);
     waylandFeedKey(code, false);
   };
-  tap(evEsc);
-  EXPECT_EQ(readKey(), "\x1b");
-  tap(evF1);
-  EXPECT_EQ(readKey(), "\xff;");
-  waylandFeedKey(evLeftCtrl, true);
-  waylandFeedModifiers(controlMask, 0);
-  tap(evUp);
-  waylandFeedModifiers(0, 0);
-  waylandFeedKey(evLeftCtrl, false);
-  EXPECT_EQ(readKey(), "\xff\x8d");
-  tap(evA);
-  EXPECT_EQ(readKey(), "a");
   waylandFeedKey(evLeftShift, true);
   waylandFeedModifiers(shiftMask, 0);
   EXPECT_EQ(currentMode()->keyState[0x2A], 1);
@@ -324,9 +311,6 @@ TEST_F(Wayland, KeysCharactersFocusAndTheCloseRequest) {
   waylandFeedModifiers(0, 0);
   waylandFeedKey(evLeftShift, false);
   EXPECT_EQ(currentMode()->keyState[0x2A], 0);
-  bool sawPress = false;
-  while (pollEvent(e)) sawPress |= e.type == KeyPress && e.a == 0x1E;
-  EXPECT_TRUE(sawPress);
 
   // A French keymap's 2 key types é, code page 437's 0x82.
   waylandFeedKeymap(keymapText("fr").c_str());
@@ -334,6 +318,9 @@ TEST_F(Wayland, KeysCharactersFocusAndTheCloseRequest) {
   EXPECT_EQ(readKey(), "\x82");
 
   // Focus lost clears the key state and says so.
+  EventRecord e;
+  while (pollEvent(e)) {
+  }
   waylandFeedKey(evQ, true);
   EXPECT_EQ(currentMode()->keyState[0x10], 1);
   waylandFeedFocus(false);
@@ -341,16 +328,6 @@ TEST_F(Wayland, KeysCharactersFocusAndTheCloseRequest) {
   bool sawFocusLost = false;
   while (pollEvent(e)) sawFocusLost |= e.type == WindowLostFocus;
   EXPECT_TRUE(sawFocusLost);
-
-  // One close key and one WindowClose a request.
-  while (takeKey() != 0) {
-  }
-  waylandFeedClose();
-  EXPECT_EQ(waitKey(), closeKeyCode);
-  EXPECT_EQ(takeKey(), 0);
-  int closes = 0;
-  while (pollEvent(e)) closes += e.type == WindowClose;
-  EXPECT_EQ(closes, 1);
 }
 
 // Alt+Enter rebuilds the window in full screen over the output and back.
@@ -565,19 +542,12 @@ TEST_F(Sway, TheCompositorsFullScreenSwitchesTheMode) {
   }
 }
 
+// A character no key of a US keyboard has, typed on a virtual keyboard.
 TEST_F(Sway, KeysTypedOnAVirtualKeyboard) {
   ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
   settle();
-  type("-k Escape");
-  EXPECT_EQ(readKey(), "\x1b");
-  type("-k F1");
-  EXPECT_EQ(readKey(), "\xff;");
-  type("-M ctrl -k Up -m ctrl");
-  EXPECT_EQ(readKey(), "\xff\x8d");
   type("\xc3\xa9");  // é
   EXPECT_EQ(readKey(), "\x82");
-  type("a");
-  EXPECT_EQ(readKey(), "a");
 }
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)

@@ -266,25 +266,13 @@ TEST_F(GDI, HeldAltF4AsksToCloseOnce) {
   EXPECT_EQ(takeKey(), closeKeyCode);
 }
 
-TEST_F(GDI, KeysReachTheRingAndTheQueue) {
+// What the conformance suite cannot send through SendInput: a character
+// of the system's code page, a key message with a repeat count, and the
+// key state of Shift (which Windows reports for both Shift keys).
+TEST_F(GDI, CodePageCharactersRepeatCountsAndShiftState) {
   ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
   settle();
   events();
-  tapKey(VK_ESCAPE);
-  settle();
-  EXPECT_EQ(readKey(), "\x1b");
-  auto e = events();
-  ASSERT_GE(e.size(), 2u);
-  EXPECT_EQ(e[0].type, KeyPress);
-  EXPECT_EQ(e[0].a, 1);
-  EXPECT_EQ(e[0].b, 27);
-  EXPECT_EQ(e[1].type, KeyRelease);
-  tapKey(VK_F1);
-  settle();
-  EXPECT_EQ(readKey(), "\xff;");
-  tapKey(VK_UP, {VK_CONTROL}, true);
-  settle();
-  EXPECT_EQ(readKey(), "\xff\x8d");
   // e-acute: byte 233 in code page 1252, 130 in code page 437.
   typeUnicode(L'\u00e9');
   settle();
@@ -295,7 +283,7 @@ TEST_F(GDI, KeysReachTheRingAndTheQueue) {
   sendKey('A', false);
   sendKey('A', true);
   settle();
-  e = events();
+  const auto e = events();
   ASSERT_EQ(e.size(), 3u);
   EXPECT_EQ(e[0].type, KeyPress);
   EXPECT_EQ(e[1].type, KeyRepeat);
@@ -308,19 +296,6 @@ TEST_F(GDI, KeysReachTheRingAndTheQueue) {
   settle();
   for (int i = 0; i < 3; ++i) EXPECT_EQ(takeKey(), 0x48FF) << i;
   EXPECT_EQ(takeKey(), 0);
-  events();
-  // Alt and F10 post nothing; Alt+F4 gives the close key and no event.
-  tapKey(VK_MENU);
-  tapKey(VK_F10);
-  settle();
-  EXPECT_TRUE(events().empty());
-  EXPECT_EQ(takeKey(), 0);
-  tapKey(VK_F4, {VK_MENU});
-  settle();
-  EXPECT_EQ(takeKey(), closeKeyCode);
-  EXPECT_EQ(takeKey(), 0);
-  EXPECT_FALSE(sawEvent(events(), WindowClose));
-  EXPECT_TRUE(IsWindow(window()));
   // The key state follows held keys.
   sendKey(VK_SHIFT, false);
   settle();
