@@ -110,8 +110,9 @@ bool type(const std::vector<Key>& keys) {
       if (k.modifiers & (1u << i)) keyEvent(modifiers[i], false);
     }
     XSync(probe, False);
-    // OpenGL windows take events at flips only: each key arrives apart.
-    if (openGl) pellucet::flip();
+    // OpenGL windows take events at flips only: each key arrives apart, the
+    // last at the program's next flip.
+    if (openGl && &k != &keys.back()) pellucet::flip();
   }
   return true;
 }

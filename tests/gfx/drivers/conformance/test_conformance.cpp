@@ -517,6 +517,40 @@ TEST_P(Conformance, TheRuntimesKeyRulesHold) {
   EXPECT_NE(pel::currentMode(), nullptr);
 }
 
+// An OpenGL screen has no window thread: keys and the close request wait
+// for the program's next flip, and come with it.
+TEST_P(Conformance, WithOpenGlInputWaitsForTheFlip) {
+  if (!(backend().flags & pc::openGl)) GTEST_SKIP() << "a window thread takes input as it comes";
+  NEED_INPUT();
+  if (!open(64, 48, 32)) return;
+  pel::EventRecord r{};
+  while (pel::pollEvent(r)) {
+  }
+  while (pc::takeKey()) {
+  }
+  const auto arrive = [] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); };
+  ASSERT_TRUE(backend().type({{"Escape", plain}}));
+  arrive();
+  EXPECT_EQ(pc::takeKey(), 0);
+  EXPECT_FALSE(pel::pollEvent(r));
+  pc::flip();
+  EXPECT_EQ(pc::takeKey(), 27);
+  // With it whatever else the platform had to say (focus, the pointer).
+  const auto seen = [&r](int32_t type) {
+    bool any = false;
+    while (pel::pollEvent(r)) any |= r.type == type;
+    return any;
+  };
+  EXPECT_TRUE(seen(pel::KeyPress));
+  ASSERT_TRUE(backend().requestClose());
+  arrive();
+  EXPECT_EQ(pc::takeKey(), 0);
+  EXPECT_FALSE(seen(pel::WindowClose));
+  pc::flip();
+  EXPECT_EQ(pc::takeKey(), pel::closeKeyCode);
+  EXPECT_TRUE(seen(pel::WindowClose));
+}
+
 INSTANTIATE_TEST_SUITE_P(, Conformance, ::testing::ValuesIn(backendsOfThisBuild()),
                          [](const ::testing::TestParamInfo<const Backend*>& info) {
                            std::string name = info.param->name;

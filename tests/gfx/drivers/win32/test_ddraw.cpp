@@ -21,6 +21,7 @@
 #include "gfx/mode.h"
 #include "gfx/pages.h"
 #include "runtime/keys.h"
+#include "holdings.h"
 #include "resource_counter.h"
 #include "win32_test_support.h"
 
@@ -293,17 +294,12 @@ TEST_F(DirectX, ModeSetsLeaveNothingBehind) {
   ASSERT_EQ(openScreenBySize(64, 48, 8, 1, 0, 0), 0);
   ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
   closeScreen();
-  const int threads = threadCount(), windows = windowCount();
-  const ResourceCounter::Live made = ResourceCounter::live();
-  const std::size_t memory = heapBytesInUse();
+  const Holdings before = Holdings::now();
   for (int i = 0; i < cycles; ++i) {
     ASSERT_EQ(openScreenBySize(64, 48, i % 2 ? 8 : 32, 1, 0, 0), 0) << i;
   }
   closeScreen();
-  EXPECT_EQ(threadCount(), threads);
-  EXPECT_EQ(windowCount(), windows);
-  EXPECT_LT(heapBytesInUse(), memory + 64 * 1024) << "grew by " << (heapBytesInUse() - memory);
-  EXPECT_EQ(ResourceCounter::live(), made);
+  before.expectKept(64 * 1024);
 }
 
 namespace {
