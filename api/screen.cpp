@@ -96,13 +96,16 @@ std::optional<Event> typed(const pel::WindowEvent& r) {
     case pel::KeyRelease:
     case pel::KeyRepeat: {
       if (r.key.report == pel::KeyReport::unpairedRelease) return std::nullopt;
-      e.scanCode = r.key.scanCode;
-      e.character = r.key.character;
+      // The key's place and what it typed, alike on every back end: the
+      // character in code page 437, none for keys pressed with Alt.
+      e.scanCode = r.key.place;
+      e.character = r.key.unicode ? pel::cp437FromUnicode(r.key.unicode) : r.key.character;
+      if (at.known && (at.modifiers & (pel::keymod::leftAlt | pel::keymod::rightAlt))) e.character = 0;
       const bool down = e.type != EventType::KeyRelease;
       // A modifier key's own event counts it as held after a press and not
       // after a release, on every back end (X reports the state before the
       // event, Windows after).
-      const int32_t scan = r.key.scanCode;
+      const int32_t scan = r.key.place;
       const uint32_t own = scan == 0x2A || scan == 0x36 ? shift : scan == 0x1D ? control : scan == 0x38 ? alt : 0u;
       e.modifiers = down ? e.modifiers | own : e.modifiers & ~own;
       return e;

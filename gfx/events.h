@@ -21,9 +21,11 @@ enum class KeyReport : uint8_t {
 };
 
 struct KeyDetail {
-  int32_t scanCode;
+  int32_t scanCode;   // the runtime's
   int32_t character;  // the key code when it is 0 to 255, else 0
   KeyReport report;
+  int32_t place;     // the key's place on the keyboard, for the public layer: its scan code or a code of its own
+  uint32_t unicode;  // the character it typed, 0 for none
 };
 
 struct PointerDetail {

@@ -8,6 +8,7 @@
 #include "gfx/fonts.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"
+#include "runtime/console_engine.h"
 #include "runtime/keys.h"
 #include "runtime/platform.h"
 #include "runtime/runtime.h"
@@ -163,7 +164,7 @@ WindowEvent namedRecord(const EventRecord& r) {
     case KeyPress:
     case KeyRelease:
     case KeyRepeat:
-      e.key = {r.a, r.b, KeyReport::everyone};
+      e.key = {r.a, r.b, KeyReport::everyone, r.a, 0};
       break;
     case MouseMove:
     case MouseEnter:
@@ -268,6 +269,14 @@ bool waitEvent(EventRecord& event, int32_t timeoutMs, int32_t stepMs) {
     platform::sleepMilliseconds(static_cast<uint32_t>(stepMs));
   }
   return false;
+}
+
+uint8_t cp437FromUnicode(uint32_t character) {
+  if (character == 0 || character > 0xFFFF) return 0;
+  const char16_t wide = static_cast<char16_t>(character);
+  const std::string bytes = wideToBytes(&wide, 1);
+  if (bytes.size() != 1 || (bytes[0] == '?' && wide != '?')) return 0;
+  return static_cast<uint8_t>(bytes[0]);
 }
 
 namespace {

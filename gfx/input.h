@@ -63,6 +63,9 @@ bool runtimeRecord(const WindowEvent& event, EventRecord& record);
 // A bare record's fields by name, as its type gives them meaning.
 WindowEvent namedRecord(const EventRecord& record);
 
+// A character as code page 437, 0 when it has none there.
+uint8_t cp437FromUnicode(uint32_t character);
+
 // The key code of a key message, or -1 for none.
 int32_t translateKey(int32_t character, int32_t scanCode, int32_t virtualKey, int32_t modifiers,
                      int32_t extendedOnly);

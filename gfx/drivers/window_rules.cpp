@@ -7,7 +7,6 @@
 #include "gfx/input.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"
-#include "runtime/console_engine.h"
 
 namespace pel {
 namespace {
@@ -26,9 +25,18 @@ WindowEvent eventOf(const WindowRules& w, int32_t type) {
 
 void post(const WindowRules& w, int32_t type) { postEvent(eventOf(w, type)); }
 
-void postKeyEvent(const WindowRules& w, int32_t type, int32_t scan, int32_t character, KeyReport report) {
+// A key's scan code for the runtime's records, its place for the public
+// layer (its own code where it has no scan code), and what it typed.
+struct KeyFacts {
+  int32_t scan, place;
+  uint32_t unicode;
+};
+
+int32_t placeOf(int32_t scan, int32_t virtualKey) { return scan ? scan : ownScanCodes + (virtualKey & 0xFF); }
+
+void postKeyEvent(const WindowRules& w, int32_t type, const KeyFacts& key, int32_t character, KeyReport report) {
   WindowEvent e = eventOf(w, type);
-  e.key = {scan, character, report};
+  e.key = {key.scan, character, report, key.place, key.unicode};
   postEvent(e);
 }
 
@@ -67,51 +75,49 @@ void resetWindowRules(WindowRules& w, const WindowPlatform& platform, int32_t wi
   w.modifiers = w.swallowedScan = 0;
 }
 
-void desktopKey(WindowRules& w, bool& down, bool press, int32_t virtualKey, int32_t scanCode, bool enhanced,
-                int32_t modifiers, uint8_t character) {
+void desktopKey(WindowRules& w, bool& down, bool press, const DesktopKey& key, int32_t modifiers) {
   constexpr int32_t vkReturn = 0x0D, vkDelete = 0x2E;
+  const int32_t virtualKey = key.virtualKey, scanCode = key.scanCode;
   // X's Delete key types DEL; Windows' types nothing, and the key ring has
   // the key's code.
-  if (virtualKey == vkDelete) character = 0;
+  const uint32_t unicode = virtualKey == vkDelete ? 0 : key.unicode;
+  const uint8_t character = cp437FromUnicode(unicode);
+  // The events carry the key's place, whatever it typed.
+  const KeyIdentity identity{scanCode ? scanCode : ownScanCodes + static_cast<int32_t>(key.platformKey), unicode};
+  const bool enhanced = key.enhanced;
   // The key state follows the key events between two reads of the keymap.
   ScreenMode* m = currentMode();
   if (m && w.active && scanCode > 0 && scanCode < 128) m->keyState[scanCode] = press;
   if (enhanced) modifiers |= keymod::enhanced;
   const bool alt = modifiers & (keymod::leftAlt | keymod::rightAlt);
-  // Keys pressed with Alt, and F10, are system keys, as Windows has them:
-  // they put nothing in the key ring.
-  const bool system = alt || virtualKey == vkF10;
+  const bool ctrl = modifiers & (keymod::leftCtrl | keymod::rightCtrl);
+  // Keys pressed with Alt but not Ctrl, and F10, are system keys, as
+  // Windows has them: they put nothing in the key ring. Ctrl+Alt (AltGr
+  // on many keyboards) makes ordinary keys.
+  const bool system = (alt && !ctrl) || virtualKey == vkF10;
   if (!press) {
     down = false;
     // System keys let go pass unreported.
     if (system) {
-      systemKeyUp(w, virtualKey, modifiers);
+      systemKeyUp(w, virtualKey, modifiers, identity);
     } else {
-      keyMessage(w, KeyMessage::Up, virtualKey, scanCode, modifiers, character, 1, false);
+      keyMessage(w, KeyMessage::Up, virtualKey, scanCode, modifiers, character, 1, false, identity);
     }
     return;
   }
   const bool repeat = down;
   down = true;
-  if (alt && virtualKey == vkReturn && w.active) {
+  if (alt && !ctrl && virtualKey == vkReturn && w.active) {
     toggleFullScreen(w);
     return;
   }
   const KeyMessage kind = system ? KeyMessage::SystemDown : KeyMessage::Down;
-  const bool consumed = keyMessage(w, kind, virtualKey, scanCode, modifiers, character, 1, repeat);
+  const bool consumed = keyMessage(w, kind, virtualKey, scanCode, modifiers, character, 1, repeat, identity);
   if (!consumed && !system && character != 0) characterMessage(w, character, 1);
 }
 
-uint8_t cp437FromUnicode(uint32_t character) {
-  if (character == 0 || character > 0xFFFF) return 0;
-  const char16_t wide = static_cast<char16_t>(character);
-  const std::string bytes = wideToBytes(&wide, 1);
-  if (bytes.size() != 1 || (bytes[0] == '?' && wide != '?')) return 0;
-  return static_cast<uint8_t>(bytes[0]);
-}
-
 bool keyMessage(WindowRules& w, KeyMessage kind, int32_t virtualKey, int32_t scanCode, int32_t modifiers,
-                int32_t character, int32_t repeatCount, bool alreadyDown) {
+                int32_t character, int32_t repeatCount, bool alreadyDown, const KeyIdentity& identity) {
   w.modifiers = modifiers & ~keymod::enhanced;
   const int32_t code = translateKey(character, scanCode, virtualKey, modifiers, 0);
   // A key pressed with Alt is posted as the press it is; the runtime's
@@ -125,14 +131,15 @@ bool keyMessage(WindowRules& w, KeyMessage kind, int32_t virtualKey, int32_t sca
       for (int32_t i = 0; i < repeatCount; ++i) postKey(code);
     }
   }
-  const int32_t scan = scancodeFromVirtualKey(virtualKey);
+  const int32_t scan = identity.eventScan >= 0 ? identity.eventScan : scancodeFromVirtualKey(virtualKey);
+  const KeyFacts facts{scan, placeOf(scan, virtualKey), identity.unicode};
   if (virtualKey == vkMenu || virtualKey == vkF10 || code == closeKeyCode) {
     // The runtime reports none of these; the public layer still hears of
     // Alt and F10 going down (and up, see systemKeyUp).
     if (kind != KeyMessage::Up && code != closeKeyCode) {
-      postKeyEvent(w, alreadyDown ? KeyRepeat : KeyPress, scan, 0, KeyReport::publicOnly);
+      postKeyEvent(w, alreadyDown ? KeyRepeat : KeyPress, facts, 0, KeyReport::publicOnly);
     } else if (kind == KeyMessage::Up) {
-      postKeyEvent(w, KeyRelease, scan, 0, KeyReport::publicOnly);
+      postKeyEvent(w, KeyRelease, facts, 0, KeyReport::publicOnly);
     }
     return true;
   }
@@ -141,18 +148,19 @@ bool keyMessage(WindowRules& w, KeyMessage kind, int32_t virtualKey, int32_t sca
   const KeyReport report = kind == KeyMessage::SystemDown ? KeyReport::systemPress
                            : unpaired                     ? KeyReport::unpairedRelease
                                                           : KeyReport::everyone;
-  postKeyEvent(w, type, scan, code >= 0 && code <= 255 ? code : 0, report);
+  postKeyEvent(w, type, facts, code >= 0 && code <= 255 ? code : 0, report);
   return false;
 }
 
-void systemKeyUp(WindowRules& w, int32_t virtualKey, int32_t modifiers) {
+void systemKeyUp(WindowRules& w, int32_t virtualKey, int32_t modifiers, const KeyIdentity& identity) {
   w.modifiers = modifiers & ~keymod::enhanced;
-  const int32_t scan = scancodeFromVirtualKey(virtualKey);
+  const int32_t scan = identity.eventScan >= 0 ? identity.eventScan : scancodeFromVirtualKey(virtualKey);
+  const KeyFacts facts{scan, placeOf(scan, virtualKey), identity.unicode};
   const bool unpaired = scan == w.swallowedScan;
   if (unpaired) w.swallowedScan = 0;
   // Its press went to the runtime as a release already: the public layer's
   // alone, and not even that when the layer took the press.
-  if (!unpaired) postKeyEvent(w, KeyRelease, scan, 0, KeyReport::publicOnly);
+  if (!unpaired) postKeyEvent(w, KeyRelease, facts, 0, KeyReport::publicOnly);
 }
 
 void characterMessage(WindowRules&, uint8_t character, int32_t repeatCount) {

@@ -60,24 +60,41 @@ void resetWindowRules(WindowRules& w, const WindowPlatform& platform, int32_t wi
 
 enum class KeyMessage { Down, Up, SystemDown };
 
+// What a key is, beyond the platform's message.
+struct KeyIdentity {
+  // The scan code its events carry; -1: the virtual key's (Windows).
+  int32_t eventScan = -1;
+  uint32_t unicode = 0;  // the character it typed, 0 for none
+};
+
+// Keys without a PC scan code carry a code of their own: this plus the
+// platform's number for the key (the X key code, the Windows virtual key).
+constexpr int32_t ownScanCodes = 0x100;
+
 // The key path. `character` is the key's character (0 for none), `modifiers`
 // the modifier word (keymod). Posts the key codes and the event; returns true
 // when the message is consumed (Alt, F10 and the close key), which the
 // platform must not pass on. Alt+F4 queues the close key even as a system
 // key, so it ends a program as the close box does.
 bool keyMessage(WindowRules& w, KeyMessage kind, int32_t virtualKey, int32_t scanCode, int32_t modifiers,
-                int32_t character, int32_t repeatCount, bool alreadyDown);
-// A key event of a desktop that reports presses and releases by key (X11,
-// Wayland): the key state, Alt+Enter's toggle, system keys, the key path
-// and the character. `down` is the layer's note that the key is held, so a
-// press while it is counts as a repeat. `character` is in code page 437.
-void desktopKey(WindowRules& w, bool& down, bool press, int32_t virtualKey, int32_t scanCode, bool enhanced,
-                int32_t modifiers, uint8_t character);
-// A character as code page 437, 0 when it has none there.
-uint8_t cp437FromUnicode(uint32_t character);
+                int32_t character, int32_t repeatCount, bool alreadyDown, const KeyIdentity& identity = {});
+
+// A key as a desktop that reports presses and releases by key (X11,
+// Wayland) gives it.
+struct DesktopKey {
+  uint32_t platformKey;  // the X key code
+  int32_t virtualKey;    // of the key unshifted, whatever the modifiers
+  int32_t scanCode;      // of the key's place on the keyboard, 0 for none
+  bool enhanced;
+  uint32_t unicode;      // the character it typed, 0 for none
+};
+// The key state, Alt+Enter's toggle, system keys, the key path and the
+// character. `down` is the layer's note that the key is held, so a press
+// while it is counts as a repeat.
+void desktopKey(WindowRules& w, bool& down, bool press, const DesktopKey& key, int32_t modifiers);
 // A system key let go (any key while Alt is held, Alt itself, F10), which
 // the runtime leaves unreported; the public layer hears of it.
-void systemKeyUp(WindowRules& w, int32_t virtualKey, int32_t modifiers);
+void systemKeyUp(WindowRules& w, int32_t virtualKey, int32_t modifiers, const KeyIdentity& identity = {});
 // A character in code page 437, posted repeat-count times as a signed byte.
 void characterMessage(WindowRules& w, uint8_t character, int32_t repeatCount);
 // The window manager's close request: the close key and a WindowClose event.

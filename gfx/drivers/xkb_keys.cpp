@@ -44,6 +44,7 @@ int32_t virtualKeyFromKeysym(unsigned long keysym) {
     case XKB_KEY_Shift_L: case XKB_KEY_Shift_R: return 0x10;
     case XKB_KEY_Control_L: case XKB_KEY_Control_R: return 0x11;
     case XKB_KEY_Alt_L: case XKB_KEY_Alt_R: case XKB_KEY_Meta_L: return 0x12;
+    case XKB_KEY_KP_Begin: return 0x0C;  // keypad 5 without Num Lock: Windows' Clear
     case XKB_KEY_Pause: return 0x13;
     case XKB_KEY_Caps_Lock: return 0x14;
     case XKB_KEY_Escape: return 0x1B;
@@ -114,6 +115,14 @@ constexpr KeysymCode usLayout[] = {
 };
 
 }  // namespace
+
+int32_t virtualKeyOfKey(unsigned long unshiftedKeysym, uint32_t keycode) {
+  if (const int32_t vk = virtualKeyFromKeysym(unshiftedKeysym)) return vk;
+  for (const KeysymCode& k : usLayout) {
+    if (k.code + 8 == keycode) return virtualKeyFromKeysym(k.keysym);
+  }
+  return 0;
+}
 
 uint32_t keycodeFromKeysym(unsigned long keysym) {
   if (keysym >= XKB_KEY_A && keysym <= XKB_KEY_Z) keysym += XKB_KEY_a - XKB_KEY_A;

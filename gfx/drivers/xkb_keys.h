@@ -17,6 +17,10 @@ PcKey pcKeyFromKeycode(uint32_t keycode);
 // characters), or 0.
 int32_t virtualKeyFromKeysym(unsigned long keysym);
 
+// The virtual key of a key: its unshifted key symbol's, or, where that has
+// none (another layout's symbols), the US keyboard's key at that place.
+int32_t virtualKeyOfKey(unsigned long unshiftedKeysym, uint32_t keycode);
+
 // The X key code (evdev layout) of the US keyboard's key that gives this
 // key symbol, or 0: for keymaps whose key codes follow no keyboard (virtual
 // keyboards that number the keys they type).

@@ -279,8 +279,14 @@ void setMouse(int x, int y);
 void showCursor(bool shown);
 
 // Scan codes (the PC keyboard's set 1), as keyDown and Event::scanCode give
-// them. The right-hand Ctrl and Alt share the left-hand ones' codes; the
-// arrows and the block above them share theirs with the keypad's digits.
+// them: the key's place on the keyboard, whatever Shift or the layout makes
+// it type (Shift+1 is digit1). The right-hand Ctrl and Alt share the
+// left-hand ones' codes; the arrows and the block above them share theirs
+// with the keypad's digits. A key with no set-1 code (one a PC keyboard
+// lacks, a character a virtual keyboard types) has a code of its own,
+// 0x100 plus the platform's number for the key (the X key code, the Windows
+// virtual key), the same at its press and its release; keyDown does not
+// know it.
 namespace scan {
 constexpr int escape = 0x01, digit1 = 0x02, digit2 = 0x03, digit3 = 0x04, digit4 = 0x05, digit5 = 0x06,
               digit6 = 0x07, digit7 = 0x08, digit8 = 0x09, digit9 = 0x0A, digit0 = 0x0B, minus = 0x0C,
@@ -344,8 +350,9 @@ enum Modifiers : uint32_t { shift = 0x01, control = 0x02, alt = 0x04 };
 // not when the program takes the event from the queue.
 struct Event {
   EventType type = EventType::None;
-  // Keys: the scan code (see keyDown) and the character it typed (0 for none,
-  // and for keys pressed with Alt). Every key gives KeyPress, KeyRepeat while
+  // Keys: the scan code (see keyDown) and the character it typed in code
+  // page 437, as takeKey gives it (0 for none, and for keys pressed with
+  // Alt). Every key gives KeyPress, KeyRepeat while
   // held, and KeyRelease when let go, Alt combinations and Alt itself
   // included.
   int scanCode = 0;

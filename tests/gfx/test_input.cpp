@@ -167,9 +167,9 @@ TEST_F(Input, EachReaderSeesTheRecordsItsRulesGiveIt) {
   postEvent({MouseButtonPress, 4, 5, 6, 7});
   WindowEvent shown{};
   shown.type = KeyPress;
-  shown.key = {0x38, 0, KeyReport::publicOnly};
+  shown.key = {0x38, 0, KeyReport::publicOnly, 0x38, 0};
   postEvent(shown);
-  shown.key = {0x2D, 'x', KeyReport::systemPress};
+  shown.key = {0x2D, 'x', KeyReport::systemPress, 0x2D, 'x'};
   postEvent(shown);
   shown.type = MouseMove;
   shown.pointer = {10, 20, -3, 4};

@@ -70,17 +70,30 @@ xkb::PcKey pcKey(uint32_t keycode, uint32_t keysym) {
   return xkb::pcKeyFromKeycode(win->evdevLayout ? keycode : xkb::keycodeFromKeysym(keysym));
 }
 
+// The key symbol of a key unshifted, 0 for none.
+uint32_t unshiftedKeysym(uint32_t keycode) {
+  const xkb_layout_index_t layout = wl->xkb_state_key_get_layout(win->xkbState, keycode);
+  const xkb_keysym_t* syms = nullptr;
+  const int count = wl->xkb_keymap_key_get_syms_by_level(win->keymap, keycode, layout, 0, &syms);
+  return count > 0 ? syms[0] : 0;
+}
+
 // One press (or repeat) or release of the key with this evdev code.
 void keyEvent(uint32_t code, bool press) {
   const uint32_t keycode = code + 8;
-  uint32_t keysym = 0, character = 0;
+  uint32_t keysym = 0, character = 0, unshifted = 0;
   if (win->xkbState) {
     keysym = wl->xkb_state_key_get_one_sym(win->xkbState, keycode);
     character = wl->xkb_state_key_get_utf32(win->xkbState, keycode);
+    unshifted = unshiftedKeysym(keycode);
   }
   const xkb::PcKey pc = pcKey(keycode, keysym);
-  desktopKey(win->rules, win->keyDown[keycode & 0xFF], press, xkb::virtualKeyFromKeysym(keysym), pc.scanCode,
-             pc.enhanced, modifierWord(), cp437FromUnicode(character));
+  // The key is the one at its place, whatever Shift made of it; a virtual
+  // keyboard's stands at the US key that types its symbol.
+  const uint32_t place = win->evdevLayout ? keycode : xkb::keycodeFromKeysym(keysym);
+  const int32_t virtualKey = xkb::virtualKeyOfKey(win->evdevLayout ? unshifted : keysym, place);
+  desktopKey(win->rules, win->keyDown[keycode & 0xFF], press, {keycode, virtualKey, pc.scanCode, pc.enhanced, character},
+             modifierWord());
 }
 
 void key(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t code, uint32_t state) {

@@ -18,7 +18,8 @@
 #define PEL_XKB_ENTRIES(X)                                                                                           \
   X(xkb_context_new) X(xkb_context_unref) X(xkb_keymap_new_from_string) X(xkb_keymap_unref) X(xkb_state_new)         \
   X(xkb_state_unref) X(xkb_state_update_mask) X(xkb_state_key_get_one_sym) X(xkb_state_key_get_utf32)                \
-  X(xkb_state_mod_name_is_active) X(xkb_keymap_key_repeats)
+  X(xkb_state_mod_name_is_active) X(xkb_keymap_key_repeats) X(xkb_keymap_key_get_syms_by_level)                    \
+  X(xkb_state_key_get_layout)
 
 namespace pel::wayland {
 

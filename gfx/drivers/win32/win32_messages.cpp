@@ -73,15 +73,26 @@ LRESULT keyPath(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   // A dead key (high bit of the mapping) gives no character and is left
   // untouched, so the next key still composes with it.
   int32_t character = 0;
-  if (static_cast<int32_t>(MapVirtualKeyA(virtualKey, MAPVK_VK_TO_CHAR)) >= 0) {
+  KeyIdentity identity;
+  if (virtualKey == VK_PACKET) {
+    // A character sent as itself (SendInput's KEYEVENTF_UNICODE) travels
+    // where the scan code would.
+    identity.unicode = HIWORD(lParam);
+  } else if (static_cast<int32_t>(MapVirtualKeyA(virtualKey, MAPVK_VK_TO_CHAR)) >= 0) {
     WORD out = 0;
-    if (ToAscii(virtualKey, static_cast<UINT>(scan), state, &out, 0) == 1) character = static_cast<int8_t>(out & 0xFF);
+    if (ToAscii(virtualKey, static_cast<UINT>(scan), state, &out, 0) == 1) {
+      character = static_cast<int8_t>(out & 0xFF);
+      // The same character in Unicode, for the public layer.
+      const char ansi = static_cast<char>(out & 0xFF);
+      WCHAR wide = 0;
+      if (MultiByteToWideChar(CP_ACP, 0, &ansi, 1, &wide, 1) == 1) identity.unicode = wide;
+    }
   }
   const KeyMessage kind = message == WM_KEYDOWN   ? KeyMessage::Down
                           : message == WM_KEYUP   ? KeyMessage::Up
                                                   : KeyMessage::SystemDown;
   const bool consumed = keyMessage(ws.rules, kind, static_cast<int32_t>(virtualKey), scan, modifiers, character,
-                                   LOWORD(lParam), (lParam >> 30) & 1);
+                                   LOWORD(lParam), (lParam >> 30) & 1, identity);
   return consumed ? 0 : DefWindowProcA(window, message, wParam, lParam);
 }
 

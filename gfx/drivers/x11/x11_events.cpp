@@ -29,10 +29,12 @@ void keyEvent(XKeyEvent& e, bool press) {
   char text[8] = {};
   KeySym keysym = 0;
   const int length = xl->XLookupString(&e, text, sizeof text, &keysym, nullptr);
+  // The key is the one at its place, whatever Shift made of it.
+  const int32_t virtualKey = xkb::virtualKeyOfKey(xl->XLookupKeysym(&e, 0), e.keycode);
   // Latin-1 is the first page of Unicode.
-  const uint8_t character = length == 1 ? cp437FromUnicode(static_cast<uint8_t>(text[0])) : 0;
-  desktopKey(win->rules, win->keyDown[e.keycode & 0xFF], press, xkb::virtualKeyFromKeysym(keysym), pc.scanCode,
-             pc.enhanced, modifierWord(e.state), character);
+  const uint32_t unicode = length == 1 ? static_cast<uint8_t>(text[0]) : 0;
+  desktopKey(win->rules, win->keyDown[e.keycode & 0xFF], press, {e.keycode, virtualKey, pc.scanCode, pc.enhanced, unicode},
+             modifierWord(e.state));
 }
 
 void buttonEvent(XButtonEvent& e, bool press) {

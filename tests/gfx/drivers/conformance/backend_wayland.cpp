@@ -250,11 +250,13 @@ bool type(const std::vector<Key>& keys) {
     for (int i = 0; i < 3; ++i) {
       if (k.modifiers & (1u << i)) command += std::string(" -M ") + names[i];
     }
-    // The virtual keyboard's keymap has one level: a shifted letter is typed
-    // as its own character.
+    // The virtual keyboard's keymap has one level: a shifted letter or digit
+    // is typed as its own character.
     const std::string name = k.name;
     if ((k.modifiers & shift) && name.size() == 1 && name[0] >= 'a' && name[0] <= 'z') {
       command += " " + std::string(1, static_cast<char>(name[0] - 'a' + 'A'));
+    } else if ((k.modifiers & shift) && name.size() == 1 && name[0] >= '0' && name[0] <= '9') {
+      command += " '" + std::string(1, ")!@#$%^&*("[name[0] - '0']) + "'";
     } else {
       command += " -k " + name;
     }

@@ -71,6 +71,7 @@ VirtualKey virtualKeyOf(const char* name) {
       {"Down", {VK_DOWN, true}},        {"Home", {VK_HOME, true}},       {"End", {VK_END, true}},
       {"Delete", {VK_DELETE, true}},    {"Insert", {VK_INSERT, true}},   {"Prior", {VK_PRIOR, true}},
       {"Next", {VK_NEXT, true}},        {"Alt_L", {VK_MENU, false}},
+      {"KP_Add", {VK_ADD, false}},      {"KP_Multiply", {VK_MULTIPLY, false}},
   };
   for (const auto& n : named) {
     if (std::strcmp(n.name, name) == 0) return n.key;

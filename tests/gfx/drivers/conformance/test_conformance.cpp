@@ -442,6 +442,12 @@ TEST_P(Conformance, TypedKeysGiveTheSameCodesEverywhere) {
       {{"BackSpace", plain}, s::backspace, 8, k::backspace},
       {{"Tab", plain}, s::tab, 9, k::tab},
       {{"a", alt}, s::a, 0, -1},
+      {{"1", shift}, s::digit1, '!', '!'},
+      {{"2", shift}, s::digit2, '@', '@'},
+      {{"9", shift}, s::digit9, '(', '('},
+      {{"KP_Add", plain}, s::keypadPlus, '+', '+'},
+      {{"KP_Multiply", plain}, s::keypadMultiply, '*', '*'},
+      {{"Delete", ctrl | alt}, s::deleteKey, 0, 0xA3FF},  // not a system key: Ctrl is held too
   };
   if (!open(64, 48, 32)) return;
   pc::Event e;
