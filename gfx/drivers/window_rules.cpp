@@ -143,7 +143,7 @@ bool keyMessage(WindowRules& w, KeyMessage kind, int32_t virtualKey, int32_t sca
     }
     return true;
   }
-  const bool unpaired = kind == KeyMessage::Up && scan == w.swallowedScan;
+  const bool unpaired = kind == KeyMessage::Up && w.swallowedScan != 0 && scan == w.swallowedScan;
   if (unpaired) w.swallowedScan = 0;
   const KeyReport report = kind == KeyMessage::SystemDown ? KeyReport::systemPress
                            : unpaired                     ? KeyReport::unpairedRelease
@@ -156,7 +156,7 @@ void systemKeyUp(WindowRules& w, int32_t virtualKey, int32_t modifiers, const Ke
   w.modifiers = modifiers & ~keymod::enhanced;
   const int32_t scan = identity.eventScan >= 0 ? identity.eventScan : scancodeFromVirtualKey(virtualKey);
   const KeyFacts facts{scan, placeOf(scan, virtualKey), identity.unicode};
-  const bool unpaired = scan == w.swallowedScan;
+  const bool unpaired = w.swallowedScan != 0 && scan == w.swallowedScan;
   if (unpaired) w.swallowedScan = 0;
   // Its press went to the runtime as a release already: the public layer's
   // alone, and not even that when the layer took the press.

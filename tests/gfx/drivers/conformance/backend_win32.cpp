@@ -84,6 +84,12 @@ bool type(const std::vector<Key>& keys) {
   SetForegroundWindow(window());
   const WORD modifiers[] = {VK_SHIFT, VK_CONTROL, VK_MENU};
   for (const Key& k : keys) {
+    // A character no key of the keyboard has, as a tool types it.
+    if (std::strcmp(k.name, "eacute") == 0 && k.modifiers == plain) {
+      test::typeUnicode(L'\u00e9');
+      Sleep(5);
+      continue;
+    }
     const VirtualKey v = virtualKeyOf(k.name);
     if (!v.code) return false;
     for (int i = 0; i < 3; ++i) {

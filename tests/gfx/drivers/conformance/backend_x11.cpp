@@ -87,9 +87,29 @@ std::vector<uint32_t> grab(int32_t& width, int32_t& height) {
   return pixels;
 }
 
-void keyEvent(KeySym symbol, bool press) {
-  XTestFakeKeyEvent(probe, XKeysymToKeycode(probe, symbol), press, 0);
+// The key code that types a symbol; a symbol no key has goes on a spare
+// key code, as a tool that types any character would put it.
+KeyCode keycodeFor(KeySym symbol) {
+  if (const KeyCode code = XKeysymToKeycode(probe, symbol)) return code;
+  int first = 0, last = 0, perCode = 0;
+  XDisplayKeycodes(probe, &first, &last);
+  KeySym* map = XGetKeyboardMapping(probe, static_cast<KeyCode>(first), last - first + 1, &perCode);
+  KeyCode spare = 0;
+  for (int code = last; map && code >= first && !spare; --code) {
+    bool empty = true;
+    for (int i = 0; i < perCode; ++i) empty &= map[(code - first) * perCode + i] == NoSymbol;
+    if (empty) spare = static_cast<KeyCode>(code);
+  }
+  if (map) XFree(map);
+  if (!spare) return 0;
+  KeySym symbols[2] = {symbol, symbol};
+  XChangeKeyboardMapping(probe, spare, 2, symbols, 1);
+  XSync(probe, False);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the window's client hears of the new map
+  return spare;
 }
+
+void keyEvent(KeySym symbol, bool press) { XTestFakeKeyEvent(probe, keycodeFor(symbol), press, 0); }
 
 bool type(const std::vector<Key>& keys) {
   const Window w = window();
@@ -100,7 +120,7 @@ bool type(const std::vector<Key>& keys) {
   const KeySym modifiers[] = {XK_Shift_L, XK_Control_L, XK_Alt_L};
   for (const Key& k : keys) {
     const KeySym symbol = XStringToKeysym(k.name);
-    if (symbol == NoSymbol || !XKeysymToKeycode(probe, symbol)) return false;
+    if (symbol == NoSymbol || !keycodeFor(symbol)) return false;
     for (int i = 0; i < 3; ++i) {
       if (k.modifiers & (1u << i)) keyEvent(modifiers[i], true);
     }
