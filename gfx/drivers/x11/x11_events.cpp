@@ -37,6 +37,21 @@ void keyEvent(XKeyEvent& e, bool press) {
              modifierWord(e.state));
 }
 
+// Keys let go while the window did not have the keyboard (another client's
+// grab, the focus elsewhere) are released now, so every press the program
+// saw has its release and the next press is no repeat.
+void releaseKeysLetGo(const char* keys) {
+  for (uint32_t keycode = 8; keycode < 256; ++keycode) {
+    if (!win->keyDown[keycode] || ((keys[keycode / 8] >> (keycode % 8)) & 1)) continue;
+    XKeyEvent e{};
+    e.type = KeyRelease;
+    e.display = win->display;
+    e.window = win->window;
+    e.keycode = keycode;
+    keyEvent(e, false);
+  }
+}
+
 void buttonEvent(XButtonEvent& e, bool press) {
   switch (e.button) {
     case 4:
@@ -72,10 +87,6 @@ void pointerAt(int x, int y, int rootX, int rootY) {
               pictureFromWindow(py, win->picture.height, win->height), rootX, rootY);
 }
 
-// A window property of the given type and format (8: bytes, 32: longs, as
-// Xlib hands them out), empty when absent or of another format; its memory
-// goes with it.
-
 // The window manager maximised the window: full screen takes its place.
 bool maximised() {
   const Property states(win->display, win->window, win->atoms.wmState, XA_ATOM, 32, 64);
@@ -96,6 +107,11 @@ void handleEvents() {
       xl->XRefreshKeyboardMapping(&e.xmapping);
       continue;
     }
+    if (e.type == KeymapNotify) {  // names no window: the keys held as the focus or a grab comes back
+      releaseKeysLetGo(e.xkeymap.key_vector);
+      if (win->rules.active) applyKeymap(e.xkeymap.key_vector);
+      continue;
+    }
     // Events still queued for a window the toggle replaced are dropped.
     if (e.xany.window != win->window) continue;
     switch (e.type) {
@@ -113,9 +129,6 @@ void handleEvents() {
         if (e.xcrossing.detail == NotifyInferior) break;
         win->rules.pointerInClient = false;
         if (win->rules.mouseInside) pointerLeave(win->rules);
-        break;
-      case KeymapNotify:  // the keys held as the focus arrives
-        if (win->rules.active) applyKeymap(e.xkeymap.key_vector);
         break;
       case FocusIn:
         if (!win->rules.active) activation(win->rules, true);
