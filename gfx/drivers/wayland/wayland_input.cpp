@@ -126,6 +126,11 @@ void keyboardEnter(void*, wl_keyboard*, uint32_t, wl_surface* surface, wl_array*
 
 void keyboardLeave(void*, wl_keyboard*, uint32_t, wl_surface*) {
   win->repeatKey = 0;
+  // Keys held as the focus goes are let go for the window: their releases
+  // will go elsewhere, and every press the program saw has its release.
+  for (uint32_t keycode = 8; keycode < 256; ++keycode) {
+    if (win->keyDown[keycode]) keyEvent(keycode - 8, false);
+  }
   std::memset(win->keyDown, 0, sizeof win->keyDown);
   if (win->rules.active) activation(win->rules, false);
 }

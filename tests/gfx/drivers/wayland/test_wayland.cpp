@@ -317,7 +317,7 @@ TEST_F(Wayland, TheKeymapDecidesAndLostFocusClearsTheKeyState) {
   tap(evTwo);
   EXPECT_EQ(readKey(), "\x82");
 
-  // Focus lost clears the key state and says so.
+  // Focus lost lets go of the held keys, clears the key state and says so.
   EventRecord e;
   while (pollEvent(e)) {
   }
@@ -325,9 +325,13 @@ TEST_F(Wayland, TheKeymapDecidesAndLostFocusClearsTheKeyState) {
   EXPECT_EQ(currentMode()->keyState[0x10], 1);
   waylandFeedFocus(false);
   EXPECT_EQ(currentMode()->keyState[0x10], 0);
-  bool sawFocusLost = false;
-  while (pollEvent(e)) sawFocusLost |= e.type == WindowLostFocus;
+  bool sawFocusLost = false, sawRelease = false;
+  while (pollEvent(e)) {
+    sawFocusLost |= e.type == WindowLostFocus;
+    sawRelease |= e.type == KeyRelease && e.a == 0x10;  // the held key, let go for the window
+  }
   EXPECT_TRUE(sawFocusLost);
+  EXPECT_TRUE(sawRelease);
 }
 
 // Alt+Enter rebuilds the window in full screen over the output and back.
