@@ -82,6 +82,7 @@ std::optional<Event> typed(const pel::WindowEvent& r) {
   Event e;
   e.type = static_cast<EventType>(r.type);
   e.modifiers = at.known ? publicModifiers(at.modifiers) : heldModifiers();
+  e.buttons = at.known ? at.buttons & 0x1F : std::max(mouse().buttons, 0);
   if (at.known) {
     // Client coordinates travel as unsigned 16-bit values.
     e.x = static_cast<int16_t>(at.x);

@@ -44,6 +44,7 @@ struct EventMoment {
   bool known;
   int32_t x, y;
   int32_t modifiers;
+  int32_t buttons;  // the mouse buttons held, after this event's own
 };
 
 // An event as the window layer posts it, each field named for what it is.

@@ -19,7 +19,7 @@ constexpr int32_t vkMenu = 0x12, vkF10 = 0x79;
 WindowEvent eventOf(const WindowRules& w, int32_t type) {
   WindowEvent e{};
   e.type = type;
-  e.moment = {true, w.mouseX, w.mouseY, w.modifiers};
+  e.moment = {true, w.mouseX, w.mouseY, w.modifiers, w.buttons};
   return e;
 }
 

@@ -364,6 +364,10 @@ struct Event {
   int x = 0, y = 0;
   int dx = 0, dy = 0;
   int button = 0;  // ButtonPress, ButtonRelease: 1, 2, 4, 8 or 16
+  // The mouse buttons held when it happened (every event type), as
+  // Mouse::buttons has them: a ButtonPress's own button counts, a
+  // ButtonRelease's does not.
+  int buttons = 0;
   int clicks = 0;  // ButtonPress: 1, or 2 for the second press of a double click
   int wheel = 0;   // Wheel, HorizontalWheel: the wheel's new count
   int step = 0;    // Wheel, HorizontalWheel: +1 or -1, this event's step

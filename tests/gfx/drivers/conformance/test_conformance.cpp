@@ -269,23 +269,25 @@ TEST_P(Conformance, ThePointerButtonsAndWheelInPagePixels) {
       if (p.type == pc::EventType::ButtonPress || p.type == pc::EventType::ButtonRelease) {
         out.push_back(std::string(p.type == pc::EventType::ButtonPress ? "press " : "release ") +
                       std::to_string(p.button) + (p.type == pc::EventType::ButtonPress ? " clicks " + std::to_string(p.clicks) : "") +
-                      " at " + std::to_string(p.x) + "," + std::to_string(p.y));
+                      " at " + std::to_string(p.x) + "," + std::to_string(p.y) + " holding " +
+                      std::to_string(p.buttons));
       }
     }
     return out;
   };
   ASSERT_TRUE(backend().click(1, 1));
-  EXPECT_EQ(presses(events()), (std::vector<std::string>{"press 1 clicks 1 at 30,20", "release 1 at 30,20"}));
+  EXPECT_EQ(presses(events()),
+            (std::vector<std::string>{"press 1 clicks 1 at 30,20 holding 1", "release 1 at 30,20 holding 0"}));
   // Past any desktop's double-click time, then two quick clicks.
   std::this_thread::sleep_for(std::chrono::milliseconds(800));
   ASSERT_TRUE(backend().click(1, 2));
-  EXPECT_EQ(presses(events()), (std::vector<std::string>{"press 1 clicks 1 at 30,20", "release 1 at 30,20",
-                                                         "press 1 clicks 2 at 30,20", "release 1 at 30,20"}));
+  EXPECT_EQ(presses(events()), (std::vector<std::string>{"press 1 clicks 1 at 30,20 holding 1", "release 1 at 30,20 holding 0",
+                                                         "press 1 clicks 2 at 30,20 holding 1", "release 1 at 30,20 holding 0"}));
   std::this_thread::sleep_for(std::chrono::milliseconds(800));
   ASSERT_TRUE(backend().click(2, 1));
   ASSERT_TRUE(backend().click(3, 1));
-  EXPECT_EQ(presses(events()), (std::vector<std::string>{"press 2 clicks 1 at 30,20", "release 2 at 30,20",
-                                                         "press 4 clicks 1 at 30,20", "release 4 at 30,20"}));
+  EXPECT_EQ(presses(events()), (std::vector<std::string>{"press 2 clicks 1 at 30,20 holding 2", "release 2 at 30,20 holding 0",
+                                                         "press 4 clicks 1 at 30,20 holding 4", "release 4 at 30,20 holding 0"}));
 
   const int wheel = pc::mouse().wheel;
   ASSERT_TRUE(backend().scroll(2));
