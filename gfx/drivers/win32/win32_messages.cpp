@@ -196,7 +196,16 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
       markAllRows();
       break;
     case WM_CHAR:
-      if (wParam <= 255) characterMessage(r, ansiToCodePage437(static_cast<uint8_t>(wParam)), LOWORD(lParam));
+      if (wParam <= 255) {
+        characterMessage(r, ansiToCodePage437(static_cast<uint8_t>(wParam)), LOWORD(lParam));
+        // The same character as text, in the window's code page.
+        const char ansi = static_cast<char>(wParam);
+        WCHAR wide = 0;
+        char text[5] = {};
+        if (MultiByteToWideChar(CP_ACP, 0, &ansi, 1, &wide, 1) == 1 && utf8Of(wide, text) > 0) {
+          for (int i = 0; i < LOWORD(lParam); ++i) textTyped(r, text);
+        }
+      }
       break;
     case WM_SYSKEYDOWN:
       if (wParam == VK_RETURN && r.active && (lParam & (1 << 29))) {
@@ -206,6 +215,12 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
       return keyPath(window, message, wParam, lParam);
     case WM_KEYDOWN:
     case WM_KEYUP: return keyPath(window, message, wParam, lParam);
+    case WM_SYSCHAR:
+      // A character typed with Alt would start the menu bar's keyboard
+      // loop, a modal loop on the window thread that takes the keys after
+      // it; the window has no menu bar. Alt+Space still opens the system menu.
+      if (wParam != ' ') return 0;
+      break;
     case WM_SYSKEYUP: {
       BYTE state[256] = {};
       GetKeyboardState(state);
