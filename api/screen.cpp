@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -67,7 +68,7 @@ static_assert(sameType(EventType::KeyPress, pel::KeyPress) && sameType(EventType
               sameType(EventType::Wheel, pel::MouseWheel) && sameType(EventType::MouseEnter, pel::MouseEnter) &&
               sameType(EventType::MouseLeave, pel::MouseExit) && sameType(EventType::FocusGained, pel::WindowGotFocus) &&
               sameType(EventType::FocusLost, pel::WindowLostFocus) && sameType(EventType::Close, pel::WindowClose) &&
-              sameType(EventType::HorizontalWheel, pel::MouseHWheel));
+              sameType(EventType::HorizontalWheel, pel::MouseHWheel) && sameType(EventType::TextInput, pel::TextInput));
 
 // The queue's record as a typed event, or nothing for a record that stands
 // for no event of the public layer's. Position and modifiers are those the
@@ -126,6 +127,10 @@ std::optional<Event> typed(const pel::WindowEvent& r) {
       return e;
     case pel::MouseButtonRelease:
       e.button = r.buttons;
+      return e;
+    case pel::TextInput:
+      std::memcpy(e.text, r.text, sizeof e.text);
+      e.text[sizeof e.text - 1] = 0;
       return e;
     case pel::MouseWheel:
     case pel::MouseHWheel: {

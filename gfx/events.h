@@ -55,6 +55,7 @@ struct WindowEvent {
   PointerDetail pointer;  // moves and enters
   int32_t buttons;        // button events: the button bit(s) that changed
   WheelDetail wheel;
+  char text[32];          // TextInput: UTF-8, ends in a NUL
   EventMoment moment;
   // A record posted bare by other code keeps its words for the runtime.
   bool bare;

@@ -216,6 +216,8 @@ bool runtimeRecord(const WindowEvent& e, EventRecord& r) {
     case MouseHWheel:
       r.a = e.wheel.position;
       return true;
+    case TextInput:
+      return false;
     default:
       return true;
   }

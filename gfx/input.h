@@ -26,6 +26,9 @@ enum EventType : int32_t {
   WindowLostFocus = 12,
   WindowClose = 13,
   MouseHWheel = 14,
+  // The window layer's own, which the runtime's reader never sees: text the
+  // user typed, in UTF-8.
+  TextInput = 15,
 };
 
 // Modifier word of a key message.

@@ -114,6 +114,11 @@ void desktopKey(WindowRules& w, bool& down, bool press, const DesktopKey& key, i
   const KeyMessage kind = system ? KeyMessage::SystemDown : KeyMessage::Down;
   const bool consumed = keyMessage(w, kind, virtualKey, scanCode, modifiers, character, 1, repeat, identity);
   if (!consumed && !system && character != 0) characterMessage(w, character, 1);
+  if (!consumed && !system && unicode != 0) {
+    char text[5] = {};
+    utf8Of(unicode, text);
+    textTyped(w, text);
+  }
 }
 
 bool keyMessage(WindowRules& w, KeyMessage kind, int32_t virtualKey, int32_t scanCode, int32_t modifiers,
@@ -165,6 +170,55 @@ void systemKeyUp(WindowRules& w, int32_t virtualKey, int32_t modifiers, const Ke
 
 void characterMessage(WindowRules&, uint8_t character, int32_t repeatCount) {
   for (int32_t i = 0; i < repeatCount; ++i) postKey(static_cast<int8_t>(character));
+}
+
+int32_t utf8Of(uint32_t c, char* out) {
+  if (c < 0x80) {
+    out[0] = static_cast<char>(c);
+    return 1;
+  }
+  if (c < 0x800) {
+    out[0] = static_cast<char>(0xC0 | c >> 6);
+    out[1] = static_cast<char>(0x80 | (c & 0x3F));
+    return 2;
+  }
+  if (c >= 0xD800 && c < 0xE000) return 0;  // a lone surrogate is no character
+  if (c < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | c >> 12);
+    out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (c & 0x3F));
+    return 3;
+  }
+  if (c > 0x10FFFF) return 0;
+  out[0] = static_cast<char>(0xF0 | c >> 18);
+  out[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+  out[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+  out[3] = static_cast<char>(0x80 | (c & 0x3F));
+  return 4;
+}
+
+void textTyped(WindowRules& w, const char* utf8) {
+  WindowEvent e = eventOf(w, TextInput);
+  std::size_t used = 0;
+  const auto send = [&] {
+    if (used == 0) return;
+    e.text[used] = 0;
+    postEvent(e);
+    used = 0;
+  };
+  for (const char* p = utf8; *p;) {
+    // One character: its lead byte and the continuation bytes after it.
+    std::size_t length = 1;
+    while (p[length] && (static_cast<uint8_t>(p[length]) & 0xC0) == 0x80) ++length;
+    const bool control = length == 1 && (static_cast<uint8_t>(*p) < 0x20 || *p == 0x7F);
+    if (!control && length <= 4) {
+      if (used + length >= sizeof e.text) send();
+      std::memcpy(e.text + used, p, length);
+      used += length;
+    }
+    p += length;
+  }
+  send();
 }
 
 void closeRequest(WindowRules& w) {

@@ -97,6 +97,13 @@ void desktopKey(WindowRules& w, bool& down, bool press, const DesktopKey& key, i
 void systemKeyUp(WindowRules& w, int32_t virtualKey, int32_t modifiers, const KeyIdentity& identity = {});
 // A character in code page 437, posted repeat-count times as a signed byte.
 void characterMessage(WindowRules& w, uint8_t character, int32_t repeatCount);
+// Text the user typed (UTF-8), posted for the public layer in pieces that
+// fit a record, each cut between characters. Control characters are not
+// text and are left out.
+void textTyped(WindowRules& w, const char* utf8);
+// One character as UTF-8 into `out` (at least 5 bytes); the bytes written.
+int32_t utf8Of(uint32_t character, char* out);
+
 // The window manager's close request: the close key and a WindowClose event.
 void closeRequest(WindowRules& w);
 

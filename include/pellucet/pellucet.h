@@ -340,6 +340,10 @@ enum class EventType : int32_t {
   FocusLost = 12,
   Close = 13,  // the window's close button; the window stays open
   HorizontalWheel = 14,
+  // Text the user typed, in Event::text: one or more characters, beside the
+  // KeyPress of the key that typed them. Enter, Backspace, Tab, Escape and
+  // Ctrl or Alt combinations are keys, not text.
+  TextInput = 15,
 };
 
 // Modifier bits of an event.
@@ -371,6 +375,7 @@ struct Event {
   int clicks = 0;  // ButtonPress: 1, or 2 for the second press of a double click
   int wheel = 0;   // Wheel, HorizontalWheel: the wheel's new count
   int step = 0;    // Wheel, HorizontalWheel: +1 or -1, this event's step
+  char text[32] = {};  // TextInput: UTF-8, ending in a NUL
 };
 
 // The oldest event, false when there is none (or no screen).

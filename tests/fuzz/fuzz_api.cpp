@@ -158,6 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           e.key.report = static_cast<pel::KeyReport>(in.take<uint8_t>() % 4);
           e.wheel.step = in.take<int32_t>();
           e.moment = {true, in.take<int32_t>(), in.take<int32_t>(), in.take<int32_t>(), in.take<int32_t>()};
+          for (char& c : e.text) c = static_cast<char>(in.take<uint8_t>());
         }
         pel::postEvent(e);
         break;

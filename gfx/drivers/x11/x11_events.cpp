@@ -31,8 +31,10 @@ void keyEvent(XKeyEvent& e, bool press) {
   const int length = xl->XLookupString(&e, text, sizeof text, &keysym, nullptr);
   // The key is the one at its place, whatever Shift made of it.
   const int32_t virtualKey = xkb::virtualKeyOfKey(xl->XLookupKeysym(&e, 0), e.keycode);
-  // Latin-1 is the first page of Unicode.
-  const uint32_t unicode = length == 1 ? static_cast<uint8_t>(text[0]) : 0;
+  // Latin-1 is the first page of Unicode; key symbols from 0x1000100 on are
+  // Unicode characters themselves.
+  uint32_t unicode = length == 1 ? static_cast<uint8_t>(text[0]) : 0;
+  if (!unicode && keysym >= 0x1000100 && keysym <= 0x110FFFF) unicode = static_cast<uint32_t>(keysym - 0x1000000);
   desktopKey(win->rules, win->keyDown[e.keycode & 0xFF], press, {e.keycode, virtualKey, pc.scanCode, pc.enhanced, unicode},
              modifierWord(e.state));
 }

@@ -255,3 +255,38 @@ TEST_F(Rules, FullScreenToggle) {
   EXPECT_TRUE(events().empty());
   EXPECT_TRUE(w.mouseInside);
 }
+
+// Typed text reaches the public layer whole, in pieces that fit a record and
+// are cut between characters; control characters are keys, not text.
+TEST_F(Rules, TypedTextComesInWholeCharacters) {
+  WindowEvent e{};
+  while (pollWindowEvent(e)) {
+  }
+  std::string typed = "\t\x7f";
+  for (int i = 0; i < 12; ++i) typed += "a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80";  // a é € 😀, 10 bytes
+  textTyped(w, typed.c_str());
+  std::string joined;
+  int pieces = 0;
+  while (pollWindowEvent(e)) {
+    ASSERT_EQ(e.type, TextInput);
+    const std::string piece(e.text);
+    EXPECT_LT(piece.size(), sizeof e.text);
+    // A piece ends at a character's end: its last lead byte has all its continuation bytes.
+    std::size_t lead = piece.size() - 1;
+    while (lead > 0 && (static_cast<uint8_t>(piece[lead]) & 0xC0) == 0x80) --lead;
+    const uint8_t first = static_cast<uint8_t>(piece[lead]);
+    const std::size_t length = first < 0x80 ? 1 : first < 0xE0 ? 2 : first < 0xF0 ? 3 : 4;
+    EXPECT_EQ(piece.size() - lead, length) << "piece " << pieces;
+    joined += piece;
+    ++pieces;
+  }
+  EXPECT_EQ(joined, typed.substr(2));
+  EXPECT_EQ(pieces, 4);  // 120 bytes, at most 31 a piece
+  // The runtime's reader never sees text.
+  textTyped(w, "x");
+  EventRecord r{};
+  EXPECT_FALSE(pollEvent(r));
+  char out[5] = {};
+  EXPECT_EQ(utf8Of(0xD800, out), 0);
+  EXPECT_EQ(utf8Of(0x110000, out), 0);
+}

@@ -467,6 +467,7 @@ TEST_P(Conformance, TypedKeysGiveTheSameCodesEverywhere) {
   std::vector<int> ring, ringExpected;
   int modifierBalance[128] = {};
   std::vector<int> ownCodes;
+  std::string text;
   for (std::size_t first = 0; first < std::size(keys); first += 8) {
     std::vector<Key> list;
     for (std::size_t i = first; i < std::size(keys) && i < first + 8; ++i) list.push_back(keys[i].key);
@@ -474,6 +475,7 @@ TEST_P(Conformance, TypedKeysGiveTheSameCodesEverywhere) {
     backend().settle();
     // The keys' own events in order; modifiers each pressed and let go alike.
     while (pc::pollEvent(e)) {
+      if (e.type == pc::EventType::TextInput) text += e.text;
       if (e.type != pc::EventType::KeyPress && e.type != pc::EventType::KeyRelease) continue;
       const bool press = e.type == pc::EventType::KeyPress;
       if (e.scanCode > 0 && e.scanCode < 128 && isModifier(e.scanCode)) {
@@ -502,6 +504,9 @@ TEST_P(Conformance, TypedKeysGiveTheSameCodesEverywhere) {
       break;
     }
   }
+  // Beside the keys, the text they typed: no control characters, nothing
+  // typed with Alt, é in UTF-8.
+  EXPECT_EQ(text, "azA10- !@(+*\xc3\xa9");
   ASSERT_EQ(ownCodes.size(), 2u) << "one key without a scan code, pressed and let go";
   EXPECT_EQ(ownCodes[0], ownCodes[1]) << "the same code at its press and its release";
   for (int scan : {0x2A, 0x36, 0x1D, 0x38}) EXPECT_EQ(modifierBalance[scan], 0) << "modifier " << scan;
