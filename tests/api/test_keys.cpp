@@ -73,6 +73,25 @@ TEST(PublicKeys, NamesInWords) {
   EXPECT_STREQ(pellucet::keyName(0x1234), "");
 }
 
+// Every code a key with any modifiers puts in the key ring has a name,
+// whatever the modifiers: the translation's whole range.
+TEST(PublicKeys, EveryCodeTheRingCanHoldHasAName) {
+  for (int32_t vk = 1; vk < 256; ++vk) {
+    for (int32_t held = 0; held < 16; ++held) {
+      const int32_t modifiers = (held & 1 ? pel::keymod::shift : 0) | (held & 2 ? pel::keymod::leftCtrl : 0) |
+                                (held & 4 ? pel::keymod::leftAlt : 0) | (held & 8 ? pel::keymod::enhanced : 0);
+      const int32_t code =
+          pel::translateKey(pel::unshiftedCharacter(vk), pel::scancodeFromVirtualKey(vk), vk, modifiers, 0);
+      if (code > 255) {
+        EXPECT_STRNE(pellucet::keyName(code), "") << std::hex << code << " from key " << vk;
+      }
+    }
+  }
+  EXPECT_STREQ(pellucet::keyName(0x73FF), "Ctrl+Left");
+  EXPECT_STREQ(pellucet::keyName(0x54FF), "Shift+F1");
+  EXPECT_STREQ(pellucet::keyName(0xA3FF), "Alt+Delete");
+}
+
 // The random generators are the ones the header describes.
 TEST(PublicRandom, TheAlgorithmsAreTheDocumentedOnes) {
   // MT19937 from a state filled by the seed's generator, loaded into the
