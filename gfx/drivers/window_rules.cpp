@@ -78,9 +78,14 @@ void resetWindowRules(WindowRules& w, const WindowPlatform& platform, int32_t wi
 void desktopKey(WindowRules& w, bool& down, bool press, const DesktopKey& key, int32_t modifiers) {
   constexpr int32_t vkReturn = 0x0D, vkDelete = 0x2E;
   const int32_t virtualKey = key.virtualKey, scanCode = key.scanCode;
+  const bool alt = modifiers & (keymod::leftAlt | keymod::rightAlt);
+  const bool ctrl = modifiers & (keymod::leftCtrl | keymod::rightCtrl);
   // X's Delete key types DEL; Windows' types nothing, and the key ring has
-  // the key's code.
-  const uint32_t unicode = virtualKey == vkDelete ? 0 : key.unicode;
+  // the key's code. Ctrl with a key types only the control characters, as
+  // on Windows (Ctrl+A is 1, Ctrl+1 nothing); Ctrl+Alt (AltGr) types what
+  // it shows.
+  const bool onlyControl = ctrl && !alt && key.unicode >= 0x20;
+  const uint32_t unicode = virtualKey == vkDelete || onlyControl ? 0 : key.unicode;
   const uint8_t character = cp437FromUnicode(unicode);
   // The events carry the key's place, whatever it typed.
   const KeyIdentity identity{scanCode ? scanCode : ownScanCodes + static_cast<int32_t>(key.platformKey), unicode};
@@ -89,8 +94,6 @@ void desktopKey(WindowRules& w, bool& down, bool press, const DesktopKey& key, i
   ScreenMode* m = currentMode();
   if (m && w.active && scanCode > 0 && scanCode < 128) m->keyState[scanCode] = press;
   if (enhanced) modifiers |= keymod::enhanced;
-  const bool alt = modifiers & (keymod::leftAlt | keymod::rightAlt);
-  const bool ctrl = modifiers & (keymod::leftCtrl | keymod::rightCtrl);
   // Keys pressed with Alt but not Ctrl, and F10, are system keys, as
   // Windows has them: they put nothing in the key ring. Ctrl+Alt (AltGr
   // on many keyboards) makes ordinary keys.
@@ -219,6 +222,12 @@ void textTyped(WindowRules& w, const char* utf8) {
     p += length;
   }
   send();
+}
+
+void windowResized(WindowRules& w, const WindowArea& area) {
+  WindowEvent e = eventOf(w, Resize);
+  e.area = area;
+  postEvent(e);
 }
 
 void closeRequest(WindowRules& w) {
