@@ -10,6 +10,7 @@
 
 #include "gfx/draw.h"
 #include "gfx/driver.h"
+#include "gfx/drivers/window_record.h"
 #include "gfx/drivers/window_scale.h"
 #include "gfx/input.h"
 #include "gfx/mode.h"
@@ -68,7 +69,8 @@ static_assert(sameType(EventType::KeyPress, pel::KeyPress) && sameType(EventType
               sameType(EventType::Wheel, pel::MouseWheel) && sameType(EventType::MouseEnter, pel::MouseEnter) &&
               sameType(EventType::MouseLeave, pel::MouseExit) && sameType(EventType::FocusGained, pel::WindowGotFocus) &&
               sameType(EventType::FocusLost, pel::WindowLostFocus) && sameType(EventType::Close, pel::WindowClose) &&
-              sameType(EventType::HorizontalWheel, pel::MouseHWheel) && sameType(EventType::TextInput, pel::TextInput));
+              sameType(EventType::HorizontalWheel, pel::MouseHWheel) && sameType(EventType::TextInput, pel::TextInput) &&
+              sameType(EventType::Resize, pel::Resize));
 
 // The queue's record as a typed event, or nothing for a record that stands
 // for no event of the public layer's. Position and modifiers are those the
@@ -128,6 +130,11 @@ std::optional<Event> typed(const pel::WindowEvent& r) {
     case pel::MouseButtonRelease:
       e.button = r.buttons;
       return e;
+    case pel::Resize:
+      e.width = r.area.width;
+      e.height = r.area.height;
+      e.picture = {r.area.pictureX, r.area.pictureY, r.area.pictureWidth, r.area.pictureHeight};
+      return e;
     case pel::TextInput:
       std::memcpy(e.text, r.text, sizeof e.text);
       e.text[sizeof e.text - 1] = 0;
@@ -175,6 +182,23 @@ static bool takeWindowScale(uint32_t flags) {
   if (scale.resizable && scale.zoom == pel::windowzoom::none) scale.zoom = pel::windowzoom::desktop;
   pel::requestWindowScale(scale);
   return true;
+}
+
+WindowSize windowSize() {
+  WindowSize size;
+  const pel::ScreenMode* m = currentMode();
+  if (!m) return size;
+  pel::WindowArea area{};
+  if (pel::windowArea(area)) {
+    size.width = area.width;
+    size.height = area.height;
+    size.picture = {area.pictureX, area.pictureY, area.pictureWidth, area.pictureHeight};
+  } else {
+    size.width = m->width;
+    size.height = m->height * m->scanlineRepeat;
+    size.picture = {0, 0, size.width, size.height};
+  }
+  return size;
 }
 
 bool openScreen(int width, int height, int depth, int pages, uint32_t flags, int refreshRate) {

@@ -38,6 +38,12 @@ struct WheelDetail {
   int32_t step;      // +1 or -1; 0 where the poster did not say
 };
 
+// A window's client area and the picture's place in it, in window pixels.
+struct WindowArea {
+  int32_t width, height;
+  int32_t pictureX, pictureY, pictureWidth, pictureHeight;
+};
+
 // Where the pointer was and which modifiers (keymod) were held when the
 // event happened; unknown for records other code posts bare.
 struct EventMoment {
@@ -56,6 +62,7 @@ struct WindowEvent {
   int32_t buttons;        // button events: the button bit(s) that changed
   WheelDetail wheel;
   char text[32];          // TextInput: UTF-8, ends in a NUL
+  WindowArea area;        // Resize
   EventMoment moment;
   // A record posted bare by other code keeps its words for the runtime.
   bool bare;

@@ -217,6 +217,7 @@ bool runtimeRecord(const WindowEvent& e, EventRecord& r) {
       r.a = e.wheel.position;
       return true;
     case TextInput:
+    case Resize:
       return false;
     default:
       return true;

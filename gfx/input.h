@@ -29,6 +29,7 @@ enum EventType : int32_t {
   // The window layer's own, which the runtime's reader never sees: text the
   // user typed, in UTF-8.
   TextInput = 15,
+  Resize = 16,  // the window's client area changed size, or the picture moved in it
 };
 
 // Modifier word of a key message.

@@ -72,4 +72,36 @@ bool refusesOpenGlMode(int32_t modeFlags) {
   return true;
 }
 
+namespace {
+// The last place of any window, for the mode it belongs to.
+std::mutex areaLock;
+WindowArea lastArea{};
+uint32_t lastAreaMode = 0;
+}  // namespace
+
+void placeWindow(WindowRecord& r, int32_t clientW, int32_t clientH, const PictureRect& shown, int32_t bufferScale) {
+  const int32_t s = bufferScale > 0 ? bufferScale : 1;
+  const WindowArea area{clientW, clientH, shown.x / s, shown.y / s, shown.width / s, shown.height / s};
+  const bool changed = clientW != r.windowW || clientH != r.windowH || shown.x != r.picture.x ||
+                       shown.y != r.picture.y || shown.width != r.picture.width || shown.height != r.picture.height;
+  r.windowW = clientW;
+  r.windowH = clientH;
+  r.picture = shown;
+  if (const ScreenMode* m = currentMode()) {
+    std::lock_guard guard(areaLock);
+    lastArea = area;
+    lastAreaMode = m->id;
+  }
+  if (r.placed && changed) windowResized(r.rules, area);
+  r.placed = true;
+}
+
+bool windowArea(WindowArea& area) {
+  const ScreenMode* m = currentMode();
+  std::lock_guard guard(areaLock);
+  if (!m || m->id != lastAreaMode || lastAreaMode == 0) return false;
+  area = lastArea;
+  return true;
+}
+
 }  // namespace pel

@@ -70,7 +70,18 @@ struct WindowRecord {
   StartSignal start;
   std::atomic<bool> lost{false};  // the display went away
   bool keyDown[256] = {};         // held keys by the platform's key code: a press while held repeats
+  bool placed = false;            // the window has had its first place
 };
+
+// Records the client area and the picture's place in it. A change after the
+// window's first place is told to the program (a Resize event); the last
+// place is what windowArea gives.
+// `bufferScale` is how many buffer pixels the picture's place counts a
+// window pixel (Wayland's outputs of higher density).
+void placeWindow(WindowRecord& r, int32_t clientW, int32_t clientH, const PictureRect& shown, int32_t bufferScale = 1);
+// The client area and picture of the open mode's window; false when the
+// mode has no window (the null back end) or none was placed yet.
+bool windowArea(WindowArea& area);
 
 // How a window shows its picture: at the client area's corner, centred at
 // its own size (full screen without scaling), or scaled to the area keeping

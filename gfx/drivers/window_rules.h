@@ -9,6 +9,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "gfx/events.h"
+
 namespace pel {
 
 struct WindowPlatform {
@@ -103,6 +105,10 @@ void characterMessage(WindowRules& w, uint8_t character, int32_t repeatCount);
 void textTyped(WindowRules& w, const char* utf8);
 // One character as UTF-8 into `out` (at least 5 bytes); the bytes written.
 int32_t utf8Of(uint32_t character, char* out);
+
+// The window's client area or the picture's place in it changed: a Resize
+// event for the public layer.
+void windowResized(WindowRules& w, const WindowArea& area);
 
 // The window manager's close request: the close key and a WindowClose event.
 void closeRequest(WindowRules& w);

@@ -344,6 +344,10 @@ enum class EventType : int32_t {
   // KeyPress of the key that typed them. Enter, Backspace, Tab, Escape and
   // Ctrl or Alt combinations are keys, not text.
   TextInput = 15,
+  // The window's client area changed size (a resizable window resized, full
+  // screen entered or left) or the picture moved in it: Event::width,
+  // height and picture.
+  Resize = 16,
 };
 
 // Modifier bits of an event.
@@ -376,7 +380,19 @@ struct Event {
   int wheel = 0;   // Wheel, HorizontalWheel: the wheel's new count
   int step = 0;    // Wheel, HorizontalWheel: +1 or -1, this event's step
   char text[32] = {};  // TextInput: UTF-8, ending in a NUL
+  // Resize: the client area and the picture's place in it, in window pixels.
+  int width = 0, height = 0;
+  Rect picture;
 };
+
+// The window's client area and the picture's place in it, in window pixels,
+// as the last Resize event told; with no window (the null back end) the
+// screen's own size, and all 0 with no screen.
+struct WindowSize {
+  int width = 0, height = 0;
+  Rect picture;
+};
+WindowSize windowSize();
 
 // The oldest event, false when there is none (or no screen).
 bool pollEvent(Event& event);

@@ -10,6 +10,7 @@
 
 #include "../gfx/drivers/quiet_platform.h"
 #include "../gfx/fake_drivers.h"
+#include "gfx/drivers/window_record.h"
 #include "gfx/drivers/window_rules.h"
 #include "gfx/input.h"
 #include "gfx/mode.h"
@@ -201,4 +202,34 @@ TEST_F(PublicEvents, KeysAboveAsciiAreUnsigned) {
   EXPECT_EQ(pellucet::takeKey(), 'a');
   pel::postKey(0x48FF);
   EXPECT_EQ(pellucet::takeKey(), 0x48FF);
+}
+
+// A window's first place is no news; each later change of its client area
+// or of the picture's place in it is a Resize, and windowSize() keeps the
+// last. A screen without a window has its own size.
+TEST_F(PublicEvents, ResizesAreTheirNewPlace) {
+  EXPECT_EQ(pellucet::windowSize().width, 640);
+  EXPECT_EQ(pellucet::windowSize().height, 480);
+  events();
+  pel::WindowRecord record;
+  pel::placeWindow(record, 640, 480, {0, 0, 640, 480});
+  EXPECT_TRUE(events().empty());
+  pel::placeWindow(record, 640, 480, {0, 0, 640, 480});
+  EXPECT_TRUE(events().empty());
+  pel::placeWindow(record, 1000, 600, {100, 0, 800, 600});
+  const auto e = events();
+  ASSERT_EQ(e.size(), 1u);
+  EXPECT_EQ(e[0].type, EventType::Resize);
+  EXPECT_EQ(e[0].width, 1000);
+  EXPECT_EQ(e[0].height, 600);
+  EXPECT_EQ(e[0].picture.x, 100);
+  EXPECT_EQ(e[0].picture.width, 800);
+  const pellucet::WindowSize now = pellucet::windowSize();
+  EXPECT_EQ(now.width, 1000);
+  EXPECT_EQ(now.picture.x, 100);
+  EXPECT_EQ(now.picture.height, 600);
+  // The runtime's reader never sees it.
+  pel::placeWindow(record, 800, 600, {0, 0, 800, 600});
+  pel::EventRecord r{};
+  EXPECT_FALSE(pel::pollEvent(r));
 }

@@ -194,13 +194,15 @@ Size zoomedSize() {
 // zoomed ones; at the corner otherwise.
 void placePicture(int32_t w, int32_t h) {
   const bool full = win->rules.modeFlags & modeflag::fullScreen;
-  win->windowW = w;
-  win->windowH = h;
   win->targetW = w * win->bufferScale;
   win->targetH = h * win->bufferScale;
-  win->picture = pictureInWindow(win->targetW, win->targetH, win->width, win->height,
-                                 win->argb || !(full || win->scale.on()) ? PicturePlace::corner : PicturePlace::scaled,
-                                 full || win->scale.resizable ? 0 : win->zoom);
+  // The picture's place is in buffer pixels; the area the program hears of,
+  // in the window's.
+  const PictureRect inBuffer =
+      pictureInWindow(win->targetW, win->targetH, win->width, win->height,
+                      win->argb || !(full || win->scale.on()) ? PicturePlace::corner : PicturePlace::scaled,
+                      full || win->scale.resizable ? 0 : win->zoom);
+  placeWindow(*win, w, h, inBuffer, win->bufferScale);
   markAllRows();
 }
 

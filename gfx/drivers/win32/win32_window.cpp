@@ -384,10 +384,9 @@ bool fullScreenPlacement(const MonitorInfo& monitor, Placement& place, bool& mod
 }
 
 void placePicture(int32_t clientW, int32_t clientH) {
-  ws.windowW = clientW;
-  ws.windowH = clientH;
-  ws.picture = pictureInWindow(clientW, clientH, ws.width, ws.height, scaling() ? PicturePlace::scaled : PicturePlace::corner,
-                               fullScreen() || ws.scale.resizable ? 0 : ws.zoom);
+  placeWindow(ws, clientW, clientH,
+              pictureInWindow(clientW, clientH, ws.width, ws.height, scaling() ? PicturePlace::scaled : PicturePlace::corner,
+                              fullScreen() || ws.scale.resizable ? 0 : ws.zoom));
   markAllRows();
   if (ws.hooks.pictureMoved) ws.hooks.pictureMoved();
 }

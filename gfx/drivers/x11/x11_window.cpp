@@ -301,15 +301,13 @@ void placePicture(int32_t windowW, int32_t windowH) {
   const int32_t flags = win->rules.modeFlags;
   const bool full = flags & modeflag::fullScreen;
   const bool scaled = !(flags & modeflag::shaped) && ((full && win->scaleToFit) || win->scale.on());
-  win->windowW = windowW;
-  win->windowH = windowH;
   const PictureRect shown =
       pictureInWindow(windowW, windowH, win->width, win->height,
                       scaled ? PicturePlace::scaled : full ? PicturePlace::centred : PicturePlace::corner,
                       full || win->scale.resizable ? 0 : win->zoom);
   const PictureRect& was = win->picture;
   const bool changed = shown.x != was.x || shown.y != was.y || shown.width != was.width || shown.height != was.height;
-  win->picture = shown;
+  placeWindow(*win, windowW, windowH, shown);
   if (win->pictureWindow) {
     xl->XMoveResizeWindow(win->display, win->pictureWindow, win->picture.x, win->picture.y, static_cast<unsigned>(shown.width),
                           static_cast<unsigned>(shown.height));

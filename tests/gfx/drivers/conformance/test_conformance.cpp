@@ -339,6 +339,27 @@ TEST_P(Conformance, AResizedWindowAndFullScreenShowEveryPixel) {
   fitsEveryPixel("resized");
   scribble(random, 40, 40);
   fitsEveryPixel("resized, one row changed");
+  // The program heard of the new size and the picture's place, as the
+  // window shows them (a tiling compositor may have set both before the
+  // user's resize, which then changes nothing).
+  int32_t w = 0, h = 0;
+  backend().grab(w, h);
+  const pel::PictureRect fitted = pel::centredPicture(w, h, 160, 100);
+  pc::Event e, resized;
+  while (pc::pollEvent(e)) {
+    if (e.type == pc::EventType::Resize) resized = e;
+  }
+  EXPECT_EQ(resized.type, pc::EventType::Resize);
+  EXPECT_EQ(resized.width, w);
+  EXPECT_EQ(resized.height, h);
+  EXPECT_EQ(resized.picture.x, fitted.x);
+  EXPECT_EQ(resized.picture.y, fitted.y);
+  EXPECT_EQ(resized.picture.width, fitted.width);
+  EXPECT_EQ(resized.picture.height, fitted.height);
+  const pc::WindowSize now = pc::windowSize();
+  EXPECT_EQ(now.width, w);
+  EXPECT_EQ(now.height, h);
+  EXPECT_EQ(now.picture.width, fitted.width);
   if (!open(160, 100, 32, pc::fullScreen)) return;
   scribble(random, 0, 99);
   fitsEveryPixel("full screen");
@@ -455,6 +476,7 @@ TEST_P(Conformance, TypedKeysGiveTheSameCodesEverywhere) {
       {{"KP_Multiply", plain}, s::keypadMultiply, '*', '*'},
       {{"Delete", ctrl | alt}, s::deleteKey, 0, 0xA3FF},  // not a system key: Ctrl is held too
       {{"eacute", plain}, ownCode, 130, 130},                // no PC key types it
+      {{"1", ctrl}, s::digit1, 0, -1},                       // Ctrl types only control characters
   };
   if (!open(64, 48, 32)) return;
   pc::Event e;
