@@ -42,14 +42,16 @@ uint32_t heldModifiers() {
   const pel::ScreenMode* m = currentMode();
   if (!m || !m->keyState) return 0;
   const uint8_t* k = m->keyState;
-  return (k[0x2A] || k[0x36] ? shift : 0u) | (k[0x1D] ? control : 0u) | (k[0x38] ? alt : 0u);
+  return (k[0x2A] || k[0x36] ? shift : 0u) | (k[0x1D] ? control : 0u) | (k[0x38] ? alt : 0u) |
+         (k[0x5B] || k[0x5C] ? super : 0u);
 }
 
 // The window layer's modifier word in the public bits.
 uint32_t publicModifiers(int32_t word) {
   return (word & pel::keymod::shift ? shift : 0u) |
          (word & (pel::keymod::leftCtrl | pel::keymod::rightCtrl) ? control : 0u) |
-         (word & (pel::keymod::leftAlt | pel::keymod::rightAlt) ? alt : 0u);
+         (word & (pel::keymod::leftAlt | pel::keymod::rightAlt) ? alt : 0u) | (word & pel::keymod::super ? super : 0u) |
+         (word & pel::keymod::capsLock ? capsLock : 0u) | (word & pel::keymod::numLock ? numLock : 0u);
 }
 
 // What the public layer remembers of the screen's events: the wheels' last
@@ -110,7 +112,11 @@ std::optional<Event> typed(const pel::WindowEvent& r) {
       // after a release, on every back end (X reports the state before the
       // event, Windows after).
       const int32_t scan = r.key.place;
-      const uint32_t own = scan == 0x2A || scan == 0x36 ? shift : scan == 0x1D ? control : scan == 0x38 ? alt : 0u;
+      const uint32_t own = scan == 0x2A || scan == 0x36 ? shift
+                           : scan == 0x1D            ? control
+                           : scan == 0x38            ? alt
+                           : scan == 0x5B || scan == 0x5C ? super
+                                                     : 0u;
       e.modifiers = down ? e.modifiers | own : e.modifiers & ~own;
       return e;
     }

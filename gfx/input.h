@@ -40,6 +40,10 @@ constexpr int32_t rightCtrl = 0x04;
 constexpr int32_t leftCtrl = 0x08;
 constexpr int32_t shift = 0x10;
 constexpr int32_t enhanced = 0x100;
+// Beyond the runtime's own word, for the public layer.
+constexpr int32_t super = 0x40;      // the Windows (logo) key
+constexpr int32_t capsLock = 0x80;   // locked on
+constexpr int32_t numLock = 0x200;   // locked on
 }  // namespace keymod
 
 // Key ring: 16 slots, at most 15 codes; a full ring drops its oldest code.

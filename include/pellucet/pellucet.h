@@ -351,7 +351,9 @@ enum class EventType : int32_t {
 };
 
 // Modifier bits of an event.
-enum Modifiers : uint32_t { shift = 0x01, control = 0x02, alt = 0x04 };
+// super is the Windows (logo) key; capsLock and numLock are set while those
+// locks are on.
+enum Modifiers : uint32_t { shift = 0x01, control = 0x02, alt = 0x04, super = 0x08, capsLock = 0x10, numLock = 0x20 };
 
 // An event as it happened: the back end records the pointer's position and
 // the modifier keys held at the moment of the key, button, wheel or move,

@@ -121,6 +121,17 @@ TEST_F(PublicEvents, ModifiersAreThoseHeldWhenItHappened) {
   EXPECT_EQ(e[4].modifiers, 0u);
 }
 
+// The logo key and the locks reach the public bits.
+TEST_F(PublicEvents, SuperAndTheLocksAreModifiers) {
+  const int32_t word = pel::keymod::super | pel::keymod::capsLock | pel::keymod::numLock;
+  pel::keyMessage(w, pel::KeyMessage::Down, vkA, 0x1E, word, 'a', 1, false);
+  pel::keyMessage(w, pel::KeyMessage::Down, 0x5B, 0x5B, pel::keymod::enhanced, 0, 1, false);  // the logo key itself
+  const auto e = events();
+  ASSERT_EQ(e.size(), 2u);
+  EXPECT_EQ(e[0].modifiers, pellucet::super | pellucet::capsLock | pellucet::numLock);
+  EXPECT_EQ(e[1].modifiers, pellucet::super);  // its own press counts it
+}
+
 // Alt+X: Alt's press, X's press with Alt, X's release when X is let go, and
 // Alt's release. The runtime's records keep its own rule: one KeyRelease for
 // X at the press, and nothing else.

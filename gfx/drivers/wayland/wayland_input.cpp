@@ -61,6 +61,9 @@ int32_t modifierWord() {
   if (active(XKB_MOD_NAME_SHIFT)) m |= keymod::shift;
   if (active(XKB_MOD_NAME_CTRL)) m |= keymod::leftCtrl;
   if (active(XKB_MOD_NAME_ALT)) m |= keymod::leftAlt;
+  if (active(XKB_MOD_NAME_LOGO)) m |= keymod::super;
+  if (active(XKB_MOD_NAME_CAPS)) m |= keymod::capsLock;
+  if (active(XKB_MOD_NAME_NUM)) m |= keymod::numLock;
   return m;
 }
 

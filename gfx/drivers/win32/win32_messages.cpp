@@ -60,6 +60,9 @@ int32_t modifierWord(const BYTE* state, LPARAM lParam) {
   if (down(state, VK_RCONTROL)) modifiers |= keymod::rightCtrl;
   if (down(state, VK_MENU) || down(state, VK_LMENU)) modifiers |= keymod::leftAlt;
   if (down(state, VK_RMENU)) modifiers |= keymod::rightAlt;
+  if (down(state, VK_LWIN) || down(state, VK_RWIN)) modifiers |= keymod::super;
+  if (state[VK_CAPITAL] & 1) modifiers |= keymod::capsLock;
+  if (state[VK_NUMLOCK] & 1) modifiers |= keymod::numLock;
   return modifiers;
 }
 

@@ -21,6 +21,10 @@ int32_t modifierWord(unsigned state) {
   if (state & ShiftMask) m |= keymod::shift;
   if (state & ControlMask) m |= keymod::leftCtrl;
   if (state & Mod1Mask) m |= keymod::leftAlt;
+  // The usual X keymap: Super on Mod4, Num Lock on Mod2.
+  if (state & Mod4Mask) m |= keymod::super;
+  if (state & LockMask) m |= keymod::capsLock;
+  if (state & Mod2Mask) m |= keymod::numLock;
   return m;
 }
 
