@@ -92,7 +92,9 @@ FILE* openToRead(const char* path) {
 #endif
 }
 
-bool readFile(const char* path, std::vector<uint8_t>& bytes) {
+}  // namespace
+
+bool readFile(const char* path, std::vector<uint8_t>& bytes, int64_t largest, const char* kind) {
   FILE* file = openToRead(path);
   if (!file && errno == ENODEV) return failed(std::string(path) + " is not a regular file"), false;
   if (!file) return failed(std::string("cannot open ") + path + ": " + systemReason()), false;
@@ -101,9 +103,9 @@ bool readFile(const char* path, std::vector<uint8_t>& bytes) {
     std::fclose(file);
     return failed(std::string(path) + " is not a regular file"), false;
   }
-  if (info.st_size > largestFile) {
+  if (info.st_size > largest) {
     std::fclose(file);
-    return failed(std::string(path) + " is larger than any image file read (" + std::to_string(largestFile) + " bytes)"),
+    return failed(std::string(path) + " is larger than any " + kind + " read (" + std::to_string(largest) + " bytes)"),
            false;
   }
   bytes.resize(static_cast<std::size_t>(info.st_size));
@@ -114,6 +116,8 @@ bool readFile(const char* path, std::vector<uint8_t>& bytes) {
   if (!ok) return failed(std::string("cannot read ") + path + ": " + reason), false;
   return true;
 }
+
+namespace {
 
 // ---- Pixels to save ----------------------------------------------------------
 
@@ -309,7 +313,7 @@ Image loadImage(const void* data, std::size_t size) {
 Image loadImage(const char* path) {
   if (!path) return failed("no path given to load from");
   std::vector<uint8_t> bytes;
-  if (!readFile(path, bytes)) return {};
+  if (!readFile(path, bytes, largestFile, "image file")) return {};
   Image image = loadImage(bytes.data(), bytes.size());
   if (!image) setPublicFailure(std::string(path) + ": " + lastFailure());
   return image;

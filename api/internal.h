@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pellucet {
 
@@ -27,6 +28,11 @@ constexpr uint32_t argbOfPaletteEntry(uint32_t e) {
 class Image;
 // PNG, or BMP for a path ending in .bmp (any letter case).
 bool saveByExtension(const Image& image, const char* path);
+
+// A regular file's bytes, refused (with the reason in lastFailure()) when it
+// is no regular file, cannot be read or is larger than `largest` bytes; `kind`
+// names what the file was to be in that reason ("image file").
+bool readFile(const char* path, std::vector<uint8_t>& bytes, int64_t largest, const char* kind);
 
 // The reason lastFailure() gives for a failed image call.
 void setPublicFailure(std::string reason);

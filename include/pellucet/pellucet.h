@@ -27,6 +27,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 namespace pellucet {
@@ -133,6 +134,40 @@ struct TextSize {
   int width = 0, height = 0;
 };
 TextSize measureText(std::string_view utf8);
+
+// A font loaded from a file or from memory, for text in any script:
+// - PSF (versions 1 and 2, with or without their Unicode tables; a table-less
+//   PSF of 256 glyphs is taken as code page 437) and BDF bitmap fonts, read
+//   by the library itself: every field is checked and a damaged file is
+//   refused with the reason;
+// - TrueType and OpenType outline fonts at `pixelSize` pixels (the em), where
+//   the build has an outline renderer (Font::outlines() says): their glyphs'
+//   coverage is blended into 16- and 32-bit targets and thresholded at half
+//   in 8-bit ones, and kerning is applied. Bitmap fonts ignore pixelSize.
+// text() and measureText() draw in the font chosen with textFont(); a
+// character the font lacks is drawn from the built-in font in use (the
+// screen's, or 8 x 16 with none open), and one neither has as the font's '?'.
+// Copies share the font; it lives while one of them does.
+struct LoadedFontData;
+class LoadedFont {
+ public:
+  LoadedFont() = default;  // empty
+  explicit operator bool() const { return data_ != nullptr; }
+  int height() const;                  // one line's height in pixels; 0 when empty
+  bool covers(char32_t code) const;    // whether the font has a glyph for it
+  static bool outlines();              // whether TrueType and OpenType fonts load in this build
+
+ private:
+  std::shared_ptr<const LoadedFontData> data_;
+  friend struct LoadedFontAccess;
+};
+// An empty font, with the reason in lastFailure(), for a file that cannot be
+// read, is damaged or is of no format above, or a pixelSize outside 1..1024.
+LoadedFont loadFont(const char* path, int pixelSize = 16);
+LoadedFont loadFont(const void* data, std::size_t size, int pixelSize = 16);
+// text() and measureText() draw in this font from now on (an empty one
+// chooses the screen's); textFont(Font) goes back to a built-in one.
+void textFont(const LoadedFont& font);
 
 // The work page's pixels, for drawing directly. Between lockPixels and
 // unlockPixels the back end does not present; unlockPixels marks every row
