@@ -7,6 +7,7 @@
 #include "gfx/fonts.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"
+#include "gfx/pixel.h"
 #include "runtime/runtime.h"
 
 namespace pel {
@@ -139,7 +140,97 @@ int32_t drawUserFont(DrawContext* c, const uint8_t* image, const uint8_t* bytes,
   return 0;
 }
 
+// The colour blended over a 32-bit pixel by a weight of 0..256: each byte
+// (d * (256 - w) + s * w) >> 8, so 256 gives the colour exactly.
+uint32_t weighted(uint32_t pixel, uint32_t colour, uint32_t w) {
+  uint32_t result = 0;
+  for (int shift = 0; shift < 32; shift += 8) {
+    const uint32_t d = pixel >> shift & 0xFF, s = colour >> shift & 0xFF;
+    result |= ((d * (256 - w) + s * w) >> 8) << shift;
+  }
+  return result;
+}
+
+// One coverage pixel: blended in 16- and 32-bit targets, set or not in 8-bit
+// ones. `colour` is the caller's 0xAARRGGBB; `converted` its target form.
+void coverPixel(DrawContext* c, int32_t x, int32_t y, uint32_t coverage, uint32_t colour, uint32_t converted,
+                bool alphaScales) {
+  if (c->targetBytesPerPixel == 1) {
+    if (coverage >= 128) c->putPixel(c, x, y, converted);
+    return;
+  }
+  if (alphaScales) coverage = (coverage * (colour >> 24) + 127) / 255;
+  const uint32_t w = coverage + (coverage >> 7);  // 0..255 to 0..256
+  if (w == 0) return;
+  if (c->targetBytesPerPixel == 4) {
+    uint8_t* p = c->rows[y] + int64_t{x} * 4;
+    uint32_t d;
+    std::memcpy(&d, p, 4);
+    // With alpha primitives the result keeps the colour's alpha, as blended
+    // pixels do; otherwise full coverage writes the colour as it is.
+    d = alphaScales ? (weighted(d, colour, w) & 0xFFFFFFu) | (colour & 0xFF000000u) : weighted(d, colour, w);
+    std::memcpy(p, &d, 4);
+    return;
+  }
+  // RGB565: widened without filling the low bits, narrowed by truncation, as
+  // the runtime converts 32-bit colours for 16-bit targets.
+  uint8_t* p = c->rows[y] + int64_t{x} * 2;
+  uint16_t v;
+  std::memcpy(&v, p, 2);
+  const uint32_t wide = (v & 0xF800u) << 8 | (v & 0x07E0u) << 5 | (v & 0x1Fu) << 3;
+  const uint32_t mixed = weighted(wide, colour & 0xFFFFFFu, w);
+  v = static_cast<uint16_t>((mixed >> 8 & 0xF800u) | (mixed >> 5 & 0x07E0u) | (mixed >> 3 & 0x1Fu));
+  std::memcpy(p, &v, 2);
+}
+
 }  // namespace
+
+int32_t drawGlyphs(const void* target, float x, float y, const GlyphPicture* glyphs, int32_t count, uint32_t colour) {
+  setLastError(0);
+  DrawContext* c = getContext();
+  const ScreenMode* m = currentMode();
+  if (!m || !c || !glyphs || count <= 0) return 0;
+  if (!selectTarget(c, target)) return setLastError(1);
+  const uint32_t converted = convertColour(c->targetBytesPerPixel, colour);
+  chooseDrawRoutines(c, converted);
+  const bool alphaScales = (m->flags & screenflag::alphaPrimitives) && c->targetBytesPerPixel == 4;
+  resolveCoordinates(c, 0, x, y, nullptr, nullptr);
+  int32_t px, py;
+  if (!mapToPhysical(c, x, y, px, py)) return 0;
+  const ViewBox v = viewBox(c);
+  int64_t firstRow = INT64_MAX, lastRow = INT64_MIN;
+  lockScreen();
+  for (int32_t i = 0; i < count; ++i) {
+    const GlyphPicture& g = glyphs[i];
+    const int64_t left = int64_t{px} + g.x, top = int64_t{py} + g.y;
+    const int64_t x0 = std::max(left, v.left), x1 = std::min(left + g.width, v.right);
+    const int64_t y0 = std::max(top, v.top), y1 = std::min(top + g.height, v.bottom);
+    if (x0 >= x1 || y0 >= y1 || !g.bits) continue;
+    for (int64_t row = y0; row < y1; ++row) {
+      const uint8_t* bits = g.bits + (row - top) * g.pitch;
+      for (int64_t column = x0; column < x1; ++column) {
+        const int64_t k = column - left;
+        const auto cx = static_cast<int32_t>(column), cy = static_cast<int32_t>(row);
+        switch (g.kind) {
+          case GlyphPicture::Bits::highFirst:
+            if (bits[k / 8] >> (7 - k % 8) & 1) c->putPixel(c, cx, cy, converted);
+            break;
+          case GlyphPicture::Bits::lowFirst:
+            if (bits[k / 8] >> (k % 8) & 1) c->putPixel(c, cx, cy, converted);
+            break;
+          case GlyphPicture::Bits::coverage:
+            coverPixel(c, cx, cy, bits[k], colour, converted, alphaScales);
+            break;
+        }
+      }
+    }
+    firstRow = std::min(firstRow, y0);
+    lastRow = std::max(lastRow, y1 - 1);
+  }
+  if (firstRow <= lastRow) markTargetRows(c, static_cast<int32_t>(firstRow), static_cast<int32_t>(lastRow));
+  unlockScreen(1, 0);
+  return 0;
+}
 
 int32_t drawString(const void* target, float x, float y, uint32_t flags, const TextString* text, uint32_t colour,
                    const void* font, int32_t mode, GlyphPutter putter, void* blender, void* param) {

@@ -26,4 +26,23 @@ constexpr int32_t unconvertedColourMode = 6;  // drawing mode: the colour is use
 int32_t drawString(const void* target, float x, float y, uint32_t flags, const TextString* text, uint32_t colour,
                    const void* font, int32_t mode, GlyphPutter putter, void* blender, void* param);
 
+// A glyph's picture for drawGlyphs, placed at (x, y) from the text's origin.
+// Rows run top first: 1 bit a pixel with the leftmost in each byte's top bit
+// (loaded bitmap fonts) or its bottom bit (the built-in fonts), or one
+// coverage byte a pixel (outline fonts).
+struct GlyphPicture {
+  enum class Bits : uint8_t { highFirst, lowFirst, coverage };
+  const uint8_t* bits;
+  int32_t width, height, pitch;
+  int32_t x, y;
+  Bits kind;
+};
+
+// Draws glyph pictures relative to (x, y) on `target` (null: the work page),
+// positioned, clipped and coloured as drawString's glyphs are. Coverage is
+// blended into 16- and 32-bit targets (full coverage writes the colour
+// itself; with alpha primitives the colour's alpha scales it) and taken as
+// set from half up in 8-bit ones. Returns 0 (also stored as the last error).
+int32_t drawGlyphs(const void* target, float x, float y, const GlyphPicture* glyphs, int32_t count, uint32_t colour);
+
 }  // namespace pel
