@@ -117,7 +117,9 @@ void desktopKey(WindowRules& w, bool& down, bool press, const DesktopKey& key, i
   const KeyMessage kind = system ? KeyMessage::SystemDown : KeyMessage::Down;
   const bool consumed = keyMessage(w, kind, virtualKey, scanCode, modifiers, character, 1, repeat, identity);
   if (!consumed && !system && character != 0) characterMessage(w, character, 1);
-  if (!consumed && !system && unicode != 0) {
+  if (!consumed && !system && key.text && key.text[0]) {
+    textTyped(w, key.text);
+  } else if (!consumed && !system && unicode != 0) {
     char text[5] = {};
     utf8Of(unicode, text);
     textTyped(w, text);

@@ -89,6 +89,7 @@ struct DesktopKey {
   int32_t scanCode;      // of the key's place on the keyboard, 0 for none
   bool enhanced;
   uint32_t unicode;      // the character it typed, 0 for none
+  const char* text = nullptr;  // what a finished compose sequence typed (UTF-8), else null
 };
 // The key state, Alt+Enter's toggle, system keys, the key path and the
 // character. `down` is the layer's note that the key is held, so a press

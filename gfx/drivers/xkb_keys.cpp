@@ -1,5 +1,13 @@
 #include "gfx/drivers/xkb_keys.h"
 
+#include "gfx/drivers/window_rules.h"
+
+#include <dlfcn.h>
+
+#include <cstddef>
+#include <cstdlib>
+#include <type_traits>
+
 #include <xkbcommon/xkbcommon-keysyms.h>
 
 namespace pel::xkb {
@@ -130,6 +138,143 @@ uint32_t keycodeFromKeysym(unsigned long keysym) {
     if (k.keysym == keysym) return k.code + 8;
   }
   return 0;
+}
+
+}  // namespace pel::xkb
+
+// ---- Compose sequences ---------------------------------------------------------
+
+namespace pel::xkb {
+namespace {
+
+// The few entry points of xkbcommon's compose interface; its types are
+// opaque here, so the build needs none of its headers.
+struct ComposeLibrary {
+  void* (*contextNew)(int);
+  void (*contextUnref)(void*);
+  void* (*tableNewFromLocale)(void*, const char*, int);
+  void (*tableUnref)(void*);
+  void* (*stateNew)(void*, int);
+  void (*stateUnref)(void*);
+  int (*feed)(void*, uint32_t);
+  void (*reset)(void*);
+  int (*status)(void*);
+  int (*utf8)(void*, char*, std::size_t);
+};
+
+const ComposeLibrary* composeLibrary() {
+  static const ComposeLibrary* loaded = [] () -> const ComposeLibrary* {
+    void* library = dlopen("libxkbcommon.so.0", RTLD_NOW | RTLD_LOCAL);
+    if (!library) return nullptr;
+    static ComposeLibrary l;
+    const auto find = [&](auto& entry, const char* name) {
+      entry = reinterpret_cast<std::remove_reference_t<decltype(entry)>>(dlsym(library, name));
+      return entry != nullptr;
+    };
+    const bool all = find(l.contextNew, "xkb_context_new") && find(l.contextUnref, "xkb_context_unref") &&
+                     find(l.tableNewFromLocale, "xkb_compose_table_new_from_locale") &&
+                     find(l.tableUnref, "xkb_compose_table_unref") && find(l.stateNew, "xkb_compose_state_new") &&
+                     find(l.stateUnref, "xkb_compose_state_unref") && find(l.feed, "xkb_compose_state_feed") &&
+                     find(l.reset, "xkb_compose_state_reset") && find(l.status, "xkb_compose_state_get_status") &&
+                     find(l.utf8, "xkb_compose_state_get_utf8");
+    // The library stays loaded: its tables may outlive any one window.
+    return all ? &l : nullptr;
+  }();
+  return loaded;
+}
+
+// The locale the user types in, as the C library would pick it.
+const char* typingLocale() {
+  for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return value;
+  }
+  return "C";
+}
+
+}  // namespace
+
+bool openComposer(Composer& c) {
+  if (c.tried) return c.state != nullptr;
+  c.tried = true;
+  const ComposeLibrary* l = composeLibrary();
+  if (!l) return false;
+  c.context = l->contextNew(0);
+  if (c.context) c.table = l->tableNewFromLocale(c.context, typingLocale(), 0);
+  // A locale without a table of its own still composes by the common one.
+  if (c.context && !c.table) c.table = l->tableNewFromLocale(c.context, "C", 0);
+  if (c.table) c.state = l->stateNew(c.table, 0);
+  if (!c.state) {
+    closeComposer(c);
+    c.tried = true;
+  }
+  return c.state != nullptr;
+}
+
+void closeComposer(Composer& c) {
+  const ComposeLibrary* l = composeLibrary();
+  if (!l) return;
+  if (c.state) l->stateUnref(c.state);
+  if (c.table) l->tableUnref(c.table);
+  if (c.context) l->contextUnref(c.context);
+  c = {};
+}
+
+Composed composeKey(Composer& c, unsigned long keysym, char (&text)[32]) {
+  text[0] = 0;
+  const ComposeLibrary* l = composeLibrary();
+  if (!l || !openComposer(c) || keysym == 0 || keysym > 0x1FFFFFFF) return Composed::none;
+  constexpr int accepted = 1, composing = 1, composed = 2, cancelled = 3;
+  // Modifier keys leave a sequence as it is.
+  if (l->feed(c.state, static_cast<uint32_t>(keysym)) != accepted) return Composed::none;
+  switch (l->status(c.state)) {
+    case composing: return Composed::composing;
+    case composed: {
+      const int length = l->utf8(c.state, text, sizeof text);
+      l->reset(c.state);
+      if (length <= 0 || length >= static_cast<int>(sizeof text)) {
+        text[0] = 0;
+        return Composed::cancelled;  // a result of symbols only, or too long to carry
+      }
+      return Composed::done;
+    }
+    case cancelled: l->reset(c.state); return Composed::cancelled;
+    default: return Composed::none;
+  }
+}
+
+namespace {
+
+// The code point of UTF-8 text of exactly one character, else 0.
+uint32_t onlyCharacter(const char* utf8) {
+  const auto* s = reinterpret_cast<const unsigned char*>(utf8);
+  const int length = s[0] < 0x80 ? 1 : s[0] >= 0xF0 ? 4 : s[0] >= 0xE0 ? 3 : s[0] >= 0xC0 ? 2 : 0;
+  if (length == 0 || s[0] == 0) return 0;
+  uint32_t code = length == 1 ? s[0] : s[0] & (0x7F >> length);
+  for (int i = 1; i < length; ++i) {
+    if ((s[i] & 0xC0) != 0x80) return 0;
+    code = code << 6 | (s[i] & 0x3F);
+  }
+  return s[length] == 0 ? code : 0;
+}
+
+}  // namespace
+
+void composeTyped(Composer& c, bool firstPress, unsigned long keysym, DesktopKey& key, char (&composed)[32]) {
+  if (!firstPress) return;
+  switch (composeKey(c, keysym, composed)) {
+    case Composed::none: return;
+    case Composed::composing:
+    case Composed::cancelled: key.unicode = 0; return;
+    case Composed::done:
+      key.unicode = onlyCharacter(composed);
+      key.text = composed;
+      return;
+  }
+}
+
+void resetComposer(Composer& c) {
+  if (const ComposeLibrary* l = composeLibrary(); l && c.state) l->reset(c.state);
 }
 
 }  // namespace pel::xkb

@@ -27,3 +27,36 @@ int32_t virtualKeyOfKey(unsigned long unshiftedKeysym, uint32_t keycode);
 uint32_t keycodeFromKeysym(unsigned long keysym);
 
 }  // namespace pel::xkb
+
+namespace pel {
+struct DesktopKey;
+}
+
+namespace pel::xkb {
+
+// Dead keys and compose sequences (dead_acute then e, Multi_key - - -) by
+// the locale's compose table, through xkbcommon looked up at run time.
+// Without the library or a table, keys type what they show.
+struct Composer {
+  void* context = nullptr;
+  void* table = nullptr;
+  void* state = nullptr;
+  bool tried = false;  // opened once: a missing table is not looked for again
+};
+// Opens the table at the first key; true when sequences compose.
+bool openComposer(Composer& c);
+void closeComposer(Composer& c);
+// A pressed key's symbol fed in: `none` (the key types as it is), `composing`
+// (a sequence has begun or goes on: the key types nothing yet), `done` (the
+// sequence is complete: `text` holds its UTF-8) or `cancelled` (the key
+// broke off a sequence and types nothing).
+enum class Composed { none, composing, done, cancelled };
+Composed composeKey(Composer& c, unsigned long keysym, char (&text)[32]);
+// Forgets a sequence begun, as the focus leaves.
+void resetComposer(Composer& c);
+// A key's first press through the composer: one that begins, goes on with
+// or breaks off a sequence types nothing; the one that ends it types the
+// sequence's text (held in `composed`), its character where that is one.
+void composeTyped(Composer& c, bool firstPress, unsigned long keysym, DesktopKey& key, char (&composed)[32]);
+
+}  // namespace pel::xkb

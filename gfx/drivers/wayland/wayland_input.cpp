@@ -95,8 +95,10 @@ void keyEvent(uint32_t code, bool press) {
   // keyboard's stands at the US key that types its symbol.
   const uint32_t place = win->evdevLayout ? keycode : xkb::keycodeFromKeysym(keysym);
   const int32_t virtualKey = xkb::virtualKeyOfKey(win->evdevLayout ? unshifted : keysym, place);
-  desktopKey(win->rules, win->keyDown[keycode & 0xFF], press, {keycode, virtualKey, pc.scanCode, pc.enhanced, character},
-             modifierWord());
+  DesktopKey key{keycode, virtualKey, pc.scanCode, pc.enhanced, character};
+  char composed[32];
+  xkb::composeTyped(win->composer, press && !win->keyDown[keycode & 0xFF], keysym, key, composed);
+  desktopKey(win->rules, win->keyDown[keycode & 0xFF], press, key, modifierWord());
 }
 
 void key(void*, wl_keyboard*, uint32_t, uint32_t, uint32_t code, uint32_t state) {
@@ -135,6 +137,7 @@ void keyboardLeave(void*, wl_keyboard*, uint32_t, wl_surface*) {
     if (win->keyDown[keycode]) keyEvent(keycode - 8, false);
   }
   std::memset(win->keyDown, 0, sizeof win->keyDown);
+  xkb::resetComposer(win->composer);
   if (win->rules.active) activation(win->rules, false);
 }
 
@@ -281,6 +284,7 @@ void releaseInput() {
   dropKeymap();
   if (win->xkb) wl->xkb_context_unref(win->xkb);
   win->xkb = nullptr;
+  xkb::closeComposer(win->composer);
 }
 
 void repeatKeys() {

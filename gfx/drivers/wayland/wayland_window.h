@@ -4,6 +4,7 @@
 #pragma once
 
 #include "gfx/drivers/wayland/wayland_library.h"
+#include "gfx/drivers/xkb_keys.h"
 
 #include "xdg-decoration-unstable-v1-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
@@ -88,6 +89,7 @@ struct WaylandWindow : WindowRecord {
   xkb_context* xkb = nullptr;
   xkb_keymap* keymap = nullptr;
   xkb_state* xkbState = nullptr;
+  xkb::Composer composer;  // dead keys and compose sequences
   bool evdevLayout = true;  // the keymap's key codes are a keyboard's (evdev + 8)
   int32_t repeatRate = 25, repeatDelay = 600;  // per second, milliseconds; rate 0: no repeat
   uint32_t repeatKey = 0;                      // the evdev code repeating, 0 none

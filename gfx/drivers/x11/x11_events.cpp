@@ -39,8 +39,10 @@ void keyEvent(XKeyEvent& e, bool press) {
   // Unicode characters themselves.
   uint32_t unicode = length == 1 ? static_cast<uint8_t>(text[0]) : 0;
   if (!unicode && keysym >= 0x1000100 && keysym <= 0x110FFFF) unicode = static_cast<uint32_t>(keysym - 0x1000000);
-  desktopKey(win->rules, win->keyDown[e.keycode & 0xFF], press, {e.keycode, virtualKey, pc.scanCode, pc.enhanced, unicode},
-             modifierWord(e.state));
+  DesktopKey key{e.keycode, virtualKey, pc.scanCode, pc.enhanced, unicode};
+  char composed[32];
+  xkb::composeTyped(win->composer, press && !win->keyDown[e.keycode & 0xFF], keysym, key, composed);
+  desktopKey(win->rules, win->keyDown[e.keycode & 0xFF], press, key, modifierWord(e.state));
 }
 
 // Keys let go while the window did not have the keyboard (another client's
@@ -141,6 +143,7 @@ void handleEvents() {
         break;
       case FocusOut:
         if (win->rules.active && e.xfocus.mode != NotifyGrab) activation(win->rules, false);
+        xkb::resetComposer(win->composer);
         break;
       case Expose: markAllRows(); break;
       case ConfigureNotify:

@@ -247,6 +247,7 @@ X11Window* createLayer(const char* title, int32_t width, int32_t height, int32_t
 
 void destroyLayer() {
   publishWindowZoom(0);
+  xkb::closeComposer(win->composer);
   delete win;
   win = nullptr;
 }

@@ -13,6 +13,7 @@
 
 #include "gfx/drivers/window_record.h"
 #include "gfx/drivers/x11/x11_library.h"
+#include "gfx/drivers/xkb_keys.h"
 
 namespace pel::x11 {
 
@@ -58,6 +59,7 @@ struct X11Window : WindowRecord {
   pid_t threadId = 0;       // the thread handling events, when it is not the program's
   std::mutex presentation;  // the "X11" back end's lock
   WindowHooks hooks{};
+  xkb::Composer composer;  // dead keys and compose sequences
 };
 
 // The open window layer, null when none; the libraries once loaded.

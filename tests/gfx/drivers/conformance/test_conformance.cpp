@@ -535,6 +535,54 @@ TEST_P(Conformance, TypedKeysGiveTheSameCodesEverywhere) {
   EXPECT_EQ(ring, ringExpected);
 }
 
+// Dead keys and compose sequences make one character of several keys, as
+// the user's locale has them: dead_acute then e types "é", Multi_key then
+// three minus signs "—". Every key still has its press and its release; the
+// keys that only begin or go on with a sequence type nothing.
+TEST_P(Conformance, DeadKeysAndComposeSequencesTypeOneCharacter) {
+  NEED_INPUT();
+  const std::string name = backend().name;
+  if (name != "X11" && name != "OpenGL-GLX" && name != "Wayland") {
+    GTEST_SKIP() << "the platform's keyboard layout composes here, not the runtime";
+  }
+  if (!open(64, 48, 32)) return;
+  pc::Event e;
+  while (pc::pollEvent(e)) {
+  }
+  while (pc::takeKey()) {
+  }
+  ASSERT_TRUE(backend().type({{"dead_acute", plain},
+                              {"e", plain},
+                              {"Multi_key", plain},
+                              {"minus", plain},
+                              {"minus", plain},
+                              {"minus", plain},
+                              {"dead_grave", plain},
+                              {"q", plain},  // no such character: the sequence is broken off
+                              {"z", plain}}));
+  backend().settle();
+  std::string text;
+  int presses = 0, releases = 0;
+  std::vector<int> characters;
+  while (pc::pollEvent(e)) {
+    if (e.type == pc::EventType::TextInput) text += e.text;
+    if (e.type == pc::EventType::KeyPress && !isModifier(e.scanCode)) {
+      ++presses;
+      characters.push_back(e.character);
+    }
+    if (e.type == pc::EventType::KeyRelease && !isModifier(e.scanCode)) ++releases;
+  }
+  EXPECT_EQ(text, "\xc3\xa9\xe2\x80\x94z");
+  EXPECT_EQ(presses, 9);
+  EXPECT_EQ(releases, 9);
+  // The key that ends a sequence carries its character (code page 437's é;
+  // none for the dash, which it lacks).
+  EXPECT_EQ(characters, (std::vector<int>{0, 130, 0, 0, 0, 0, 0, 0, 'z'}));
+  std::vector<int> ring;
+  for (int code; (code = pc::takeKey()) != 0;) ring.push_back(code);
+  EXPECT_EQ(ring, (std::vector<int>{130, 'z'}));
+}
+
 // The runtime's own records and key ring keep its rules on every back end:
 // a key's press and release with its scan code and character; a key
 // pressed with Alt one KeyRelease at the press; Alt and F10 alone nothing;
