@@ -160,6 +160,7 @@ struct ComposeLibrary {
   void (*reset)(void*);
   int (*status)(void*);
   int (*utf8)(void*, char*, std::size_t);
+  uint32_t (*keysymToUtf32)(uint32_t);
 };
 
 const ComposeLibrary* composeLibrary() {
@@ -176,7 +177,7 @@ const ComposeLibrary* composeLibrary() {
                      find(l.tableUnref, "xkb_compose_table_unref") && find(l.stateNew, "xkb_compose_state_new") &&
                      find(l.stateUnref, "xkb_compose_state_unref") && find(l.feed, "xkb_compose_state_feed") &&
                      find(l.reset, "xkb_compose_state_reset") && find(l.status, "xkb_compose_state_get_status") &&
-                     find(l.utf8, "xkb_compose_state_get_utf8");
+                     find(l.utf8, "xkb_compose_state_get_utf8") && find(l.keysymToUtf32, "xkb_keysym_to_utf32");
     // The library stays loaded: its tables may outlive any one window.
     return all ? &l : nullptr;
   }();
@@ -271,6 +272,11 @@ void composeTyped(Composer& c, bool firstPress, unsigned long keysym, DesktopKey
       key.text = composed;
       return;
   }
+}
+
+uint32_t unicodeOfKeysym(unsigned long keysym) {
+  const ComposeLibrary* l = composeLibrary();
+  return l && keysym <= 0x1FFFFFFF ? l->keysymToUtf32(static_cast<uint32_t>(keysym)) : 0;
 }
 
 void resetComposer(Composer& c) {

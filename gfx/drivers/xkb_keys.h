@@ -52,6 +52,9 @@ void closeComposer(Composer& c);
 // broke off a sequence and types nothing).
 enum class Composed { none, composing, done, cancelled };
 Composed composeKey(Composer& c, unsigned long keysym, char (&text)[32]);
+// The character a key symbol types (Latin-2, Greek, Cyrillic, ... symbols
+// too), 0 for none or without the library.
+uint32_t unicodeOfKeysym(unsigned long keysym);
 // Forgets a sequence begun, as the focus leaves.
 void resetComposer(Composer& c);
 // A key's first press through the composer: one that begins, goes on with

@@ -35,9 +35,11 @@ void keyEvent(XKeyEvent& e, bool press) {
   const int length = xl->XLookupString(&e, text, sizeof text, &keysym, nullptr);
   // The key is the one at its place, whatever Shift made of it.
   const int32_t virtualKey = xkb::virtualKeyOfKey(xl->XLookupKeysym(&e, 0), e.keycode);
-  // Latin-1 is the first page of Unicode; key symbols from 0x1000100 on are
-  // Unicode characters themselves.
+  // Latin-1 is the first page of Unicode (and what Ctrl makes of a key
+  // comes as such a byte); the other key symbols by xkb's table, or, where
+  // that is missing, those from 0x1000100 on, Unicode characters themselves.
   uint32_t unicode = length == 1 ? static_cast<uint8_t>(text[0]) : 0;
+  if (!unicode) unicode = xkb::unicodeOfKeysym(keysym);
   if (!unicode && keysym >= 0x1000100 && keysym <= 0x110FFFF) unicode = static_cast<uint32_t>(keysym - 0x1000000);
   DesktopKey key{e.keycode, virtualKey, pc.scanCode, pc.enhanced, unicode};
   char composed[32];

@@ -1009,6 +1009,53 @@ TEST_F(X11, TheImageViewerShowsThePicture) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
+// The text field example takes characters of any script, Backspace, the
+// arrows and Home, and prints the line as UTF-8 at Enter.
+TEST_F(X11, TheTextFieldTakesAnyScriptAndPrintsTheLine) {
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  const pid_t field = fork();
+  if (field == 0) {
+    dup2(out[1], 1);
+    close(out[0]);
+    execl(PEL_TEXTFIELD_BINARY, "textfield", "20", nullptr);
+    _exit(127);
+  }
+  close(out[1]);
+  const Window w = findWindowNamed("Text field");
+  ASSERT_NE(w, 0u) << "the text field's window did not appear";
+  // Spare key codes for the characters the server's map lacks.
+  int low = 0, high = 0;
+  XDisplayKeycodes(probe, &low, &high);
+  KeySym spare[] = {XK_zabovedot, XK_eacute, 0x1002014 /* em dash */};
+  XChangeKeyboardMapping(probe, high - 2, 1, spare, 3);
+  XSetInputFocus(probe, w, RevertToParent, CurrentTime);
+  XSync(probe, False);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto tap = [&](KeySym symbol) {
+    const auto at = std::find(std::begin(spare), std::end(spare), symbol);
+    const unsigned code = at != std::end(spare) ? static_cast<unsigned>(high - 2 + (at - spare))
+                                                : XKeysymToKeycode(probe, symbol);
+    XTestFakeKeyEvent(probe, code, True, 0);
+    XTestFakeKeyEvent(probe, code, False, 0);
+    XSync(probe, False);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  };
+  for (const KeySym k : std::initializer_list<KeySym>{XK_zabovedot, XK_eacute, XK_a, XK_b, XK_BackSpace, XK_Left, XK_x, XK_Home, 0x1002014 /* em dash */,
+                         XK_Return, XK_Escape}) {
+    tap(k);
+  }
+  int status = -1;
+  const bool ended = waitForExit(field, std::chrono::seconds(10), status);
+  std::string printed;
+  char buffer[256];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) printed.append(buffer, static_cast<std::size_t>(n));
+  close(out[0]);
+  ASSERT_TRUE(ended) << "the text field did not end at Escape";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(printed, "\xe2\x80\x94\xc5\xbc\xc3\xa9xa\n");  // "—żéxa"
+}
+
 // ---- Zoomed and resizable windows -----------------------------------------
 
 namespace {
