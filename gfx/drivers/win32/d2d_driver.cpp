@@ -293,7 +293,7 @@ void bareFrame(State& s) {
 // goes on to the layer's window procedure.
 LRESULT CALLBACK keyProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   State* s = stateOf(window);
-  if (!s) return DefWindowProcA(window, message, wParam, lParam);
+  if (!s) return DefWindowProcW(window, message, wParam, lParam);
   if (message == updateNow) {
     updateStep();
     return 0;
@@ -321,7 +321,7 @@ LRESULT CALLBACK keyProcedure(HWND window, UINT message, WPARAM wParam, LPARAM l
     }
     unlock();
   }
-  return CallWindowProcA(s->previous, window, message, wParam, lParam);
+  return CallWindowProcW(s->previous, window, message, wParam, lParam);
 }
 
 // Releases what initWindow made; safe twice and on a half-built state.
@@ -398,8 +398,10 @@ int32_t initWindow() {
     s->keyRow[ScanCodeTable[row].primary] = static_cast<uint8_t>(row + 1);
     if (ScanCodeTable[row].alternative) s->keyRow[ScanCodeTable[row].alternative] = static_cast<uint8_t>(row + 1);
   }
+  // The wide call: the narrow one would make the window an ANSI one, and
+  // WM_CHAR would come through the code page.
   s->previous = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrA(ws.window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(keyProcedure)));
+      SetWindowLongPtrW(ws.window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(keyProcedure)));
   if (!s->previous || !SetPropA(ws.window, MAKEINTATOM(stateProperty), s)) return fail();
 
   // A full-screen window covers the monitor: nothing behind it to show

@@ -82,8 +82,8 @@ constexpr FormatAttributeNames wglNames = {
 // A hidden 8 × 8 window with a plain context: the extension text, the
 // OpenGL entry points and the ARB format chooser come from it.
 int32_t probe() {
-  HWND window = CreateWindowExA(0, ws.className, "OpenGL setup", WS_POPUP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0,
-                                8, 8, nullptr, nullptr, ws.instance, nullptr);
+  HWND window = CreateWindowExW(0, ws.wideClassName, L"OpenGL setup", WS_POPUP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN,
+                                0, 0, 8, 8, nullptr, nullptr, ws.instance, nullptr);
   if (!window) return -1;
   HDC device = GetDC(window);
   GlOptions plain{};

@@ -2,8 +2,6 @@
 // rules into key codes, events and mouse state.
 #include "win32_messages.h"
 
-#include <cstdlib>
-
 #include "gfx/drivers/win32/win32_window.h"
 #include "gfx/input.h"
 #include "gfx/mode.h"
@@ -23,20 +21,48 @@ struct HandlingMessage {
   ~HandlingMessage() { handling = previous; }
 };
 
-// The character conversion's buffers, grown as needed and reused.
-wchar_t* wideText = nullptr;
-int wideCapacity = 0;
-char* narrowText = nullptr;
-int narrowCapacity = 0;
+bool isSurrogate(uint32_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
+uint32_t joinedSurrogates(WCHAR high, WCHAR low) {
+  return 0x10000 + ((static_cast<uint32_t>(high) - 0xD800) << 10) + (static_cast<uint32_t>(low) - 0xDC00);
+}
 
-// Grows a buffer to `needed` units; a failed growth keeps the old buffer.
-template <typename T>
-void grow(T*& buffer, int& capacity, int needed) {
-  if (needed <= capacity) return;
-  if (auto* larger = static_cast<T*>(std::realloc(buffer, static_cast<std::size_t>(needed) * sizeof(T)))) {
-    buffer = larger;
-    capacity = needed;
-  }
+// A high surrogate of WM_CHAR waiting for its low one, 0 for none (window
+// thread).
+WCHAR pendingHigh = 0;
+
+// Keys whose press the program saw and whose release has not come, by
+// scan code and extended bit (by virtual key for keys without a scan code),
+// to let go as the focus goes: their releases go to another window.
+struct HeldKey {
+  bool held;
+  bool system;  // pressed as a system key: its release is one too
+  bool letGo;   // let go as the focus went: a release that still comes is dropped
+  UINT virtualKey;
+  LPARAM lParam;  // of the press
+};
+HeldKey heldKeys[512];
+
+HeldKey* heldKeyOf(UINT virtualKey, LPARAM lParam) {
+  // A character sent as itself has no place; its release follows at once.
+  if (virtualKey == VK_PACKET) return nullptr;
+  const auto scan = static_cast<unsigned>((lParam >> 16) & 0xFF);
+  const auto extended = static_cast<unsigned>((lParam >> 24) & 1);
+  return &heldKeys[scan ? scan | extended << 7 : 256 + (virtualKey & 0xFF)];
+}
+
+void notePress(UINT virtualKey, LPARAM lParam, bool system) {
+  if (HeldKey* k = heldKeyOf(virtualKey, lParam)) *k = {true, system, false, virtualKey, lParam};
+}
+
+// False for the release of a key let go as the focus went: hardware input
+// goes to the window that has the focus when it is taken from the queue,
+// and a window of the same thread may have given it back by then.
+bool noteRelease(UINT virtualKey, LPARAM lParam) {
+  HeldKey* k = heldKeyOf(virtualKey, lParam);
+  if (!k) return true;
+  const bool letGo = k->letGo;
+  k->held = k->letGo = false;
+  return !letGo;
 }
 
 void CALLBACK leaveCheckTimer(HWND window, UINT, UINT_PTR id, DWORD) {
@@ -66,12 +92,14 @@ int32_t modifierWord(const BYTE* state, LPARAM lParam) {
   return modifiers;
 }
 
-// WM_KEYDOWN, WM_KEYUP and WM_SYSKEYDOWN.
-LRESULT keyPath(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+// WM_KEYDOWN, WM_KEYUP and WM_SYSKEYDOWN; true when the message is consumed.
+bool keyStep(UINT message, WPARAM wParam, LPARAM lParam) {
   BYTE state[256] = {};
   GetKeyboardState(state);
   const auto virtualKey = static_cast<UINT>(wParam);
-  const auto scan = static_cast<int32_t>((lParam >> 16) & 0xFF);
+  // VK_PACKET's scan code is the character it sends, no place on the
+  // keyboard: its low byte would pass for another key's (0xD83D for F3).
+  const auto scan = virtualKey == VK_PACKET ? 0 : static_cast<int32_t>((lParam >> 16) & 0xFF);
   const int32_t modifiers = modifierWord(state, lParam);
   // A dead key (high bit of the mapping) gives no character and is left
   // untouched, so the next key still composes with it.
@@ -79,24 +107,104 @@ LRESULT keyPath(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   KeyIdentity identity;
   if (virtualKey == VK_PACKET) {
     // A character sent as itself (SendInput's KEYEVENTF_UNICODE) travels
-    // where the scan code would.
-    identity.unicode = HIWORD(lParam);
-  } else if (static_cast<int32_t>(MapVirtualKeyA(virtualKey, MAPVK_VK_TO_CHAR)) >= 0) {
-    WORD out = 0;
-    if (ToAscii(virtualKey, static_cast<UINT>(scan), state, &out, 0) == 1) {
-      character = static_cast<int8_t>(out & 0xFF);
-      // The same character in Unicode, for the public layer.
-      const char ansi = static_cast<char>(out & 0xFF);
-      WCHAR wide = 0;
-      if (MultiByteToWideChar(CP_ACP, 0, &ansi, 1, &wide, 1) == 1) identity.unicode = wide;
+    // where the scan code would, one UTF-16 unit a key: half a surrogate
+    // pair is no character.
+    const WCHAR unit = HIWORD(lParam);
+    if (!isSurrogate(unit)) identity.unicode = unit;
+  } else if (static_cast<int32_t>(MapVirtualKeyW(virtualKey, MAPVK_VK_TO_CHAR)) >= 0) {
+    // Flag 4 leaves the keyboard state alone (Windows 10 1607 and later; a
+    // pending dead key is what older systems would lose, and the check above
+    // keeps dead keys out). Wine keeps no dead-key state here and ignores it.
+    WCHAR out[4] = {};
+    const int units = ToUnicode(virtualKey, static_cast<UINT>(scan), state, out, 4, 0x4);
+    if (units == 1 && !isSurrogate(out[0])) {
+      identity.unicode = out[0];
+      character = cp437FromUnicode(out[0]);
+    } else if (units == 2 && IS_SURROGATE_PAIR(out[0], out[1])) {
+      identity.unicode = joinedSurrogates(out[0], out[1]);
     }
   }
   const KeyMessage kind = message == WM_KEYDOWN   ? KeyMessage::Down
                           : message == WM_KEYUP   ? KeyMessage::Up
                                                   : KeyMessage::SystemDown;
-  const bool consumed = keyMessage(ws.rules, kind, static_cast<int32_t>(virtualKey), scan, modifiers, character,
-                                   LOWORD(lParam), (lParam >> 30) & 1, identity);
-  return consumed ? 0 : DefWindowProcA(window, message, wParam, lParam);
+  if (kind == KeyMessage::Up) {
+    if (!noteRelease(virtualKey, lParam)) return false;
+  } else {
+    notePress(virtualKey, lParam, kind == KeyMessage::SystemDown);
+  }
+  // A character sent as itself is never held down: Wine marks the second
+  // of two as a repeat.
+  const bool alreadyDown = virtualKey != VK_PACKET && ((lParam >> 30) & 1);
+  return keyMessage(ws.rules, kind, static_cast<int32_t>(virtualKey), scan, modifiers, character, LOWORD(lParam),
+                    alreadyDown, identity);
+}
+
+LRESULT keyPath(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return keyStep(message, wParam, lParam) ? 0 : DefWindowProcW(window, message, wParam, lParam);
+}
+
+// WM_SYSKEYUP: a key let go while Alt is held, Alt itself, F10.
+void systemKeyPath(WPARAM wParam, LPARAM lParam) {
+  BYTE state[256] = {};
+  GetKeyboardState(state);
+  if (noteRelease(static_cast<UINT>(wParam), lParam)) {
+    systemKeyUp(ws.rules, static_cast<int32_t>(wParam), modifierWord(state, lParam));
+  }
+}
+
+// Keys held as the focus goes are let go for the window, each as its own
+// release would have come, so every press the program saw has its release
+// and keyDown no longer reports it. A window rebuilt by the toggle keeps
+// them: their releases come to the new window.
+void releaseHeldKeys() {
+  if (ws.rebuilding) return;
+  for (HeldKey& k : heldKeys) {
+    if (!k.held) continue;
+    k.held = false;
+    // The release's lParam: one key, previously down, going up.
+    const LPARAM up = (k.lParam & 0x01FF0000) | 1 | static_cast<LPARAM>(3u << 30);
+    if (k.system) {
+      systemKeyPath(k.virtualKey, up);
+    } else {
+      keyStep(WM_KEYUP, k.virtualKey, up);
+    }
+    k.letGo = true;
+  }
+}
+
+// The thread's key state from the keys held now: keys let go while another
+// window had the focus are still down in it otherwise.
+void takeHeldKeys() {
+  BYTE state[256] = {};
+  if (!GetKeyboardState(state)) return;
+  for (int key = 1; key < 256; ++key) {
+    const bool down = GetAsyncKeyState(key) & 0x8000;
+    state[key] = static_cast<BYTE>((state[key] & 0x7F) | (down ? 0x80 : 0));
+  }
+  SetKeyboardState(state);
+}
+
+// A character typed (WM_CHAR, WM_UNICHAR): the key ring's code page 437
+// byte where it has one, and the text.
+void typed(uint32_t character, int32_t repeatCount) {
+  char text[5] = {};
+  if (utf8Of(character, text) == 0) return;
+  if (const uint8_t c = cp437FromUnicode(character)) characterMessage(ws.rules, c, repeatCount);
+  for (int32_t i = 0; i < repeatCount; ++i) textTyped(ws.rules, text);
+}
+
+// WM_CHAR's UTF-16 units: a character beyond the first 65,536 comes as a
+// high surrogate then a low one. Half a pair alone is dropped.
+void typedUnit(WCHAR unit, int32_t repeatCount) {
+  const WCHAR high = pendingHigh;
+  pendingHigh = 0;
+  if (IS_HIGH_SURROGATE(unit)) {
+    pendingHigh = unit;
+  } else if (IS_LOW_SURROGATE(unit)) {
+    if (high) typed(joinedSurrogates(high, unit), repeatCount);
+  } else {
+    typed(unit, repeatCount);
+  }
 }
 
 void activate(HWND window, WPARAM wParam) {
@@ -104,13 +212,23 @@ void activate(HWND window, WPARAM wParam) {
   const bool inactive = LOWORD(wParam) == WA_INACTIVE;
   const bool active = !minimised && !inactive;
   if (!active && ws.rules.mouseInside) KillTimer(window, leaveTimerId);
+  // Minimised while still holding the focus, the keys' releases still come.
+  if (inactive) releaseHeldKeys();
+  pendingHigh = 0;
+  if (active) takeHeldKeys();
   // Minimised while still holding the focus: no focus event.
   activation(ws.rules, active, active || inactive);
+  if (active) refreshKeyState();
 }
 
 }  // namespace
 
 HWND messageWindow() { return handling ? handling : ws.window.load(); }
+
+void resetKeyMessages() {
+  pendingHigh = 0;
+  for (HeldKey& k : heldKeys) k.held = k.letGo = false;
+}
 
 void trackMouseLeave() {
   HWND window = messageWindow();
@@ -121,30 +239,6 @@ void trackMouseLeave() {
   } else {
     SetTimer(window, leaveTimerId, 100, leaveCheckTimer);
   }
-}
-
-void freeCharacterBuffers() {
-  std::free(wideText);
-  std::free(narrowText);
-  wideText = nullptr;
-  narrowText = nullptr;
-  wideCapacity = narrowCapacity = 0;
-}
-
-uint8_t ansiToCodePage437(uint8_t ansi) {
-  if (ansi == 0) return 0;
-  const char in = static_cast<char>(ansi);
-  grow(wideText, wideCapacity, MultiByteToWideChar(CP_ACP, 0, &in, 1, nullptr, 0) + 1);
-  if (wideCapacity < 2) return 0;
-  const int wide = MultiByteToWideChar(CP_ACP, 0, &in, 1, wideText, wideCapacity - 1);
-  if (wide <= 0) return 0;
-  wideText[wide] = 0;
-  grow(narrowText, narrowCapacity, WideCharToMultiByte(437, 0, wideText, wide, nullptr, 0, nullptr, nullptr) + 1);
-  if (narrowCapacity < 2) return 0;
-  const int narrow = WideCharToMultiByte(437, 0, wideText, wide, narrowText, narrowCapacity - 1, nullptr, nullptr);
-  if (narrow <= 0) return 0;
-  narrowText[narrow] = 0;
-  return static_cast<uint8_t>(narrowText[0]);
 }
 
 LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -198,18 +292,13 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
       if (ws.hooks.paint) ws.hooks.paint();
       markAllRows();
       break;
-    case WM_CHAR:
-      if (wParam <= 255) {
-        characterMessage(r, ansiToCodePage437(static_cast<uint8_t>(wParam)), LOWORD(lParam));
-        // The same character as text, in the window's code page.
-        const char ansi = static_cast<char>(wParam);
-        WCHAR wide = 0;
-        char text[5] = {};
-        if (MultiByteToWideChar(CP_ACP, 0, &ansi, 1, &wide, 1) == 1 && utf8Of(wide, text) > 0) {
-          for (int i = 0; i < LOWORD(lParam); ++i) textTyped(r, text);
-        }
-      }
-      break;
+    case WM_CHAR: typedUnit(static_cast<WCHAR>(wParam), LOWORD(lParam)); break;
+    case WM_UNICHAR:
+      // UNICODE_NOCHAR asks whether the window takes the message at all.
+      if (wParam == UNICODE_NOCHAR) return TRUE;
+      typed(static_cast<uint32_t>(wParam), LOWORD(lParam));
+      return FALSE;
+    case WM_KILLFOCUS: releaseHeldKeys(); break;
     case WM_SYSKEYDOWN:
       if (wParam == VK_RETURN && r.active && (lParam & (1 << 29))) {
         toggleFullscreen();
@@ -224,15 +313,12 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
       // it; the window has no menu bar. Alt+Space still opens the system menu.
       if (wParam != ' ') return 0;
       break;
-    case WM_SYSKEYUP: {
-      BYTE state[256] = {};
-      GetKeyboardState(state);
-      systemKeyUp(r, static_cast<int32_t>(wParam), modifierWord(state, lParam));
+    case WM_SYSKEYUP:
+      systemKeyPath(wParam, lParam);
       // Letting go of Alt or F10 would enter the menu loop, a modal loop on
       // the window thread that holds the presentation lock.
       if (wParam == VK_MENU || wParam == VK_F10) return 0;
       break;
-    }
     case WM_MOUSEMOVE: {
       int32_t x = static_cast<int16_t>(LOWORD(lParam)), y = static_cast<int16_t>(HIWORD(lParam));
       if (scaling()) {
@@ -282,7 +368,7 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_USER: pointerEnter(r); return 0;
     default: break;
   }
-  return DefWindowProcA(window, message, wParam, lParam);
+  return DefWindowProcW(window, message, wParam, lParam);
 }
 
 }  // namespace pel::win32

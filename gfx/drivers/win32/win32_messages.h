@@ -11,13 +11,10 @@ namespace pel::win32 {
 // or where the system lacks it a 100 ms check of the pointer's place.
 void trackMouseLeave();
 // The window of the message being handled, else the record's window. While
-// CreateWindowExA runs, the record has no window yet, but the messages it
+// CreateWindowExW runs, the record has no window yet, but the messages it
 // delivers (activation under the pointer) already act on the new one.
 HWND messageWindow();
-// The growable buffers of the character conversion.
-void freeCharacterBuffers();
-// The character conversion: an ANSI code-page byte to code page 437 (0 when
-// no buffer memory can be had).
-uint8_t ansiToCodePage437(uint8_t ansi);
+// Forgets the keys held and half a character typed (a new window layer).
+void resetKeyMessages();
 
 }  // namespace pel::win32

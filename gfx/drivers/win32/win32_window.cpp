@@ -123,7 +123,22 @@ const WindowPlatform platformCalls = {
 
 void copyCaption(const char* title) {
   std::snprintf(captionText, sizeof captionText, "%s", title ? title : "");
+  // A title cut short (here or by the program's side) ends before the
+  // character it cut, not in a replacement character.
+  const std::size_t length = std::strlen(captionText);
+  std::size_t lead = length;
+  while (lead > 0 && (static_cast<uint8_t>(captionText[lead - 1]) & 0xC0) == 0x80) --lead;
+  if (lead > 0) {
+    const auto first = static_cast<uint8_t>(captionText[lead - 1]);
+    const std::size_t needed = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 1;
+    if (length - (lead - 1) < needed) captionText[lead - 1] = '\0';
+  }
   ws.caption = captionText;
+}
+
+void wideCaption(const char* title, wchar_t* out, int size) {
+  if (size <= 0) return;
+  if (!title || MultiByteToWideChar(CP_UTF8, 0, title, -1, out, size) == 0) out[0] = L'\0';
 }
 
 // Value-initialised: every field zero.
@@ -179,8 +194,10 @@ int32_t windowInit(const char* title, int32_t width, int32_t height, int32_t dep
   copyCaption(title);
   std::snprintf(ws.className, sizeof ws.className, "%s%p", "kelgfxclass_", static_cast<void*>(&ws));
   ws.className[sizeof ws.className - 1] = '\0';
+  for (std::size_t i = 0; i < sizeof ws.className; ++i) ws.wideClassName[i] = static_cast<unsigned char>(ws.className[i]);
 
-  WNDCLASSA& c = ws.windowClass;
+  // A Unicode class: WM_CHAR brings UTF-16, not a byte of the code page.
+  WNDCLASSW& c = ws.windowClass;
   c = {};
   c.style = (flags & modeflag::openGl) ? CS_DBLCLKS : CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW;
   c.lpfnWndProc = windowProcedure;
@@ -190,15 +207,15 @@ int32_t windowInit(const char* title, int32_t width, int32_t height, int32_t dep
   if (ws.scale.on() && !(flags & modeflag::openGl)) c.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
   c.hIcon = LoadIconA(ws.instance, "KEL_PROGRAM_ICON");
   if (!c.hIcon) c.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
-  c.lpszClassName = ws.className;
-  RegisterClassA(&c);
+  c.lpszClassName = ws.wideClassName;
+  RegisterClassW(&c);
 
   ws.width = width;
   ws.height = height;
   ws.depth = depth;
   ws.refreshRate = refreshRate;
   ws.initialised = true;
-  freeCharacterBuffers();
+  resetKeyMessages();
 
   if (!hasThread()) {
     windowThread = nullptr;
@@ -243,10 +260,9 @@ void windowExit() {
     lockReady = false;
     DeleteCriticalSection(&presentation);
   }
-  freeCharacterBuffers();
   ws.hooks.exitWindow();
   SystemParametersInfoA(SPI_SETSCREENSAVEACTIVE, static_cast<UINT>(savedScreenSaver), nullptr, 0);
-  UnregisterClassA(ws.className, ws.instance);
+  UnregisterClassW(ws.wideClassName, ws.instance);
   if (ws.rules.clip) {
     ClipCursor(nullptr);
     ws.rules.clip = false;
@@ -256,7 +272,9 @@ void windowExit() {
 int32_t openWindow(DWORD style, DWORD extendedStyle, int32_t x, int32_t y, int32_t outerWidth, int32_t outerHeight) {
   ws.outerWidth = outerWidth;
   ws.outerHeight = outerHeight;
-  HWND window = CreateWindowExA(extendedStyle, ws.className, ws.caption, style, x, y, outerWidth, outerHeight,
+  wchar_t caption[sizeof captionText];
+  wideCaption(ws.caption, caption, static_cast<int>(std::size(caption)));
+  HWND window = CreateWindowExW(extendedStyle, ws.wideClassName, caption, style, x, y, outerWidth, outerHeight,
                                 nullptr, nullptr, ws.instance, nullptr);
   if (!window) return -1;
   ws.window = window;
@@ -269,9 +287,10 @@ int32_t openWindow(DWORD style, DWORD extendedStyle, int32_t x, int32_t y, int32
 
 void drainMessages() {
   MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+  // The wide calls: the narrow ones would bring WM_CHAR through the code page.
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     TranslateMessage(&message);
-    DispatchMessageA(&message);
+    DispatchMessageW(&message);
   }
 }
 
@@ -280,7 +299,9 @@ void toggleFullscreen() {
   // The rebuilt window goes to the monitor this one is on.
   ws.monitor = ws.user32.MonitorFromWindow ? ws.user32.MonitorFromWindow(ws.window, MONITOR_DEFAULTTONEAREST)
                                            : nullptr;
+  ws.rebuilding = true;
   toggleFullScreen(ws.rules);
+  ws.rebuilding = false;
 }
 
 void clipCursorToClient() {
@@ -439,16 +460,18 @@ int32_t setMouse(int32_t x, int32_t y, int32_t cursor, int32_t clip) {
 }
 
 void setWindowTitle(const char* title) {
+  wchar_t caption[sizeof captionText];
   lock();
   copyCaption(title);
+  wideCaption(ws.caption, caption, static_cast<int>(std::size(caption)));
   unlock();
   HWND window = ws.window;
   if (!window) return;
-  // SetWindowTextA waits for the window thread, which needs the lock to pump.
+  // SetWindowTextW waits for the window thread, which needs the lock to pump.
   const ScreenMode* m = currentMode();
   const bool held = m && m->lockCount != 0;
   if (held) unlock();
-  SetWindowTextA(window, title);
+  SetWindowTextW(window, caption);
   if (held) lock();
 }
 

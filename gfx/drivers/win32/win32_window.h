@@ -45,7 +45,7 @@ struct User32Extras {
 struct WindowState : WindowRecord {
   int32_t version;  // major << 8 | minor
   HINSTANCE instance;
-  WNDCLASSA windowClass;
+  WNDCLASSW windowClass;
   std::atomic<HWND> window;
   int32_t outerWidth, outerHeight;
   PALETTEENTRY palette[256];
@@ -54,11 +54,13 @@ struct WindowState : WindowRecord {
   std::atomic<bool> initialised;  // window threads run while it is set
   std::atomic<bool> paletteChanged;
   int32_t depth, refreshRate;  // as passed to init
-  const char* caption;
+  const char* caption;  // UTF-8
   char className[20];
+  wchar_t wideClassName[20];
   WindowHooks hooks;
   User32Extras user32;
   bool scaledFullScreen;  // full screen without a display mode: the monitor's size, the picture scaled
+  bool rebuilding;        // the toggle replaces the window (window thread): held keys stay held
 };
 
 extern WindowState windowState;
@@ -138,6 +140,10 @@ int32_t windowRefreshRate(HWND window);
 
 // The window layer's own copy of a caption, which `caption` then names.
 void copyCaption(const char* title);
+// A caption (UTF-8) in UTF-16 for the window; a byte that is no UTF-8
+// becomes U+FFFD. Empty when it does not fit `size` units with the zero
+// (a caption copy always fits as many units as it has bytes).
+void wideCaption(const char* title, wchar_t* out, int size);
 // The open mode's refresh rate: set by a back end on the window thread
 // (also after a toggle), read by the program's thread.
 void publishRefreshRate(int32_t rate);
