@@ -70,7 +70,7 @@ VirtualKey virtualKeyOf(const char* name) {
       {"Left", {VK_LEFT, true}},        {"Right", {VK_RIGHT, true}},     {"Up", {VK_UP, true}},
       {"Down", {VK_DOWN, true}},        {"Home", {VK_HOME, true}},       {"End", {VK_END, true}},
       {"Delete", {VK_DELETE, true}},    {"Insert", {VK_INSERT, true}},   {"Prior", {VK_PRIOR, true}},
-      {"Next", {VK_NEXT, true}},        {"Alt_L", {VK_MENU, false}},
+      {"Next", {VK_NEXT, true}},        {"Alt_L", {VK_MENU, false}},      {"Shift_L", {VK_SHIFT, false}},
       {"KP_Add", {VK_ADD, false}},      {"KP_Multiply", {VK_MULTIPLY, false}},
   };
   for (const auto& n : named) {
@@ -79,14 +79,30 @@ VirtualKey virtualKeyOf(const char* name) {
   return {0, false};
 }
 
+// The code point of a name "U" and hex digits ("U20AC"), 0 for other names.
+uint32_t codePointOf(const char* name) {
+  const std::size_t length = std::strlen(name);
+  if (name[0] != 'U' || length < 5 || length > 7) return 0;
+  char* end = nullptr;
+  const unsigned long c = std::strtoul(name + 1, &end, 16);
+  return *end == '\0' && c <= 0x10FFFF ? static_cast<uint32_t>(c) : 0;
+}
+
 bool type(const std::vector<Key>& keys) {
   if (!window()) return false;
   SetForegroundWindow(window());
   const WORD modifiers[] = {VK_SHIFT, VK_CONTROL, VK_MENU};
   for (const Key& k : keys) {
-    // A character no key of the keyboard has, as a tool types it.
-    if (std::strcmp(k.name, "eacute") == 0 && k.modifiers == plain) {
-      test::typeUnicode(L'\u00e9');
+    // A character no key of the keyboard has, as a tool types it: one
+    // UTF-16 unit a key, a character past the first 65,536 as two.
+    const uint32_t c = std::strcmp(k.name, "eacute") == 0 ? 0xE9 : codePointOf(k.name);
+    if (c && k.modifiers == plain) {
+      if (c < 0x10000) {
+        test::typeUnicode(static_cast<wchar_t>(c));
+      } else {
+        test::typeUnicode(static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10)));
+        test::typeUnicode(static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+      }
       Sleep(5);
       continue;
     }
@@ -102,6 +118,13 @@ bool type(const std::vector<Key>& keys) {
     }
     Sleep(5);
   }
+  return true;
+}
+
+bool pressKey(const char* name, bool press) {
+  const VirtualKey v = virtualKeyOf(name);
+  if (!window() || !v.code) return false;
+  test::sendKey(v.code, !press, v.extended);
   return true;
 }
 
@@ -155,10 +178,13 @@ bool focus(bool take) {
 // The close box: the system command it sends.
 bool requestClose() { return window() && PostMessageA(window(), WM_SYSCOMMAND, SC_CLOSE, 0); }
 
+// In UTF-8, as the program set it.
 bool title(std::string& title) {
-  char text[256] = {};
+  wchar_t wide[256] = {};
+  char text[1024] = {};
   if (!window()) return false;
-  GetWindowTextA(window(), text, sizeof text);
+  GetWindowTextW(window(), wide, 256);
+  WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof text, nullptr, nullptr);
   title = text;
   return true;
 }
@@ -175,6 +201,7 @@ const Backend gdiBackend = {
     .grab = grab, .type = type, .requestClose = requestClose, .title = title,
     .noScreen = nullptr, .noInput = nullptr, .noRecord = noRecord, .noRepeat = noRepeat,
     .pointTo = pointTo, .click = click, .scroll = scroll, .resize = resize, .focus = focus, .shownAs = gdiShownAs,
+    .anyCharacter = true, .pressKey = pressKey,
 };
 
 const Backend directXBackend = {
@@ -182,6 +209,7 @@ const Backend directXBackend = {
     .grab = grab, .type = type, .requestClose = requestClose, .title = title,
     .noScreen = nullptr, .noInput = nullptr, .noRecord = noRecord, .noRepeat = noRepeat,
     .pointTo = pointTo, .click = click, .scroll = scroll, .resize = resize, .focus = focus, .shownAs = nullptr,
+    .anyCharacter = true, .pressKey = pressKey,
 };
 
 const Backend direct2DBackend = {
@@ -189,6 +217,7 @@ const Backend direct2DBackend = {
     .grab = grab, .type = type, .requestClose = requestClose, .title = title,
     .noScreen = nullptr, .noInput = nullptr, .noRecord = noRecord, .noRepeat = noRepeat,
     .pointTo = pointTo, .click = click, .scroll = scroll, .resize = resize, .focus = focus, .shownAs = nullptr,
+    .anyCharacter = true, .pressKey = pressKey,
 };
 
 const Backend wglBackend = {
@@ -196,6 +225,7 @@ const Backend wglBackend = {
     .settle = settleAtFlips, .grab = nullptr, .type = type, .requestClose = requestClose, .title = title,
     .noScreen = "programs draw with OpenGL here, not on pages", .noInput = nullptr, .noRecord = noRecord,
     .noRepeat = noRepeat, .pointTo = pointTo, .click = click, .scroll = scroll, .resize = resize, .focus = focus, .shownAs = nullptr,
+    .anyCharacter = true, .pressKey = pressKey,
 };
 
 }  // namespace pel::conformance

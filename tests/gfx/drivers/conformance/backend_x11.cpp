@@ -284,6 +284,8 @@ const Backend x11Backend = {
     .scroll = scroll,
     .resize = resize,
     .focus = focus,
+    // Any symbol goes on a spare key code (keycodeFor).
+    .anyCharacter = true,
 };
 
 // The same window and input, with a program that draws with OpenGL: no

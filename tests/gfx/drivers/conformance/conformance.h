@@ -84,6 +84,14 @@ struct Backend {
   // surface format differs from the runtime's (null: the runtime's own
   // conversion to 24 bits).
   uint32_t (*shownAs)(const ScreenMode* m, int x, int y) = nullptr;
+  // Whether `type` takes a character by "U" and its code point in hex
+  // ("U20AC", "U1F600"), as X names such key symbols: characters no key of
+  // the keyboard has, typed as a tool that types any character does.
+  bool anyCharacter = false;
+  // Presses (true) or lets go of (false) one key through the platform's
+  // input and nothing else, so it stays held between calls; null where the
+  // adapter cannot.
+  bool (*pressKey)(const char* name, bool press) = nullptr;
 };
 
 // The adapters, each defined where its platform is built.

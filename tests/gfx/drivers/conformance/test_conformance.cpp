@@ -652,6 +652,93 @@ TEST_P(Conformance, WithOpenGlInputWaitsForTheFlip) {
   EXPECT_TRUE(seen(pel::WindowClose));
 }
 
+// ---- Characters beyond code page 437 and keys held as the focus goes -------
+
+// Characters no code page of the system holds, one beyond the first 65,536
+// (two UTF-16 units on Windows): each whole, once, as one TextInput in
+// UTF-8; none of them is in code page 437, so the key ring gets nothing.
+TEST_P(Conformance, TypedUnicodeArrivesAsText) {
+  NEED_INPUT();
+  if (!backend().anyCharacter) GTEST_SKIP() << "the adapter types only what keys of its keyboard type";
+  if (!open(64, 48, 32)) return;
+  pc::Event e;
+  while (pc::pollEvent(e)) {
+  }
+  while (pc::takeKey()) {
+  }
+  ASSERT_TRUE(backend().type({{"U017C", plain}, {"U2014", plain}, {"U20AC", plain}, {"U1F600", plain}}));
+  backend().settle();
+  std::vector<std::string> texts;
+  while (pc::pollEvent(e)) {
+    if (e.type == pc::EventType::TextInput) texts.push_back(e.text);
+  }
+  EXPECT_EQ(texts, (std::vector<std::string>{"\xc5\xbc", "\xe2\x80\x94", "\xe2\x82\xac", "\xf0\x9f\x98\x80"}));
+  EXPECT_EQ(pc::takeKey(), 0);
+}
+
+// A key held as the window loses the focus is let go then, once, and
+// keyDown no longer reports it; its real release, which goes elsewhere,
+// adds nothing when the focus comes back. A key pressed elsewhere and held
+// as the focus comes back is held.
+TEST_P(Conformance, KeysHeldAsTheFocusGoesAreLetGo) {
+  if (!backend().pressKey || !backend().focus) GTEST_SKIP() << "the adapter cannot hold a key while the focus moves";
+  if (!open(64, 48, 32)) return;
+  ASSERT_TRUE(backend().focus(true));
+  backend().settle();
+  pc::Event e;
+  auto keyEvents = [&] {
+    backend().settle();
+    std::vector<std::string> out;
+    while (pc::pollEvent(e)) {
+      if (e.type == pc::EventType::KeyPress || e.type == pc::EventType::KeyRelease) {
+        out.push_back((e.type == pc::EventType::KeyPress ? "press " : "release ") + std::to_string(e.scanCode));
+      }
+    }
+    return out;
+  };
+  keyEvents();
+  namespace s = pc::scan;
+  // Shift and a letter (the key path), then Alt alone (a system key).
+  ASSERT_TRUE(backend().pressKey("Shift_L", true));
+  ASSERT_TRUE(backend().pressKey("a", true));
+  EXPECT_EQ(keyEvents(), (std::vector<std::string>{"press 42", "press 30"}));
+  EXPECT_TRUE(pc::keyDown(s::leftShift));
+  EXPECT_TRUE(pc::keyDown(s::a));
+  ASSERT_TRUE(backend().focus(false));
+  std::vector<std::string> released = keyEvents();
+  std::sort(released.begin(), released.end());
+  EXPECT_EQ(released, (std::vector<std::string>{"release 30", "release 42"}));
+  EXPECT_FALSE(pc::keyDown(s::leftShift));
+  EXPECT_FALSE(pc::keyDown(s::a));
+  ASSERT_TRUE(backend().pressKey("a", false));
+  ASSERT_TRUE(backend().pressKey("Shift_L", false));
+  ASSERT_TRUE(backend().focus(true));
+  EXPECT_EQ(keyEvents(), std::vector<std::string>{});
+  EXPECT_FALSE(pc::keyDown(s::leftShift));
+  EXPECT_FALSE(pc::keyDown(s::a));
+
+  ASSERT_TRUE(backend().pressKey("Alt_L", true));
+  EXPECT_EQ(keyEvents(), (std::vector<std::string>{"press 56"}));
+  EXPECT_TRUE(pc::keyDown(s::alt));
+  ASSERT_TRUE(backend().focus(false));
+  EXPECT_EQ(keyEvents(), (std::vector<std::string>{"release 56"}));
+  EXPECT_FALSE(pc::keyDown(s::alt));
+  ASSERT_TRUE(backend().pressKey("Alt_L", false));
+  ASSERT_TRUE(backend().focus(true));
+  EXPECT_EQ(keyEvents(), std::vector<std::string>{});
+  EXPECT_FALSE(pc::keyDown(s::alt));
+
+  // Held before the focus comes back: held once it has.
+  ASSERT_TRUE(backend().focus(false));
+  ASSERT_TRUE(backend().pressKey("Shift_L", true));
+  ASSERT_TRUE(backend().focus(true));
+  keyEvents();
+  EXPECT_TRUE(pc::keyDown(s::leftShift));
+  ASSERT_TRUE(backend().pressKey("Shift_L", false));
+  keyEvents();
+  EXPECT_FALSE(pc::keyDown(s::leftShift));
+}
+
 INSTANTIATE_TEST_SUITE_P(, Conformance, ::testing::ValuesIn(backendsOfThisBuild()),
                          [](const ::testing::TestParamInfo<const Backend*>& info) {
                            std::string name = info.param->name;

@@ -639,3 +639,177 @@ TEST_F(GDI, AltCombinationsReachThePublicLayerAsPressesAndReleases) {
                                                             {T::KeyRelease, 0x38, 0}}));
   EXPECT_EQ(pellucet::takeKey(), 0);
 }
+
+namespace {
+
+// The TextInput texts and the key ring's codes that came since the last call.
+struct Typed {
+  std::vector<std::string> texts;
+  std::vector<int> ring;
+};
+Typed typedSince() {
+  Typed out;
+  pellucet::Event e;
+  while (pellucet::pollEvent(e)) {
+    if (e.type == pellucet::EventType::TextInput) out.texts.push_back(e.text);
+  }
+  for (int code; (code = pellucet::takeKey()) != 0;) out.ring.push_back(code);
+  return out;
+}
+
+}  // namespace
+
+// A Unicode window: WM_CHAR brings UTF-16, a character beyond the first
+// 65,536 as a high and a low surrogate joined into one TextInput; half a
+// pair alone is dropped, never turned into bytes that are no UTF-8; repeat
+// counts repeat; characters outside code page 437 put nothing in the key
+// ring. WM_UNICHAR says it is taken and brings UTF-32. A dead key's
+// WM_DEADCHAR types nothing, the WM_CHAR after it the composed character
+// (posted here: Wine's keyboard on Xvfb has no dead keys).
+TEST_F(GDI, UnicodeCharactersComeWholeThroughTheWindowsMessages) {
+  ASSERT_TRUE(pellucet::openScreen(64, 48, 32, 1));
+  settle();
+  ASSERT_TRUE(IsWindowUnicode(window()));
+  typedSince();
+  const auto post = [](UINT message, WPARAM c, LPARAM repeat = 1) { PostMessageW(window(), message, c, repeat); };
+  post(WM_CHAR, 0xD83D);
+  post(WM_CHAR, 0xDE00);
+  settle();
+  Typed t = typedSince();
+  EXPECT_EQ(t.texts, std::vector<std::string>{"\xf0\x9f\x98\x80"});
+  EXPECT_EQ(t.ring, std::vector<int>{});
+  post(WM_CHAR, 0xDC00);  // a low surrogate alone
+  post(WM_CHAR, 0xD83D);  // a high one, then no low one
+  post(WM_CHAR, 'a');
+  post(WM_CHAR, 0xD83D);  // a high one twice: the second pairs
+  post(WM_CHAR, 0xD83D);
+  post(WM_CHAR, 0xDE01);
+  post(WM_CHAR, 0x17C, 3);  // z-dot, three times
+  post(WM_CHAR, 0xE9);      // e-acute: 130 in code page 437
+  post(WM_CHAR, 0x20AC);    // the euro sign: none there
+  post(WM_CHAR, 0xD83D);    // a high one, then a control character
+  post(WM_CHAR, 27);
+  post(WM_CHAR, 0xDE02);
+  settle();
+  t = typedSince();
+  EXPECT_EQ(t.texts, (std::vector<std::string>{"a", "\xf0\x9f\x98\x81", "\xc5\xbc", "\xc5\xbc", "\xc5\xbc", "\xc3\xa9",
+                                               "\xe2\x82\xac"}));
+  EXPECT_EQ(t.ring, (std::vector<int>{'a', 130, 27}));
+
+  DWORD_PTR answer = 0;
+  ASSERT_TRUE(SendMessageTimeoutW(window(), WM_UNICHAR, UNICODE_NOCHAR, 0, SMTO_ABORTIFHUNG, 5000, &answer));
+  EXPECT_EQ(answer, static_cast<DWORD_PTR>(TRUE));
+  ASSERT_TRUE(SendMessageTimeoutW(window(), WM_UNICHAR, 0x1F600, 1, SMTO_ABORTIFHUNG, 5000, &answer));
+  EXPECT_EQ(answer, static_cast<DWORD_PTR>(FALSE));
+  post(WM_UNICHAR, 0xD800);    // a surrogate is no character
+  post(WM_UNICHAR, 0x110000);  // past the last one
+  post(WM_UNICHAR, 'A', 2);
+  settle();
+  t = typedSince();
+  EXPECT_EQ(t.texts, (std::vector<std::string>{"\xf0\x9f\x98\x80", "A", "A"}));
+  EXPECT_EQ(t.ring, (std::vector<int>{'A', 'A'}));
+
+  post(WM_DEADCHAR, 0xB4);  // the acute accent's dead key
+  settle();
+  t = typedSince();
+  EXPECT_EQ(t.texts, std::vector<std::string>{});
+  EXPECT_EQ(t.ring, std::vector<int>{});
+  post(WM_CHAR, 0xE9);
+  settle();
+  t = typedSince();
+  EXPECT_EQ(t.texts, std::vector<std::string>{"\xc3\xa9"});
+  EXPECT_EQ(t.ring, std::vector<int>{130});
+}
+
+// Keys typed through the keyboard: the key event's character is the
+// UTF-16 character's, and one beyond the first 65,536 sent as two units
+// (SendInput's KEYEVENTF_UNICODE) is one TextInput. Each unit is a press of
+// its own, never a repeat (Wine marks the second of two as one).
+TEST_F(GDI, KeysCarryTheirUnicodeCharacter) {
+  ASSERT_TRUE(pellucet::openScreen(64, 48, 32, 1));
+  settle();
+  typedSince();
+  tapKey('Q', {VK_SHIFT});
+  typeUnicode(L'\u00e9');
+  typeUnicode(0xD83D);
+  typeUnicode(0xDE00);
+  settle();
+  std::vector<std::pair<int, int>> presses;
+  std::vector<std::string> texts;
+  pellucet::Event e;
+  while (pellucet::pollEvent(e)) {
+    if (e.type == pellucet::EventType::KeyPress && e.scanCode != pellucet::scan::leftShift) {
+      presses.emplace_back(e.scanCode, e.character);
+    }
+    if (e.type == pellucet::EventType::TextInput) texts.push_back(e.text);
+  }
+  // VK_PACKET's own code: 0x100 and the virtual key.
+  EXPECT_EQ(presses, (std::vector<std::pair<int, int>>{{0x10, 'Q'}, {0x1E7, 130}, {0x1E7, 0}, {0x1E7, 0}}));
+  EXPECT_EQ(texts, (std::vector<std::string>{"Q", "\xc3\xa9", "\xf0\x9f\x98\x80"}));
+}
+
+// Titles are UTF-8, on the window in UTF-16, when it opens and after; a
+// title cut short ends before the character it cut, and bytes that are no
+// UTF-8 show as replacement characters.
+TEST_F(GDI, TitlesKeepEveryCharacter) {
+  const auto shown = [] {
+    wchar_t text[300] = {};
+    GetWindowTextW(window(), text, 300);
+    return std::wstring(text);
+  };
+  pellucet::setTitle("Za\xc5\xbc\xc3\xb3\xc5\x82\xc4\x87 \xe2\x80\x94 \xce\x95\xce\xbb \xf0\x9f\x98\x80");
+  ASSERT_TRUE(pellucet::openScreen(64, 48, 32, 1));
+  EXPECT_EQ(shown(), L"Za\u017c\u00f3\u0142\u0107 \u2014 \u0395\u03bb \U0001F600");
+  pellucet::setTitle("\xd0\x96\xd0\xb8");
+  EXPECT_EQ(shown(), L"\u0416\u0438");
+  // 64 z-dots are 128 bytes; the runtime keeps 127 of them.
+  std::string long_;
+  for (int i = 0; i < 64; ++i) long_ += "\xc5\xbc";
+  pellucet::setTitle(long_);
+  EXPECT_EQ(shown(), std::wstring(63, L'\u017c'));
+  pellucet::setTitle("\xff ok \xe2\x80");
+  EXPECT_EQ(shown(), L"\ufffd ok ");
+}
+
+// A key held as the window loses the focus is let go then, once, as its
+// own release would have come: the key ring and the runtime's records too.
+// The toggle's new window keeps Alt held, since its release comes there.
+TEST_F(GDI, KeysHeldAsTheFocusGoesAreLetGoOnce) {
+  ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
+  settle();
+  events();
+  sendKey(VK_UP, false, true);
+  settle();
+  EXPECT_EQ(currentMode()->keyState[0x48], 1);
+  HWND other = CreateWindowExA(0, "STATIC", "other", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  SetForegroundWindow(other);
+  settle();
+  std::vector<EventRecord> e = events();
+  const auto count = [&](int32_t type, int32_t scan) {
+    return std::count_if(e.begin(), e.end(), [&](const EventRecord& r) { return r.type == type && r.a == scan; });
+  };
+  EXPECT_EQ(count(KeyRelease, 0x48), 1);
+  EXPECT_EQ(currentMode()->keyState[0x48], 0);
+  sendKey(VK_UP, true, true);
+  SetForegroundWindow(window());
+  DestroyWindow(other);
+  settle();
+  e = events();
+  EXPECT_EQ(count(KeyRelease, 0x48), 0);
+  EXPECT_EQ(currentMode()->keyState[0x48], 0);
+
+  // Alt+Enter rebuilds the window with Alt held: Alt's release comes once,
+  // when it is let go.
+  pellucet::Event p;
+  while (pellucet::pollEvent(p)) {
+  }
+  sendKey(VK_MENU, false);
+  sendKey(VK_RETURN, false);
+  sendKey(VK_RETURN, true);
+  settle();
+  sendKey(VK_MENU, true);
+  settle();
+  int altReleases = 0;
+  while (pellucet::pollEvent(p)) altReleases += p.type == pellucet::EventType::KeyRelease && p.scanCode == pellucet::scan::alt;
+  EXPECT_EQ(altReleases, 1);
+}
