@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -52,6 +53,57 @@ class Text : public ::testing::Test {
   }
 };
 
+using Rows = std::vector<std::string>;
+
+// A built-in glyph's rows as text, leftmost pixel first.
+Rows glyphRows(int32_t font, uint8_t code) {
+  const FontRecord& f = *builtinFont(font);
+  Rows rows;
+  for (int32_t r = 0; r < f.height; ++r) {
+    std::string row;
+    for (int x = 0; x < 8; ++x) row += (f.glyphs[code * f.height + r] >> x) & 1 ? '#' : '.';
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// A glyph's rows moved to the left edge, flipped left to right first if asked: a glyph and its mirror image give
+// the same rows whatever columns each was drawn in.
+std::vector<uint8_t> leftAligned(const FontRecord& f, uint8_t code, bool flip) {
+  std::vector<uint8_t> rows(f.glyphs + code * f.height, f.glyphs + (code + 1) * f.height);
+  uint8_t all = 0;
+  for (auto& row : rows) {
+    if (flip) {
+      uint8_t flipped = 0;
+      for (int x = 0; x < 8; ++x) flipped |= ((row >> x) & 1) << (7 - x);
+      row = flipped;
+    }
+    all |= row;
+  }
+  for (; all && !(all & 1); all >>= 1) {
+    for (auto& row : rows) row >>= 1;
+  }
+  return rows;
+}
+
+// True when the lowest drawn row is a bar of five or more pixels with a blank row above it.
+bool barBelow(const FontRecord& f, uint8_t code) {
+  const uint8_t* g = f.glyphs + code * f.height;
+  int last = f.height - 1;
+  while (last > 0 && !g[last]) --last;
+  int width = 0;
+  for (int x = 0; x < 8; ++x) width += (g[last] >> x) & 1;
+  return width >= 5 && last >= 2 && !g[last - 1] && g[last - 2];
+}
+
+int pixelCount(const FontRecord& f, uint8_t code) {
+  int n = 0;
+  for (int32_t r = 0; r < f.height; ++r) {
+    for (int x = 0; x < 8; ++x) n += (f.glyphs[code * f.height + r] >> x) & 1;
+  }
+  return n;
+}
+
 // Copies a glyph block, drawing set source pixels in the colour.
 std::vector<std::string> putterCalls;
 void recordingPutter(const uint8_t* source, uint8_t* destination, int32_t width, int32_t height, int32_t sourcePitch,
@@ -98,6 +150,47 @@ TEST(BuiltinData, EveryGlyphButTheBlankOnesHasPixels) {
   EXPECT_EQ(f16->glyphs[0xDB * 16 + 8], 0xFF);
   EXPECT_NE(f16->glyphs[0xB0 * 16 + 8], 0);
   EXPECT_NE(f16->glyphs[0xE0 * 16 + 8], 0);
+}
+
+// Glyphs that were once taken from a source font whose glyph was wrong there (see scripts/make-builtin-data).
+TEST(BuiltinFonts, GlyphsOnceTakenFromTheWrongSource) {
+  ASSERT_TRUE(unpackBuiltinData());
+  // 8 x 8 "≤" has its bar; it was "<" a row lower.
+  EXPECT_EQ(glyphRows(0, 0xF3), (Rows{"...##...", "..##....", ".##.....", "..##....", "...##...", "........",
+                                      "######..", "........"}));
+  // 8 x 8 "¼"; it was "Œ".
+  EXPECT_EQ(glyphRows(0, 0xAC), (Rows{"##....##", "##...##.", "##..##..", "##.##.##", "..##.###", ".##.####",
+                                      "##..####", "......##"}));
+  // 8 x 14 "½"; it was "œ".
+  EXPECT_EQ(glyphRows(1, 0xAB), (Rows{"........", ".##.....", "###.....", ".##...##", ".##..##.", ".##.##..",
+                                      "...##...", "..##....", ".##.###.", "##....##", ".....##.", "....##..",
+                                      "...#####", "........"}));
+  // 8 x 14 "⌐" on the rows of the other glyphs; it was a row lower.
+  EXPECT_EQ(glyphRows(1, 0xA9), (Rows{"........", "........", "........", "........", "........", "........",
+                                      "#######.", "##......", "##......", "##......", "........", "........",
+                                      "........", "........"}));
+}
+
+// Shapes every built-in font must have whatever its design.
+TEST(BuiltinFonts, ComparisonSignsDotsAndFractionsAgreeInEverySize) {
+  ASSERT_TRUE(unpackBuiltinData());
+  for (int32_t index = 0; index < 3; ++index) {
+    const FontRecord& f = *builtinFont(index);
+    SCOPED_TRACE("font " + std::to_string(index));
+    // "<" and ">", "≤" and "≥" mirror each other; only the last two have a bar under the angle.
+    EXPECT_EQ(leftAligned(f, '<', false), leftAligned(f, '>', true));
+    EXPECT_EQ(leftAligned(f, 0xF3, false), leftAligned(f, 0xF2, true));
+    EXPECT_FALSE(barBelow(f, '<'));
+    EXPECT_FALSE(barBelow(f, '>'));
+    EXPECT_TRUE(barBelow(f, 0xF3));
+    EXPECT_TRUE(barBelow(f, 0xF2));
+    // "∙" is the bigger dot and "·" the smaller.
+    EXPECT_GT(pixelCount(f, 0xF9), pixelCount(f, 0xFA));
+    // "½" and "¼" start with the same "1".
+    const int32_t top = f.height * 3 / 8;
+    const uint8_t* half = f.glyphs + 0xAB * f.height;
+    EXPECT_TRUE(std::equal(half, half + top, f.glyphs + 0xAC * f.height));
+  }
 }
 
 TEST(Lzw, CutOffDataKeepsWhatCameBefore) {
