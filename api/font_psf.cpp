@@ -182,6 +182,10 @@ bool fill(const uint8_t* data, std::size_t size, std::size_t glyphStart, uint32_
   } else if (count <= 256) {
     // A console font without a table holds code page 437 in its order.
     for (uint32_t i = 1; i < count; ++i) set.codes.emplace(cp437ToUnicode(i), i);
+    if (set.codes.empty()) {
+      why = "PSF: the font's one glyph, without a Unicode table, is code page 437's blank 0 and shows no character";
+      return false;
+    }
   } else {
     for (uint32_t i = 0; i < count; ++i) set.codes.emplace(i, i);
   }

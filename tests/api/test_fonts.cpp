@@ -168,10 +168,10 @@ TEST(PsfFonts, Version2GlyphsPlacementAndUnicodeTable) {
 
   // The ascent leaves a quarter of the height (rounded down) below the baseline.
   for (const auto& [height, ascent] : {std::pair{16, 12}, {14, 11}, {8, 6}, {1, 1}, {3, 3}, {256, 192}}) {
-    Psf2 one(1, 8, height);
-    one.flags = 0;
-    Bytes font = one.header();
-    font.resize(font.size() + height);
+    Psf2 two(2, 8, height);
+    two.flags = 0;
+    Bytes font = two.header();
+    font.resize(font.size() + 2 * height);
     const Read f = psf(font);
     ASSERT_TRUE(f.ok) << f.why;
     EXPECT_EQ(f.font.ascent, ascent) << "height " << height;
@@ -303,6 +303,11 @@ TEST(PsfFonts, DamageRefusedWithItsReason) {
   EXPECT_EQ(whyOf(font2(h)), "PSF: glyphs of 8 x 2147483649 pixels (1 to 256 a side)");
   h = Psf2(2, 8, 2), h.charSize = 3;
   EXPECT_EQ(whyOf(font2(h)), "PSF: a glyph of 8 x 2 pixels takes 2 bytes, the header says 3");
+  h = Psf2(1, 8, 2), h.flags = 0;
+  EXPECT_EQ(whyOf(font2(h, {})),
+            "PSF: the font's one glyph, without a Unicode table, is code page 437's blank 0 and shows no character");
+  h = Psf2(2, 8, 2), h.flags = 0;
+  EXPECT_TRUE(psf(font2(h, {})).ok);  // glyph 1 is ☺
   h = Psf2(3, 8, 2), h.flags = 0;
   EXPECT_EQ(whyOf(font2(h, {})), "PSF: the glyphs run past the end of the data (6 bytes expected, 4 there)");
   h = Psf2(256, 256, 256);
