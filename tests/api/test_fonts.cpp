@@ -220,6 +220,7 @@ TEST(PsfFonts, Version1GlyphsAndUnicodeTable) {
   EXPECT_EQ(w.font.ascent, 12);
   EXPECT_EQ(w.font.codes, (std::unordered_map<char32_t, uint32_t>{{0x0416, 300}}));
   const Bytes upTo300 = glyphBytes(301, 16);
+  ASSERT_NE(glyphOf(w.font, 0x0416), nullptr);
   EXPECT_EQ(pictureOf(w.font, *glyphOf(w.font, 0x0416)), Bytes(upTo300.end() - 16, upTo300.end()));
 }
 
