@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -120,6 +121,18 @@ TEST_F(OutlineFont, GlyphsHaveTheirShapes) {
   EXPECT_EQ(a.at(0, 0), 0);
   EXPECT_EQ(std::count(first, a.bits.end(), 255) > 0, true);
   EXPECT_GT(std::count_if(first, a.bits.end(), [](uint8_t v) { return v > 0 && v < 255; }), 4);
+  // It is symmetric: each row's ink (half coverage or more) is mirrored,
+  // within a pixel, about the middle.
+  for (int y = 0; y < a.shape.height; ++y) {
+    int left = -1, right = -1;
+    for (int column = 0; column < a.shape.width; ++column) {
+      if (a.at(column, y) < 128) continue;
+      if (left < 0) left = column;
+      right = column;
+    }
+    ASSERT_GE(left, 0) << "row " << y;
+    EXPECT_LE(std::abs(left + right - (a.shape.width - 1)), 1) << "row " << y;
+  }
   // 'A' and 'x' sit on the baseline; 'p' goes below it and 'x' is lower than
   // 'A'; 'A' stands about as tall as the ascent, wider than it is thin.
   EXPECT_EQ(a.bottom(), set.ascent);
@@ -203,7 +216,9 @@ TEST_F(OutlineFont, DamagedDataIsRefusedWithItsReason) {
                              std::size_t{4096}, data.size() / 2, data.size() - 1}) {
     SCOPED_TRACE(length);
     const std::vector<uint8_t> cut(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(length));
-    refused(cut, length < 12 ? "table directory lies past the end" : length < 332 ? "does not fit" : "runs past the end");
+    refused(cut, length < 12    ? "FreeType: the font's table directory lies past the end of the data"
+                 : length < 332 ? "FreeType: the font's table directory (20 tables) does not fit in the data"
+                                : "runs past the end of the data (" + std::to_string(length) + " bytes)");
   }
   for (uint32_t i = 0, n = be16(data, 4); i < n; ++i) {  // the table that ends the file, named
     const std::size_t offset = be32(data, 12 + 16 * i + 8), end = offset + be32(data, 12 + 16 * i + 12);
@@ -227,6 +242,12 @@ TEST_F(OutlineFont, DamagedDataIsRefusedWithItsReason) {
   broken = data;
   std::memcpy(broken.data() + 12 + 16 * 11, "hexd", 4);  // no 'head' table
   refused(broken, "FreeType: opening the font: unknown file format (error 2)");
+  // An ascender of 16 ems.
+  broken = data;
+  const std::size_t hhea = tableAt(data, "hhea");
+  broken[hhea + 4] = 0x7F;
+  broken[hhea + 5] = 0xFF;
+  refused(broken, "FreeType: the font's line metrics make no sense (height ");
   // A font whose glyphs were counted as none.
   broken = data;
   const std::size_t maxp = tableAt(data, "maxp");
