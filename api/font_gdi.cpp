@@ -198,7 +198,8 @@ OutlineFace* openOutline(const uint8_t* data, std::size_t size, int32_t pixelSiz
   // The weight and slant from OS/2, so that a bold or italic member of a
   // family is the one chosen.
   const uint8_t* os2 = tables.find("OS/2", os2Length);
-  const int weight = os2 && os2Length >= 64 ? static_cast<int>(be16(os2 + 4)) : FW_NORMAL;
+  int weight = os2 && os2Length >= 64 ? static_cast<int>(be16(os2 + 4)) : FW_NORMAL;
+  if (weight < 1 || weight > 1000) weight = FW_NORMAL;  // CreateFontW takes no other
   const bool italic = os2 && os2Length >= 64 && (be16(os2 + 62) & 1) != 0;
 
   DWORD added = 0;
@@ -211,7 +212,8 @@ OutlineFace* openOutline(const uint8_t* data, std::size_t size, int32_t pixelSiz
   face->font = CreateFontW(-pixelSize, 0, 0, 0, weight, italic, FALSE, FALSE, DEFAULT_CHARSET, OUT_TT_ONLY_PRECIS,
                            CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, DEFAULT_PITCH | FF_DONTCARE, family.c_str());
   if (!face->dc || !face->font || !(face->previous = SelectObject(face->dc, face->font))) {
-    why = "GDI: no device context or font object could be made";
+    why = !face->dc ? "GDI: no memory device context could be made (CreateCompatibleDC)"
+                    : "GDI: the font could not be made or chosen (CreateFontW, SelectObject)";
     return nullptr;
   }
   // GDI chooses by name alone: a font installed under the same family name

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -53,11 +54,11 @@ std::vector<uint8_t> absurdLineMetrics(const std::vector<uint8_t>& data) {
   return bytes;
 }
 
-// The font as "DejaVu San" + `last`, a name no installed font has: the last
-// letter of its family and full names changed on every platform. (Wine keeps
+// The font as "DejaVu Sa" + `before` + `last`, a name no installed font has:
+// the last letters of its family and full names changed on every platform. (Wine keeps
 // a font added from memory until the process ends, and a later one of the
 // same name and style is not added: each changed copy has its own name.)
-std::vector<uint8_t> renamed(const std::vector<uint8_t>& data, char last) {
+std::vector<uint8_t> renamed(const std::vector<uint8_t>& data, char last, char before = 'n') {
   std::vector<uint8_t> bytes = data;
   for (uint32_t i = 0, n = be16(data, 4); i < n; ++i) {
     if (std::memcmp(&data[12 + 16 * i], "name", 4) != 0) continue;
@@ -67,6 +68,8 @@ std::vector<uint8_t> renamed(const std::vector<uint8_t>& data, char last) {
       const uint32_t id = be16(data, record + 6), length = be16(data, record + 8);
       if ((id != 1 && id != 4 && id != 16) || length == 0) continue;
       bytes[strings + be16(data, record + 10) + length - 1] = static_cast<uint8_t>(last);
+      bytes[strings + be16(data, record + 10) + length - (be16(data, record) == 3 ? 3 : 2)] =
+          static_cast<uint8_t>(before);
     }
   }
   return bytes;
@@ -263,6 +266,17 @@ TEST_F(GdiOutlineFont, DamagedDataIsRefusedWithItsReason) {
   ASSERT_EQ(std::memcmp(broken.data() + name, "name", 4), 0);
   std::memcpy(broken.data() + name, "nam?", 4);
   refused(broken, "GDI: the font's 'name' table gives no family name to choose it by");
+  // Family names said to lie past the end of the 'name' table are not read.
+  broken = data;
+  const std::size_t names = be32(data, name + 8), namesLength = be32(data, name + 12);
+  for (uint32_t i = 0, n = be16(data, names + 2); i < n; ++i) {
+    const std::size_t record = names + 6 + 12 * i;
+    if (be16(data, record) != 3 || (be16(data, record + 6) != 1 && be16(data, record + 6) != 16)) continue;
+    const std::size_t offset = namesLength - be16(data, names + 4) - 4;  // two of its 22 bytes inside
+    broken[record + 10] = static_cast<uint8_t>(offset >> 8);
+    broken[record + 11] = static_cast<uint8_t>(offset);
+  }
+  refused(broken, "GDI: the font's 'name' table gives no family name to choose it by");
   // GDI takes the font by the family name it gives, which may be an
   // installed font's (Wine's list holds the Linux fonts, DejaVu Sans among
   // them): a changed copy is then refused rather than drawn as the other.
@@ -298,6 +312,32 @@ TEST_F(GdiOutlineFont, ChosenByTheFamilyNameInItsNameTable) {
             std::vector<uint8_t>(a.bits.begin() + 3, a.bits.end()));
   EXPECT_EQ(b.shape.top, a.shape.top);
   EXPECT_EQ(b.shape.advance, a.shape.advance);
+}
+
+// Bytes changed at random in the table directory and in the tables read
+// before GDI is asked ('name', 'maxp', 'OS/2'), seeded so that a failure
+// repeats: each font either loads and draws or is refused with a reason.
+TEST_F(GdiOutlineFont, ScrambledHeadersNeverCrash) {
+  std::mt19937 random(20240611);
+  const std::size_t name = be32(data, 12 + 16 * 17 + 8), maxp = be32(data, 12 + 16 * 16 + 8);
+  const std::size_t os2 = be32(data, 12 + 16 * 5 + 8);
+  for (int round = 0; round < 150; ++round) {
+    // A name a round (Wine keeps every font added, and takes the first of a
+    // name), none of them DejaVu Sans.
+    const char last = static_cast<char>('a' + round % 26), before = static_cast<char>('A' + round / 26);
+    std::vector<uint8_t> bytes = renamed(data, last, before);
+    for (int change = 0; change < 4; ++change) {
+      const std::size_t where[] = {random() % 332, name + random() % 320, maxp + random() % 32, os2 + random() % 86};
+      bytes[where[random() % 4]] = static_cast<uint8_t>(random());
+    }
+    const pellucet::LoadedFont font = pellucet::loadFont(bytes.data(), bytes.size(), 16);
+    if (!font) {
+      const std::string why = pellucet::lastFailure();
+      EXPECT_TRUE(why.rfind("GDI: ", 0) == 0 || why == "not a PSF, BDF, TrueType or OpenType font") << why;
+      continue;
+    }
+    for (char32_t code : {U'A', U'g', U' ', char32_t{0x1D538}}) font.covers(code);
+  }
 }
 
 TEST_F(GdiOutlineFont, LoadedThroughThePublicCall) {
