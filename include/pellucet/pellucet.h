@@ -165,6 +165,11 @@ class LoadedFont {
 // read, is damaged or is of no format above, or a pixelSize outside 1..1024.
 LoadedFont loadFont(const char* path, int pixelSize = 16);
 LoadedFont loadFont(const void* data, std::size_t size, int pixelSize = 16);
+// Bytes held as characters (a std::string's data()), which would otherwise
+// be taken for a path.
+inline LoadedFont loadFont(const char* data, std::size_t size, int pixelSize = 16) {
+  return loadFont(static_cast<const void*>(data), size, pixelSize);
+}
 // text() and measureText() draw in this font from now on (an empty one
 // chooses the screen's); textFont(Font) goes back to a built-in one.
 void textFont(const LoadedFont& font);
