@@ -194,7 +194,9 @@ int32_t windowInit(const char* title, int32_t width, int32_t height, int32_t dep
   copyCaption(title);
   std::snprintf(ws.className, sizeof ws.className, "%s%p", "kelgfxclass_", static_cast<void*>(&ws));
   ws.className[sizeof ws.className - 1] = '\0';
-  for (std::size_t i = 0; i < sizeof ws.className; ++i) ws.wideClassName[i] = static_cast<unsigned char>(ws.className[i]);
+  for (std::size_t i = 0; i < sizeof ws.className; ++i) {
+    ws.wideClassName[i] = static_cast<unsigned char>(ws.className[i]);
+  }
 
   // A Unicode class: WM_CHAR brings UTF-16, not a byte of the code page.
   WNDCLASSW& c = ws.windowClass;

@@ -805,7 +805,9 @@ TEST_F(GDI, KeysHeldAsTheFocusGoesAreLetGoOnce) {
   }
   const auto altReleases = [&p] {
     int releases = 0;
-    while (pellucet::pollEvent(p)) releases += p.type == pellucet::EventType::KeyRelease && p.scanCode == pellucet::scan::alt;
+    while (pellucet::pollEvent(p)) {
+      releases += p.type == pellucet::EventType::KeyRelease && p.scanCode == pellucet::scan::alt;
+    }
     return releases;
   };
   sendKey(VK_MENU, false);
