@@ -42,16 +42,34 @@ uint32_t heldModifiers() {
   const pel::ScreenMode* m = currentMode();
   if (!m || !m->keyState) return 0;
   const uint8_t* k = m->keyState;
-  return (k[0x2A] || k[0x36] ? shift : 0u) | (k[0x1D] ? control : 0u) | (k[0x38] ? alt : 0u) |
-         (k[0x5B] || k[0x5C] ? super : 0u);
+  return (k[0x2A] || k[0x36] ? shift : 0u) | (k[0x2A] ? leftShift : 0u) | (k[0x36] ? rightShift : 0u) |
+         (k[0x1D] ? control : 0u) | (k[0x38] ? alt : 0u) | (k[0x5B] || k[0x5C] ? super : 0u);
+}
+
+// The modifier bits `m` with the sides the window layer's word tells, each
+// only beside its modifier (AltGr is no Alt where the platform says so).
+uint32_t withSides(uint32_t m, int32_t word) {
+  namespace km = pel::keymod;
+  m &= ~(leftShift | rightShift | leftControl | rightControl | leftAlt | rightAlt);
+  constexpr struct {
+    int32_t key;
+    uint32_t modifier, side;
+  } sides[] = {{km::leftShiftKey, shift, leftShift},     {km::rightShiftKey, shift, rightShift},
+               {km::leftCtrlKey, control, leftControl}, {km::rightCtrlKey, control, rightControl},
+               {km::leftAltKey, alt, leftAlt},          {km::rightAltKey, alt, rightAlt}};
+  for (const auto& s : sides) {
+    if ((word & s.key) && (m & s.modifier)) m |= s.side;
+  }
+  return m;
 }
 
 // The window layer's modifier word in the public bits.
 uint32_t publicModifiers(int32_t word) {
-  return (word & pel::keymod::shift ? shift : 0u) |
-         (word & (pel::keymod::leftCtrl | pel::keymod::rightCtrl) ? control : 0u) |
-         (word & (pel::keymod::leftAlt | pel::keymod::rightAlt) ? alt : 0u) | (word & pel::keymod::super ? super : 0u) |
-         (word & pel::keymod::capsLock ? capsLock : 0u) | (word & pel::keymod::numLock ? numLock : 0u);
+  namespace km = pel::keymod;
+  const uint32_t m = (word & km::shift ? shift : 0u) | (word & (km::leftCtrl | km::rightCtrl) ? control : 0u) |
+                     (word & (km::leftAlt | km::rightAlt) ? alt : 0u) | (word & km::super ? super : 0u) |
+                     (word & km::capsLock ? capsLock : 0u) | (word & km::numLock ? numLock : 0u);
+  return withSides(m, word);
 }
 
 // What the public layer remembers of the screen's events: the wheels' last
@@ -118,6 +136,7 @@ std::optional<Event> typed(const pel::WindowEvent& r) {
                            : scan == 0x5B || scan == 0x5C ? super
                                                      : 0u;
       e.modifiers = down ? e.modifiers | own : e.modifiers & ~own;
+      if (at.known) e.modifiers = withSides(e.modifiers, at.modifiers);
       return e;
     }
     case pel::MouseMove:

@@ -44,6 +44,15 @@ constexpr int32_t enhanced = 0x100;
 constexpr int32_t super = 0x40;      // the Windows (logo) key
 constexpr int32_t capsLock = 0x80;   // locked on
 constexpr int32_t numLock = 0x200;   // locked on
+// Which of each pair of modifier keys is held, where the platform tells the
+// sides apart (Windows by its key state; X11 and Wayland by the keys the
+// window saw go down).
+constexpr int32_t leftShiftKey = 0x400;
+constexpr int32_t rightShiftKey = 0x800;
+constexpr int32_t leftCtrlKey = 0x1000;
+constexpr int32_t rightCtrlKey = 0x2000;
+constexpr int32_t leftAltKey = 0x4000;
+constexpr int32_t rightAltKey = 0x8000;
 }  // namespace keymod
 
 // Key ring: 16 slots, at most 15 codes; a full ring drops its oldest code.

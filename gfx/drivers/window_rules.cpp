@@ -72,12 +72,31 @@ void resetWindowRules(WindowRules& w, const WindowPlatform& platform, int32_t wi
   w.lastScreenX = noMoveYet;
   w.lastScreenY = 0;
   w.wheel = w.horizontalWheel = w.buttons = 0;
-  w.modifiers = w.swallowedScan = 0;
+  w.modifiers = w.swallowedScan = w.heldSides = 0;
 }
+
+namespace {
+
+// The side bit of a modifier key at this place, 0 for other keys.
+int32_t sideOf(int32_t scanCode, bool enhanced) {
+  switch (scanCode) {
+    case 0x2A: return keymod::leftShiftKey;
+    case 0x36: return keymod::rightShiftKey;
+    case 0x1D: return enhanced ? keymod::rightCtrlKey : keymod::leftCtrlKey;
+    case 0x38: return enhanced ? keymod::rightAltKey : keymod::leftAltKey;
+    default: return 0;
+  }
+}
+
+}  // namespace
 
 void desktopKey(WindowRules& w, bool& down, bool press, const DesktopKey& key, int32_t modifiers) {
   constexpr int32_t vkReturn = 0x0D, vkDelete = 0x2E;
   const int32_t virtualKey = key.virtualKey, scanCode = key.scanCode;
+  // The sides held once this key is down or up (the public layer counts a
+  // modifier's own key as held after its press, not after its release).
+  if (const int32_t side = sideOf(scanCode, key.enhanced)) w.heldSides = press ? w.heldSides | side : w.heldSides & ~side;
+  modifiers |= w.heldSides;
   const bool alt = modifiers & (keymod::leftAlt | keymod::rightAlt);
   const bool ctrl = modifiers & (keymod::leftCtrl | keymod::rightCtrl);
   // X's Delete key types DEL; Windows' types nothing, and the key ring has
@@ -99,6 +118,9 @@ void desktopKey(WindowRules& w, bool& down, bool press, const DesktopKey& key, i
   // on many keyboards) makes ordinary keys.
   const bool system = (alt && !ctrl) || virtualKey == vkF10;
   if (!press) {
+    // A key the window never saw down (pressed elsewhere, or let go for the
+    // window as the focus went) has no press to pair with: no event.
+    if (!down) return;
     down = false;
     // System keys let go pass unreported.
     if (system) {

@@ -45,6 +45,7 @@ struct WindowRules {
   std::atomic<int32_t> buttons;  // 1 left, 2 right, 4 middle, 8 and 16 the extra buttons
   int32_t modifiers;             // window thread only: the modifier word of the last key message
   int32_t swallowedScan;         // window thread only: a key whose press the layer took (0 none)
+  int32_t heldSides;             // window thread only: the modifier keys seen held (keymod's ...Key bits)
 };
 
 // Shaped windows (mode flag 0x10): whether pixel x of a page row is the

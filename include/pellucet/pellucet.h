@@ -393,7 +393,23 @@ enum class EventType : int32_t {
 // Modifier bits of an event.
 // super is the Windows (logo) key; capsLock and numLock are set while those
 // locks are on.
-enum Modifiers : uint32_t { shift = 0x01, control = 0x02, alt = 0x04, super = 0x08, capsLock = 0x10, numLock = 0x20 };
+// Beside shift, control and alt, which key of the pair is held, where the
+// platform tells the sides apart (Windows always; X11 and Wayland for keys
+// pressed while the window had the keyboard).
+enum Modifiers : uint32_t {
+  shift = 0x01,
+  control = 0x02,
+  alt = 0x04,
+  super = 0x08,
+  capsLock = 0x10,
+  numLock = 0x20,
+  leftShift = 0x40,
+  rightShift = 0x80,
+  leftControl = 0x100,
+  rightControl = 0x200,
+  leftAlt = 0x400,
+  rightAlt = 0x800,
+};
 
 // An event as it happened: the back end records the pointer's position and
 // the modifier keys held at the moment of the key, button, wheel or move,

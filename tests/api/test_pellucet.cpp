@@ -60,7 +60,7 @@ TEST_F(Api, TypedEventsCarryTheDocumentedFields) {
   EXPECT_EQ(e.type, pellucet::EventType::KeyPress);
   EXPECT_EQ(e.scanCode, 0x1E);
   EXPECT_EQ(e.character, 'A');
-  EXPECT_EQ(e.modifiers, pellucet::shift | pellucet::control);
+  EXPECT_EQ(e.modifiers, pellucet::shift | pellucet::leftShift | pellucet::control);
   m->keyState[0x2A] = m->keyState[0x1D] = 0;
   ASSERT_TRUE(pellucet::pollEvent(e));
   EXPECT_EQ(e.type, pellucet::EventType::KeyRelease);

@@ -87,6 +87,16 @@ int32_t modifierWord(const BYTE* state, LPARAM lParam) {
   if (down(state, VK_MENU) || down(state, VK_LMENU)) modifiers |= keymod::leftAlt;
   if (down(state, VK_RMENU)) modifiers |= keymod::rightAlt;
   if (down(state, VK_LWIN) || down(state, VK_RWIN)) modifiers |= keymod::super;
+  // Which key of each pair, for the public layer.
+  constexpr struct {
+    int key;
+    int32_t side;
+  } sides[] = {{VK_LSHIFT, keymod::leftShiftKey},  {VK_RSHIFT, keymod::rightShiftKey},
+               {VK_LCONTROL, keymod::leftCtrlKey}, {VK_RCONTROL, keymod::rightCtrlKey},
+               {VK_LMENU, keymod::leftAltKey},     {VK_RMENU, keymod::rightAltKey}};
+  for (const auto& s : sides) {
+    if (down(state, s.key)) modifiers |= s.side;
+  }
   if (state[VK_CAPITAL] & 1) modifiers |= keymod::capsLock;
   if (state[VK_NUMLOCK] & 1) modifiers |= keymod::numLock;
   return modifiers;

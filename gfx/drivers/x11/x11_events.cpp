@@ -143,10 +143,17 @@ void handleEvents() {
       case FocusIn:
         if (!win->rules.active) activation(win->rules, true);
         break;
-      case FocusOut:
+      case FocusOut: {
+        // Keys held as the keyboard goes (to another window or a grab) are
+        // let go now, as on the other platforms: their releases go elsewhere.
+        // Into the window's own child it stays.
+        if (e.xfocus.detail == NotifyInferior) break;
+        const char none[32] = {};
+        releaseKeysLetGo(none);
         if (win->rules.active && e.xfocus.mode != NotifyGrab) activation(win->rules, false);
         xkb::resetComposer(win->composer);
         break;
+      }
       case Expose: markAllRows(); break;
       case ConfigureNotify:
         if (e.xconfigure.width != win->windowW || e.xconfigure.height != win->windowH) {

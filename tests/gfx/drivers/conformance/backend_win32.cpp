@@ -72,6 +72,7 @@ VirtualKey virtualKeyOf(const char* name) {
       {"Delete", {VK_DELETE, true}},    {"Insert", {VK_INSERT, true}},   {"Prior", {VK_PRIOR, true}},
       {"Next", {VK_NEXT, true}},        {"Alt_L", {VK_MENU, false}},      {"Shift_L", {VK_SHIFT, false}},
       {"KP_Add", {VK_ADD, false}},      {"KP_Multiply", {VK_MULTIPLY, false}},
+      {"Shift_R", {VK_RSHIFT, false}},  {"Control_L", {VK_LCONTROL, false}}, {"Control_R", {VK_RCONTROL, true}},
   };
   for (const auto& n : named) {
     if (std::strcmp(n.name, name) == 0) return n.key;

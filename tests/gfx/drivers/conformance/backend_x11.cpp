@@ -241,6 +241,17 @@ bool resize(int32_t width, int32_t height) {
 
 // Without a window manager the focus goes where it is set: to the root
 // window, or back to ours.
+// One key down or up through XTEST, wherever the focus is.
+bool pressKey(const char* name, bool press) {
+  const KeySym symbol = XStringToKeysym(name);
+  if (symbol == NoSymbol || !keycodeFor(symbol)) return false;
+  keyEvent(symbol, press);
+  XSync(probe, False);
+  // OpenGL windows take events at flips only.
+  if (openGl) pellucet::flip();
+  return true;
+}
+
 bool focus(bool take) {
   const Window w = window();
   if (!w) return false;
@@ -286,6 +297,7 @@ const Backend x11Backend = {
     .focus = focus,
     // Any symbol goes on a spare key code (keycodeFor).
     .anyCharacter = true,
+    .pressKey = pressKey,
 };
 
 // The same window and input, with a program that draws with OpenGL: no
