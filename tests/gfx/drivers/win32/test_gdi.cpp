@@ -594,6 +594,55 @@ TEST_F(GDI, DemoRunsAndEndsOnAKey) {
   CloseHandle(process.hProcess);
 }
 
+// The text field example: characters beyond the code page typed as Unicode
+// input, Backspace, the arrows and Home edit the line, Enter prints it as
+// UTF-8 on the program's output.
+TEST_F(GDI, TheTextFieldTakesAnyScriptAndPrintsTheLine) {
+  const std::string program = PEL_TEXTFIELD_BINARY;
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherit, 0));
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = writeEnd;
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process{};
+  std::string command = "\"" + program + "\" 20";
+  ASSERT_TRUE(CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                             &process))
+      << program;
+  CloseHandle(writeEnd);
+  HWND w = nullptr;
+  ASSERT_TRUE(waitFor([&] { return (w = FindWindowA(nullptr, "Text field")) != nullptr; }, 20000));
+  SetForegroundWindow(w);
+  Sleep(300);
+  typeUnicode(L'\u017C');  // ż
+  typeUnicode(L'\u00E9');  // é
+  tapKey('A');
+  tapKey('B');
+  tapKey(VK_BACK);
+  tapKey(VK_LEFT, {}, true);
+  tapKey('X');
+  tapKey(VK_HOME, {}, true);
+  typeUnicode(L'\u2014');  // —
+  tapKey(VK_RETURN);
+  tapKey(VK_ESCAPE);
+  EXPECT_EQ(WaitForSingleObject(process.hProcess, 10000), WAIT_OBJECT_0);
+  DWORD status = 1;
+  GetExitCodeProcess(process.hProcess, &status);
+  EXPECT_EQ(status, 0u);
+  std::string printed;
+  char buffer[256];
+  for (DWORD n = 0; ReadFile(readEnd, buffer, sizeof buffer, &n, nullptr) && n > 0;) printed.append(buffer, n);
+  CloseHandle(readEnd);
+  printed.erase(std::remove(printed.begin(), printed.end(), '\r'), printed.end());  // text-mode line ends
+  EXPECT_EQ(printed, "\xe2\x80\x94\xc5\xbc\xc3\xa9xa\n");  // "—żéxa"
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+}
+
 // Without TrackMouseEvent a 100 ms timer watches for the pointer leaving.
 TEST_F(GDI, LeaveCheckTimerStandsInForTrackMouseEvent) {
   parkPointer();
