@@ -350,6 +350,8 @@ const Backend waylandBackend = {
     .noPointer = "the build has no virtual pointer tool (libwayland-client's headers are missing)",
 #endif
     .resize = resize,
+    // wtype puts any key symbol ("U20AC") on a key of its keymap.
+    .anyCharacter = true,
 };
 
 }  // namespace pel::conformance
