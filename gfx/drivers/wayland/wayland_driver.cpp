@@ -74,6 +74,8 @@ void global(void*, wl_registry* registry, uint32_t name, const char* interface, 
   } else if (is == zxdg_decoration_manager_v1_interface.name) {
     win->decorations =
         bind<zxdg_decoration_manager_v1>(registry, name, &zxdg_decoration_manager_v1_interface, version, 1);
+  } else if (is == zwp_text_input_manager_v3_interface.name) {
+    win->textInputs = bind<zwp_text_input_manager_v3>(registry, name, &zwp_text_input_manager_v3_interface, version, 1);
   } else if (is == wl_seat_interface.name && !win->seat) {
     win->seat = bind<wl_seat>(registry, name, &wl_seat_interface, version, 5);
     wl_seat_add_listener(win->seat, &seatListener, nullptr);
@@ -97,6 +99,7 @@ bool connect() {
   wl_registry_add_listener(win->registry, &registryListener, nullptr);
   // The globals, then the events they send as they are bound.
   if (wl->wl_display_roundtrip(win->display) < 0 || wl->wl_display_roundtrip(win->display) < 0) return false;
+  startTextInput();
   return win->compositor && win->shm && win->wmBase;
 }
 
@@ -113,6 +116,7 @@ void disconnect() {
   win->decor = nullptr;
 #endif
   releaseInput();
+  stopTextInput();
   destroyProxy(win->decorations, zxdg_decoration_manager_v1_destroy);
   destroyProxy(win->wmBase, xdg_wm_base_destroy);
   destroyProxy(win->output, wl_output_destroy);

@@ -6,6 +6,7 @@
 #include "gfx/drivers/wayland/wayland_library.h"
 #include "gfx/drivers/xkb_keys.h"
 
+#include "text-input-unstable-v3-client-protocol.h"
 #include "xdg-decoration-unstable-v1-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
 
@@ -47,6 +48,10 @@ struct WaylandWindow : WindowRecord {
   xdg_wm_base* wmBase = nullptr;
   zxdg_decoration_manager_v1* decorations = nullptr;
   wl_seat* seat = nullptr;
+  // Text from the compositor's input method, where it offers one.
+  zwp_text_input_manager_v3* textInputs = nullptr;
+  zwp_text_input_v3* textInput = nullptr;
+  std::string committed;  // the text of the input method's pending commit
   wl_output* output = nullptr;
   int32_t outputW = 0, outputH = 0, outputRate = 0, outputScale = 1;  // the output's current mode
 
@@ -116,6 +121,10 @@ void releaseInput();
 void repeatKeys();
 // Milliseconds until the next repeat is due, or -1 when none is.
 int repeatDueIn();
+
+// The input method's text input on the seat (wayland_text_input.cpp).
+void startTextInput();
+void stopTextInput();
 
 // Pointer positions on the surface as page points.
 void pointerAt(double x, double y);

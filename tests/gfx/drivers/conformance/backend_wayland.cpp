@@ -267,6 +267,13 @@ bool type(const std::vector<Key>& keys) {
   return std::system(sway.tool(command + " 2>/dev/null").c_str()) == 0;
 }
 
+#ifdef PEL_INPUT_METHOD
+// sway relays the input method's commit to the focused text input.
+bool commitText(const char* text) {
+  return std::system(sway.tool("WAYLAND_DEBUG= " + std::string(PEL_INPUT_METHOD) + " '" + text + "'").c_str()) == 0;
+}
+#endif
+
 #ifdef PEL_VIRTUAL_POINTER
 // One virtual pointer for the test (the seat has a pointer only while it
 // lives), a command a line; each given time to arrive.
@@ -352,6 +359,9 @@ const Backend waylandBackend = {
     .resize = resize,
     // wtype puts any key symbol ("U20AC") on a key of its keymap.
     .anyCharacter = true,
+#ifdef PEL_INPUT_METHOD
+    .commitText = commitText,
+#endif
 };
 
 }  // namespace pel::conformance

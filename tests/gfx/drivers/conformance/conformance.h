@@ -92,6 +92,10 @@ struct Backend {
   // input and nothing else, so it stays held between calls; null where the
   // adapter cannot.
   bool (*pressKey)(const char* name, bool press) = nullptr;
+  // An input method of the platform's commits `text` to the focused window
+  // (a CJK phrase, a character picked from a list); null where the adapter
+  // has none.
+  bool (*commitText)(const char* text) = nullptr;
 };
 
 // The adapters, each defined where its platform is built.

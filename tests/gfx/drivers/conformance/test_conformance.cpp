@@ -676,6 +676,36 @@ TEST_P(Conformance, TypedUnicodeArrivesAsText) {
   EXPECT_EQ(pc::takeKey(), 0);
 }
 
+// What the platform's input method commits (a phrase of several characters,
+// longer than one event carries) comes as TextInput, split between whole
+// characters, with no key events of its own.
+TEST_P(Conformance, InputMethodTextArrivesAsText) {
+  if (!backend().commitText) GTEST_SKIP() << "the adapter has no input method";
+  if (!open(64, 48, 32)) return;
+  backend().settle();
+  pc::Event e;
+  while (pc::pollEvent(e)) {
+  }
+  // Twelve characters of three bytes each: 36 bytes, more than one event's 31.
+  const std::string phrase = "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\xe3\x81\xae\xe6\x96\x87\xe7\xab\xa0\xe3\x82\x92"
+                             "\xe6\x9b\xb8\xe3\x81\x8f\xe3\x81\x93\xe3\x81\xa8";  // 日本語の文章を書くこと
+  ASSERT_TRUE(backend().commitText(phrase.c_str()));
+  backend().settle();
+  std::string text;
+  int pieces = 0, keys = 0;
+  while (pc::pollEvent(e)) {
+    if (e.type == pc::EventType::TextInput) {
+      text += e.text;
+      ++pieces;
+      EXPECT_EQ(std::strlen(e.text) % 3, 0u) << "a piece ends inside a character";
+    }
+    keys += e.type == pc::EventType::KeyPress || e.type == pc::EventType::KeyRelease;
+  }
+  EXPECT_EQ(text, phrase);
+  EXPECT_EQ(pieces, 2);
+  EXPECT_EQ(keys, 0);
+}
+
 // Which Shift, Ctrl or Alt is held reaches the events beside the modifier
 // itself: Right Shift with a letter is shift and rightShift, never leftShift.
 TEST_P(Conformance, EventsTellTheSidesOfTheModifiersApart) {
