@@ -75,7 +75,8 @@ void global(void*, wl_registry* registry, uint32_t name, const char* interface, 
     win->decorations =
         bind<zxdg_decoration_manager_v1>(registry, name, &zxdg_decoration_manager_v1_interface, version, 1);
   } else if (is == wl_seat_interface.name && !win->seat) {
-    win->seat = bind<wl_seat>(registry, name, &wl_seat_interface, version, 5);
+    // 5 for the wheels' notches (axis_discrete), 8 for high-resolution ones (axis_value120).
+    win->seat = bind<wl_seat>(registry, name, &wl_seat_interface, version, 8);
     wl_seat_add_listener(win->seat, &seatListener, nullptr);
   } else if (is == wl_output_interface.name && !win->output) {
     win->output = bind<wl_output>(registry, name, &wl_output_interface, version, 2);
@@ -541,6 +542,7 @@ void applyTitle() {
 // Platform calls of the window rules; the caller holds the presentation
 // lock. Wayland lets no client move or confine the pointer by itself.
 const WindowPlatform platformCalls = {
+    .updateCursor = [](void*) { updateCursor(); },  // from the program's setMouse: takes the lock itself
     .initWindow = [](void*) { return initWindow(); },
     .exitWindow = [](void*) { exitWindow(); },
 };
