@@ -405,7 +405,13 @@ bool firstConfigure() {
 bool drawsFrames() {
   const int32_t flags = win->rules.modeFlags;
   const bool framed = !(flags & (modeflag::fullScreen | modeflag::noFrame | modeflag::shaped));
-  return framed && !win->decorations && decorLibrary();
+  return framed && (!win->decorations || win->framesRefused) && decorLibrary();
+}
+
+// libdecor's plugins run their own work (frame surfaces, cursors, their
+// toolkit's loop) when dispatched; the events themselves are read already.
+void dispatchFrames() {
+  if (win->decor) decorLibrary()->libdecor_dispatch(win->decor, 0);
 }
 
 void decorConfigure(libdecor_frame* frame, libdecor_configuration* configuration, void*) {
@@ -452,7 +458,7 @@ bool initDecoratedWindow() {
   win->decorFrame = d->libdecor_decorate(win->decor, win->surface, &decorFrameInterface, nullptr);
   if (!win->decorFrame) return false;
   d->libdecor_frame_set_title(win->decorFrame, win->title.current().c_str());
-  d->libdecor_frame_set_app_id(win->decorFrame, "pellucet");
+  d->libdecor_frame_set_app_id(win->decorFrame, appId());
   if (!win->scale.resizable) {
     const auto [w, h] = zoomedSize();
     d->libdecor_frame_set_min_content_size(win->decorFrame, w, h);
@@ -466,7 +472,16 @@ bool initDecoratedWindow() {
 #else
 bool drawsFrames() { return false; }
 bool initDecoratedWindow() { return false; }
+void dispatchFrames() {}
 #endif
+
+// The frames the compositor will draw: client-side ones for a window that
+// asked for its frames means it draws none.
+const zxdg_toplevel_decoration_v1_listener decorationListener = {
+    .configure = [](void*, zxdg_toplevel_decoration_v1*, uint32_t mode) { win->decorationMode = mode; },
+};
+
+void exitWindow(void*);
 
 bool initWindow(void* = nullptr) {
   const int32_t flags = win->rules.modeFlags;
@@ -490,7 +505,7 @@ bool initWindow(void* = nullptr) {
   win->toplevel = xdg_surface_get_toplevel(win->xdgSurface);
   xdg_toplevel_add_listener(win->toplevel, &toplevelListener, nullptr);
   xdg_toplevel_set_title(win->toplevel, win->title.current().c_str());
-  xdg_toplevel_set_app_id(win->toplevel, "pellucet");
+  xdg_toplevel_set_app_id(win->toplevel, appId());
   // A fixed size keeps tiling compositors from stretching the window (they
   // float it); resizable windows take any size.
   if (!full && !win->scale.resizable) {
@@ -501,11 +516,26 @@ bool initWindow(void* = nullptr) {
   if (win->decorations) {
     win->decoration = zxdg_decoration_manager_v1_get_toplevel_decoration(win->decorations, win->toplevel);
     const bool framed = !full && !(flags & modeflag::noFrame) && !win->argb;
+    zxdg_toplevel_decoration_v1_add_listener(win->decoration, &decorationListener, nullptr);
     zxdg_toplevel_decoration_v1_set_mode(win->decoration, framed ? ZXDG_TOPLEVEL_DECORATION_V1_MODE_SERVER_SIDE
                                                                  : ZXDG_TOPLEVEL_DECORATION_V1_MODE_CLIENT_SIDE);
   }
   if (full) xdg_toplevel_set_fullscreen(win->toplevel, win->output);
   wl_surface_commit(win->surface);
+  // The decoration's answer comes before the first configure. A framed
+  // window the compositor leaves to frame itself is made again for libdecor
+  // to frame (without libdecor it stays bare, noted).
+  while (!win->configured) {
+    if (wl->wl_display_roundtrip(win->display) < 0) return false;
+  }
+  const bool framed = !full && !(flags & modeflag::noFrame) && !win->argb;
+  if (framed && win->decorationMode == ZXDG_TOPLEVEL_DECORATION_V1_MODE_CLIENT_SIDE && !win->framesRefused) {
+    win->framesRefused = true;
+    if (drawsFrames()) {
+      exitWindow(nullptr);
+      return initWindow();
+    }
+  }
   return firstConfigure();
 }
 
@@ -517,6 +547,7 @@ void exitWindow(void* = nullptr) {
   win->decorFrame = nullptr;
 #endif
   destroyProxy(win->decoration, zxdg_toplevel_decoration_v1_destroy);
+  win->decorationMode = 0;
   destroyProxy(win->toplevel, xdg_toplevel_destroy);
   destroyProxy(win->xdgSurface, xdg_surface_destroy);
   destroyProxy(win->surface, wl_surface_destroy);
@@ -622,6 +653,7 @@ void threadMain() {
       }
       repeatKeys();
       present();
+      dispatchFrames();
       const int repeat = repeatDueIn();
       if (repeat >= 0 && repeat < timeout) timeout = repeat;
     }

@@ -55,6 +55,10 @@ struct WaylandWindow : WindowRecord {
   xdg_surface* xdgSurface = nullptr;
   xdg_toplevel* toplevel = nullptr;
   zxdg_toplevel_decoration_v1* decoration = nullptr;
+  // The frames the compositor answered it would draw (0 before it answered);
+  // once it answered client-side for a framed window, libdecor frames them.
+  uint32_t decorationMode = 0;
+  bool framesRefused = false;
 #ifdef PEL_HAVE_LIBDECOR
   libdecor* decor = nullptr;             // window frames drawn here, made when a window first needs one
   libdecor_frame* decorFrame = nullptr;  // the window's frame; it owns the xdg objects then

@@ -631,6 +631,9 @@ class Sway : public ::testing::Test {
   FILE* pointerTool = nullptr;
 };
 
+// The window's app_id: the program's name.
+std::string ourAppId() { return program_invocation_short_name; }
+
 TEST_F(Sway, AFramedWindowGetsTheCompositorsFrameAndShowsThePage) {
   ASSERT_EQ(openScreenBySize(160, 100, 32, 1, 0, 0), 0);
   ASSERT_STREQ(currentMode()->driver->name, "Wayland");
@@ -638,7 +641,8 @@ TEST_F(Sway, AFramedWindowGetsTheCompositorsFrameAndShowsThePage) {
   settle();
   // A fixed-size window floats, with a title bar the compositor draws.
   const std::string tree = sway.tree();
-  EXPECT_NE(tree.find("\"app_id\": \"pellucet\""), std::string::npos) << tree;
+  // Its app_id is the program's name, so that desktops tell programs apart.
+  EXPECT_NE(tree.find("\"app_id\": \"" + ourAppId() + "\""), std::string::npos) << tree;
   EXPECT_NE(tree.find("\"border\": \"normal\""), std::string::npos) << tree;
   const pellucet::Image shot = sway.screenshot();
   ASSERT_TRUE(shot);
@@ -690,7 +694,7 @@ TEST_F(Sway, TheCompositorsFullScreenSwitchesTheMode) {
     fill(13);
     settle();
     auto fullScreen = [&](const char* how) {
-      ASSERT_EQ(std::system(sway.tool(std::string("swaymsg '[app_id=pellucet] fullscreen ") + how + "' >/dev/null").c_str()), 0);
+      ASSERT_EQ(std::system(sway.tool("swaymsg '[app_id=" + ourAppId() + "] fullscreen " + how + "' >/dev/null").c_str()), 0);
       for (int i = 0; i < 5; ++i) settle();
     };
     fullScreen("enable");
