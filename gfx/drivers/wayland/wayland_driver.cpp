@@ -77,7 +77,8 @@ void global(void*, wl_registry* registry, uint32_t name, const char* interface, 
   } else if (is == zwp_text_input_manager_v3_interface.name) {
     win->textInputs = bind<zwp_text_input_manager_v3>(registry, name, &zwp_text_input_manager_v3_interface, version, 1);
   } else if (is == wl_seat_interface.name && !win->seat) {
-    win->seat = bind<wl_seat>(registry, name, &wl_seat_interface, version, 5);
+    // 5 for the wheels' notches (axis_discrete), 8 for high-resolution ones (axis_value120).
+    win->seat = bind<wl_seat>(registry, name, &wl_seat_interface, version, 8);
     wl_seat_add_listener(win->seat, &seatListener, nullptr);
   } else if (is == wl_output_interface.name && !win->output) {
     win->output = bind<wl_output>(registry, name, &wl_output_interface, version, 2);
@@ -408,7 +409,13 @@ bool firstConfigure() {
 bool drawsFrames() {
   const int32_t flags = win->rules.modeFlags;
   const bool framed = !(flags & (modeflag::fullScreen | modeflag::noFrame | modeflag::shaped));
-  return framed && !win->decorations && decorLibrary();
+  return framed && (!win->decorations || win->framesRefused) && decorLibrary();
+}
+
+// libdecor's plugins run their own work (frame surfaces, cursors, their
+// toolkit's loop) when dispatched; the events themselves are read already.
+void dispatchFrames() {
+  if (win->decor) decorLibrary()->libdecor_dispatch(win->decor, 0);
 }
 
 void decorConfigure(libdecor_frame* frame, libdecor_configuration* configuration, void*) {
@@ -455,7 +462,7 @@ bool initDecoratedWindow() {
   win->decorFrame = d->libdecor_decorate(win->decor, win->surface, &decorFrameInterface, nullptr);
   if (!win->decorFrame) return false;
   d->libdecor_frame_set_title(win->decorFrame, win->title.current().c_str());
-  d->libdecor_frame_set_app_id(win->decorFrame, "pellucet");
+  d->libdecor_frame_set_app_id(win->decorFrame, appId());
   if (!win->scale.resizable) {
     const auto [w, h] = zoomedSize();
     d->libdecor_frame_set_min_content_size(win->decorFrame, w, h);
@@ -469,7 +476,16 @@ bool initDecoratedWindow() {
 #else
 bool drawsFrames() { return false; }
 bool initDecoratedWindow() { return false; }
+void dispatchFrames() {}
 #endif
+
+// The frames the compositor will draw: client-side ones for a window that
+// asked for its frames means it draws none.
+const zxdg_toplevel_decoration_v1_listener decorationListener = {
+    .configure = [](void*, zxdg_toplevel_decoration_v1*, uint32_t mode) { win->decorationMode = mode; },
+};
+
+void exitWindow(void*);
 
 bool initWindow(void* = nullptr) {
   const int32_t flags = win->rules.modeFlags;
@@ -493,7 +509,7 @@ bool initWindow(void* = nullptr) {
   win->toplevel = xdg_surface_get_toplevel(win->xdgSurface);
   xdg_toplevel_add_listener(win->toplevel, &toplevelListener, nullptr);
   xdg_toplevel_set_title(win->toplevel, win->title.current().c_str());
-  xdg_toplevel_set_app_id(win->toplevel, "pellucet");
+  xdg_toplevel_set_app_id(win->toplevel, appId());
   // A fixed size keeps tiling compositors from stretching the window (they
   // float it); resizable windows take any size.
   if (!full && !win->scale.resizable) {
@@ -504,11 +520,26 @@ bool initWindow(void* = nullptr) {
   if (win->decorations) {
     win->decoration = zxdg_decoration_manager_v1_get_toplevel_decoration(win->decorations, win->toplevel);
     const bool framed = !full && !(flags & modeflag::noFrame) && !win->argb;
+    zxdg_toplevel_decoration_v1_add_listener(win->decoration, &decorationListener, nullptr);
     zxdg_toplevel_decoration_v1_set_mode(win->decoration, framed ? ZXDG_TOPLEVEL_DECORATION_V1_MODE_SERVER_SIDE
                                                                  : ZXDG_TOPLEVEL_DECORATION_V1_MODE_CLIENT_SIDE);
   }
   if (full) xdg_toplevel_set_fullscreen(win->toplevel, win->output);
   wl_surface_commit(win->surface);
+  // The decoration's answer comes before the first configure. A framed
+  // window the compositor leaves to frame itself is made again for libdecor
+  // to frame (without libdecor it stays bare, noted).
+  while (!win->configured) {
+    if (wl->wl_display_roundtrip(win->display) < 0) return false;
+  }
+  const bool framed = !full && !(flags & modeflag::noFrame) && !win->argb;
+  if (framed && win->decorationMode == ZXDG_TOPLEVEL_DECORATION_V1_MODE_CLIENT_SIDE && !win->framesRefused) {
+    win->framesRefused = true;
+    if (drawsFrames()) {
+      exitWindow(nullptr);
+      return initWindow();
+    }
+  }
   return firstConfigure();
 }
 
@@ -520,6 +551,7 @@ void exitWindow(void* = nullptr) {
   win->decorFrame = nullptr;
 #endif
   destroyProxy(win->decoration, zxdg_toplevel_decoration_v1_destroy);
+  win->decorationMode = 0;
   destroyProxy(win->toplevel, xdg_toplevel_destroy);
   destroyProxy(win->xdgSurface, xdg_surface_destroy);
   destroyProxy(win->surface, wl_surface_destroy);
@@ -545,6 +577,7 @@ void applyTitle() {
 // Platform calls of the window rules; the caller holds the presentation
 // lock. Wayland lets no client move or confine the pointer by itself.
 const WindowPlatform platformCalls = {
+    .updateCursor = [](void*) { updateCursor(); },  // from the program's setMouse: takes the lock itself
     .initWindow = [](void*) { return initWindow(); },
     .exitWindow = [](void*) { exitWindow(); },
 };
@@ -624,6 +657,7 @@ void threadMain() {
       }
       repeatKeys();
       present();
+      dispatchFrames();
       const int repeat = repeatDueIn();
       if (repeat >= 0 && repeat < timeout) timeout = repeat;
     }

@@ -9,8 +9,12 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "gfx/drivers/xkb_keys.h"
 #include "gfx/input.h"
@@ -129,15 +133,19 @@ void keyboardEnter(void*, wl_keyboard*, uint32_t, wl_surface* surface, wl_array*
   }
 }
 
-void keyboardLeave(void*, wl_keyboard*, uint32_t, wl_surface*) {
+// Keys held as the focus goes are let go for the window: their releases
+// will go elsewhere, and every press the program saw has its release.
+void letGoOfKeys() {
   win->repeatKey = 0;
-  // Keys held as the focus goes are let go for the window: their releases
-  // will go elsewhere, and every press the program saw has its release.
   for (uint32_t keycode = 8; keycode < 256; ++keycode) {
     if (win->keyDown[keycode]) keyEvent(keycode - 8, false);
   }
   std::memset(win->keyDown, 0, sizeof win->keyDown);
   xkb::resetComposer(win->composer);
+}
+
+void keyboardLeave(void*, wl_keyboard*, uint32_t, wl_surface*) {
+  letGoOfKeys();
   if (win->rules.active) activation(win->rules, false);
 }
 
@@ -159,34 +167,110 @@ const wl_keyboard_listener keyboardListener = {
 // ---- Pointer ----------------------------------------------------------------
 
 constexpr uint32_t btnLeft = 0x110, btnRight = 0x111, btnMiddle = 0x112, btnSide = 0x113, btnExtra = 0x114;
-constexpr double wheelNotch = 10.0;  // axis units of one wheel step
-double wheelRest[2] = {};
+constexpr double wheelNotch = 10.0;  // continuous axis units of one wheel step
+// A frame's wheel movement counts this many notches at most, so that no
+// value a compositor sends keeps the thread posting steps.
+constexpr int32_t mostNotches = 64;
 
-void pointerEnter(void*, wl_pointer*, uint32_t, wl_surface* surface, wl_fixed_t x, wl_fixed_t y) {
+bool overPicture() { return win->pointerSurface && win->pointerSurface == win->surface; }
+
+// The theme's arrow, loaded once a connection at the desktop's cursor theme
+// and size (XCURSOR_THEME, XCURSOR_SIZE), in the output's real pixels.
+void loadCursor() {
+  if (win->cursorTried) return;
+  win->cursorTried = true;
+  const Cursors* c = cursorLibrary();
+  if (!c || !win->shm || !win->compositor) return;
+  const char* theme = std::getenv("XCURSOR_THEME");
+  const char* sizeText = std::getenv("XCURSOR_SIZE");
+  const int asked = sizeText ? std::atoi(sizeText) : 0;
+  const int size = asked > 0 && asked <= 256 ? asked : 24;
+  const int scale = wl_compositor_get_version(win->compositor) >= WL_SURFACE_SET_BUFFER_SCALE_SINCE_VERSION
+                        ? std::clamp(win->outputScale, 1, 4)
+                        : 1;
+  win->cursorTheme = c->wl_cursor_theme_load(theme && *theme ? theme : nullptr, size * scale, win->shm);
+  if (win->cursorTheme) win->cursorImage = c->wl_cursor_theme_get_cursor(win->cursorTheme, "left_ptr");
+  if (!win->cursorImage || win->cursorImage->image_count == 0) return;
+  const wl_cursor_image* image = win->cursorImage->images[0];
+  wl_buffer* buffer = c->wl_cursor_image_get_buffer(const_cast<wl_cursor_image*>(image));
+  if (!buffer) return;
+  win->cursorSurface = wl_compositor_create_surface(win->compositor);
+  if (scale > 1) wl_surface_set_buffer_scale(win->cursorSurface, scale);
+  wl_surface_attach(win->cursorSurface, buffer, 0, 0);
+  wl_surface_damage(win->cursorSurface, 0, 0, static_cast<int32_t>(image->width) / scale,
+                    static_cast<int32_t>(image->height) / scale);
+  wl_surface_commit(win->cursorSurface);
+  win->cursorScale = scale;
+}
+
+// The pointer over the picture gets the arrow, or nothing when the program
+// hid it. Elsewhere (libdecor's frame) the surface's owner sets its own.
+void showCursor() {
+  if (!win->pointer || !overPicture()) return;
+  if (!win->rules.cursorVisible) {
+    wl_pointer_set_cursor(win->pointer, win->pointerSerial, nullptr, 0, 0);
+    return;
+  }
+  loadCursor();
+  if (!win->cursorSurface) return;
+  const wl_cursor_image* image = win->cursorImage->images[0];
+  wl_pointer_set_cursor(win->pointer, win->pointerSerial, win->cursorSurface,
+                        static_cast<int32_t>(image->hotspot_x) / win->cursorScale,
+                        static_cast<int32_t>(image->hotspot_y) / win->cursorScale);
+}
+
+// Buttons the program holds whose releases will go elsewhere (the pointer
+// left, a grab of the compositor's took it, the pointer went away) are let
+// go for the window, so each press it saw has its release.
+void letGoOfButtons() {
+  for (int32_t bit : {1, 2, 4}) {
+    if (win->rules.buttons & bit) buttonUp(win->rules, bit);
+  }
+  if (win->rules.buttons & 0x18) extraButtons(win->rules, false, false, false, false);
+}
+
+void pointerEnter(void*, wl_pointer*, uint32_t serial, wl_surface* surface, wl_fixed_t x, wl_fixed_t y) {
+  letGoOfButtons();
   win->pointerSurface = surface;
-  if (surface == win->surface) pointerAt(wl_fixed_to_double(x), wl_fixed_to_double(y));
+  win->pointerSerial = serial;
+  win->axisFrame = {};
+  if (!overPicture()) return;
+  pointerAt(wl_fixed_to_double(x), wl_fixed_to_double(y));
+  // The pointer's picture is the client's to set at each enter.
+  showCursor();
 }
 
 void pointerLeave(void*, wl_pointer*, uint32_t, wl_surface*) {
+  letGoOfButtons();
   win->pointerSurface = nullptr;
+  win->axisFrame = {};
   win->rules.pointerInClient = false;
   if (win->rules.mouseInside) pointerLeave(win->rules);
 }
 
 void motion(void*, wl_pointer*, uint32_t, wl_fixed_t x, wl_fixed_t y) {
-  if (win->pointerSurface == win->surface) pointerAt(wl_fixed_to_double(x), wl_fixed_to_double(y));
+  if (overPicture()) pointerAt(wl_fixed_to_double(x), wl_fixed_to_double(y));
 }
 
+// Presses count on the picture's surface only: one on libdecor's title bar
+// is libdecor's (and its release goes to the compositor's move). A release
+// counts for a press the program saw.
 void button(void*, wl_pointer*, uint32_t, uint32_t time, uint32_t which, uint32_t state) {
   const bool press = state == WL_POINTER_BUTTON_STATE_PRESSED;
-  if (which == btnSide || which == btnExtra) {
-    const bool first = which == btnSide ? press : (win->rules.buttons & 8) != 0;
-    const bool second = which == btnExtra ? press : (win->rules.buttons & 16) != 0;
+  const int32_t bit = which == btnLeft     ? 1
+                      : which == btnRight  ? 2
+                      : which == btnMiddle ? 4
+                      : which == btnSide   ? 8
+                      : which == btnExtra  ? 16
+                                           : 0;
+  const bool held = win->rules.buttons & bit;
+  if (!bit || (press ? !overPicture() || held : !held)) return;
+  if (bit & 0x18) {
+    const bool first = bit == 8 ? press : (win->rules.buttons & 8) != 0;
+    const bool second = bit == 16 ? press : (win->rules.buttons & 16) != 0;
     extraButtons(win->rules, first, second, press, false);
     return;
   }
-  const int32_t bit = which == btnLeft ? 1 : which == btnRight ? 2 : which == btnMiddle ? 4 : 0;
-  if (!bit) return;
   if (!press) {
     buttonUp(win->rules, bit);
     return;
@@ -194,36 +278,58 @@ void button(void*, wl_pointer*, uint32_t, uint32_t time, uint32_t which, uint32_
   buttonDown(win->rules, bit, win->clicks.press(bit, time));
 }
 
-// A wheel's notches come as discrete steps before the axis value of the
-// same frame, which then counts no more (compositors send 10 or 15 units a
-// notch); continuous values (touchpads) carry their remainder.
-bool discreteSeen[2] = {};
-
 void stepWheel(bool horizontal, bool positive) {
   wheelStep(win->rules, horizontal, horizontal ? positive : !positive);
 }
 
-// Vertical: negative is up, a step forward; horizontal: positive is right.
-void axisDiscrete(void*, wl_pointer*, uint32_t which, int32_t discrete) {
-  const bool horizontal = which == WL_POINTER_AXIS_HORIZONTAL_SCROLL;
-  discreteSeen[horizontal] = true;
-  wheelRest[horizontal] = 0;
-  for (int32_t i = 0; i < (discrete < 0 ? -discrete : discrete); ++i) stepWheel(horizontal, discrete > 0);
+// A frame's wheels: a wheel's notches (axis_discrete, or axis_value120 from
+// wl_seat 8 on, a high-resolution wheel's part notches carried), after which
+// the frame's axis value counts no more (compositors send 10 or 15 units a
+// notch); without them, continuous values (touchpads, axis_source finger)
+// carry their remainder. Vertical: negative is up, a step forward;
+// horizontal: positive is right. Wheels over libdecor's frame are its own.
+void pointerFrame(void*, wl_pointer*) {
+  const WaylandWindow::AxisFrame f = std::exchange(win->axisFrame, {});
+  if (!overPicture()) return;
+  for (const bool horizontal : {false, true}) {
+    if (f.stepped[horizontal]) {
+      int32_t& rest = win->wheelRest120[horizontal];
+      rest = std::clamp(rest + f.steps120[horizontal], -120 * mostNotches, 120 * mostNotches);
+      while (rest >= 120 || rest <= -120) {
+        const bool positive = rest > 0;
+        stepWheel(horizontal, positive);
+        rest += positive ? -120 : 120;
+      }
+      win->wheelRest[horizontal] = 0;
+    } else if (f.moved[horizontal]) {
+      double& rest = win->wheelRest[horizontal];
+      rest = std::clamp(rest + f.units[horizontal], -wheelNotch * mostNotches, wheelNotch * mostNotches);
+      while (std::fabs(rest) >= wheelNotch) {
+        const bool positive = rest > 0;
+        stepWheel(horizontal, positive);
+        rest += positive ? -wheelNotch : wheelNotch;
+      }
+    }
+  }
 }
 
-void axis(void*, wl_pointer*, uint32_t, uint32_t which, wl_fixed_t value) {
-  const bool horizontal = which == WL_POINTER_AXIS_HORIZONTAL_SCROLL;
-  if (discreteSeen[horizontal]) {
-    discreteSeen[horizontal] = false;
-    return;
-  }
-  double& rest = wheelRest[horizontal];
-  rest += wl_fixed_to_double(value);
-  while (std::fabs(rest) >= wheelNotch) {
-    const bool positive = rest > 0;
-    stepWheel(horizontal, positive);
-    rest += positive ? -wheelNotch : wheelNotch;
-  }
+void notches(uint32_t which, int64_t steps120) {
+  if (which > WL_POINTER_AXIS_HORIZONTAL_SCROLL) return;
+  int32_t& steps = win->axisFrame.steps120[which];
+  steps = static_cast<int32_t>(std::clamp<int64_t>(steps + steps120, -120 * mostNotches, 120 * mostNotches));
+  win->axisFrame.stepped[which] = true;
+}
+
+void axisDiscrete(void*, wl_pointer*, uint32_t which, int32_t discrete) { notches(which, int64_t{discrete} * 120); }
+void axisValue120(void*, wl_pointer*, uint32_t which, int32_t value120) { notches(which, value120); }
+
+void axis(void*, wl_pointer* pointer, uint32_t, uint32_t which, wl_fixed_t value) {
+  if (which > WL_POINTER_AXIS_HORIZONTAL_SCROLL) return;
+  double& units = win->axisFrame.units[which];
+  units = std::clamp(units + wl_fixed_to_double(value), -wheelNotch * mostNotches, wheelNotch * mostNotches);
+  win->axisFrame.moved[which] = true;
+  // Before wl_seat 5 no frames come: each value is its own.
+  if (pointer && wl_pointer_get_version(pointer) < WL_POINTER_FRAME_SINCE_VERSION) pointerFrame(nullptr, pointer);
 }
 
 const wl_pointer_listener pointerListener = {
@@ -232,14 +338,39 @@ const wl_pointer_listener pointerListener = {
     .motion = motion,
     .button = button,
     .axis = axis,
-    .frame = [](void*, wl_pointer*) {},
+    .frame = pointerFrame,
     .axis_source = [](void*, wl_pointer*, uint32_t) {},
     .axis_stop = [](void*, wl_pointer*, uint32_t, uint32_t) {},
     .axis_discrete = axisDiscrete,
-    .axis_value120 = [](void*, wl_pointer*, uint32_t, int32_t) {},
+    .axis_value120 = axisValue120,
 };
 
 // ---- Seat ----------------------------------------------------------------------
+
+// From wl_seat 3 on the compositor keeps a device until the client releases
+// it; destroying the proxy alone would leave one behind for every virtual
+// keyboard that comes and goes.
+void dropKeyboard() {
+  if (!win->keyboard) return;
+  if (wl_keyboard_get_version(win->keyboard) >= WL_KEYBOARD_RELEASE_SINCE_VERSION) {
+    wl_keyboard_release(win->keyboard);
+  } else {
+    wl_keyboard_destroy(win->keyboard);
+  }
+  win->keyboard = nullptr;
+}
+
+void dropPointer() {
+  if (!win->pointer) return;
+  if (wl_pointer_get_version(win->pointer) >= WL_POINTER_RELEASE_SINCE_VERSION) {
+    wl_pointer_release(win->pointer);
+  } else {
+    wl_pointer_destroy(win->pointer);
+  }
+  win->pointer = nullptr;
+  win->pointerSurface = nullptr;
+  win->axisFrame = {};
+}
 
 void capabilities(void*, wl_seat* seat, uint32_t caps) {
   const bool hasKeyboard = caps & WL_SEAT_CAPABILITY_KEYBOARD, hasPointer = caps & WL_SEAT_CAPABILITY_POINTER;
@@ -247,15 +378,18 @@ void capabilities(void*, wl_seat* seat, uint32_t caps) {
     win->keyboard = wl_seat_get_keyboard(seat);
     wl_keyboard_add_listener(win->keyboard, &keyboardListener, nullptr);
   } else if (!hasKeyboard && win->keyboard) {
-    wl_keyboard_destroy(win->keyboard);
-    win->keyboard = nullptr;
+    // Keys held on a keyboard that went away are let go, and stop repeating.
+    letGoOfKeys();
+    dropKeyboard();
   }
   if (hasPointer && !win->pointer) {
     win->pointer = wl_seat_get_pointer(seat);
     wl_pointer_add_listener(win->pointer, &pointerListener, nullptr);
   } else if (!hasPointer && win->pointer) {
-    wl_pointer_destroy(win->pointer);
-    win->pointer = nullptr;
+    letGoOfButtons();
+    if (win->rules.mouseInside) pointerLeave(win->rules);
+    win->rules.pointerInClient = false;
+    dropPointer();
   }
 }
 
@@ -276,11 +410,32 @@ void pointerAt(double x, double y) {
   pointerMove(win->rules, p.x, p.y, static_cast<int32_t>(x), static_cast<int32_t>(y));
 }
 
+void updateCursor() {
+  // Called from the program's thread, which may hold the back end's lock
+  // already (the runtime counts its holds); the window thread may be
+  // waiting for events, so the request goes out at once.
+  const ScreenMode* m = currentMode();
+  const bool held = m && m->lockCount != 0;
+  if (!held) win->presentation.lock();
+  showCursor();
+  if (!held) win->presentation.unlock();
+  if (win->display) wl->wl_display_flush(win->display);
+}
+
+const char* appId() {
+  const char* name = program_invocation_short_name;
+  return name && *name ? name : "pellucet";
+}
+
 void releaseInput() {
-  if (win->keyboard) wl_keyboard_destroy(win->keyboard);
-  if (win->pointer) wl_pointer_destroy(win->pointer);
-  win->keyboard = nullptr;
-  win->pointer = nullptr;
+  dropKeyboard();
+  dropPointer();
+  if (win->cursorSurface) wl_surface_destroy(win->cursorSurface);
+  if (win->cursorTheme) cursorLibrary()->wl_cursor_theme_destroy(win->cursorTheme);
+  win->cursorSurface = nullptr;
+  win->cursorTheme = nullptr;
+  win->cursorImage = nullptr;
+  win->cursorTried = false;
   dropKeymap();
   if (win->xkb) wl->xkb_context_unref(win->xkb);
   win->xkb = nullptr;
@@ -346,14 +501,30 @@ void waylandFeedPointer(double x, double y, uint32_t button, bool pressed, uint3
   }
   if (button) wayland::button(nullptr, nullptr, 0, time, button, pressed ? 1 : 0);
 }
-void waylandFeedWheel(bool horizontal, double value) {
+void waylandFeedWheelFrame(bool horizontal, int32_t discrete, int32_t value120, double value) {
   std::lock_guard guard(win->presentation);
-  axis(nullptr, nullptr, 0, horizontal ? WL_POINTER_AXIS_HORIZONTAL_SCROLL : WL_POINTER_AXIS_VERTICAL_SCROLL,
-       wl_fixed_from_double(value));
+  const uint32_t which = horizontal ? WL_POINTER_AXIS_HORIZONTAL_SCROLL : WL_POINTER_AXIS_VERTICAL_SCROLL;
+  if (discrete) axisDiscrete(nullptr, nullptr, which, discrete);
+  if (value120) axisValue120(nullptr, nullptr, which, value120);
+  if (value != 0) axis(nullptr, nullptr, 0, which, wl_fixed_from_double(value));
+  pointerFrame(nullptr, nullptr);
 }
+void waylandFeedWheel(bool horizontal, double value) { waylandFeedWheelFrame(horizontal, 0, 0, value); }
 void waylandFeedPointerLeave() {
   std::lock_guard guard(win->presentation);
   wayland::pointerLeave(nullptr, nullptr, 0, win->surface);
+}
+void waylandFeedPointerEnter(bool picture, double x, double y) {
+  // Another surface of the client's, as libdecor's title bar is: only its
+  // address counts.
+  static int frameSurface;
+  std::lock_guard guard(win->presentation);
+  pointerEnter(nullptr, nullptr, 0, picture ? win->surface : reinterpret_cast<wl_surface*>(&frameSurface),
+               wl_fixed_from_double(x), wl_fixed_from_double(y));
+}
+void waylandFeedButton(uint32_t button, bool pressed, uint32_t time) {
+  std::lock_guard guard(win->presentation);
+  wayland::button(nullptr, nullptr, 0, time, button, pressed ? 1 : 0);
 }
 
 }  // namespace pel

@@ -43,6 +43,17 @@ const Library* library() {
   return ok ? &loaded : nullptr;
 }
 
+const Cursors* cursorLibrary() {
+  static Cursors loaded;
+  static const bool ok = [] {
+    void* handle = dlopen("libwayland-cursor.so.0", RTLD_NOW | RTLD_LOCAL);
+#define PEL_CURSOR_FIND(name) &&find(handle, #name, loaded.name)
+    return handle PEL_CURSOR_ENTRIES(PEL_CURSOR_FIND);
+#undef PEL_CURSOR_FIND
+  }();
+  return ok ? &loaded : nullptr;
+}
+
 #ifdef PEL_HAVE_LIBDECOR
 const Decor* decorLibrary() {
   static Decor loaded;

@@ -1,12 +1,15 @@
 // libwayland-client and libxkbcommon, looked up when the back end first
 // opens rather than linked, so that programs start where they are missing
 // (the back end then refuses and mode setting moves on); libdecor, which
-// draws window frames where the compositor draws none, is optional. The
+// draws window frames where the compositor draws none, and
+// libwayland-cursor, whose theme gives the pointer its picture, are
+// optional. The
 // protocol's inline requests call the client library through this table:
 // include this header before any protocol header.
 #pragma once
 
 #include <wayland-client-core.h>
+#include <wayland-cursor.h>
 #include <xkbcommon/xkbcommon.h>
 
 // Every entry point called, listed once per library.
@@ -36,6 +39,19 @@ const Library* library();
 // The loaded table; set once library() succeeded.
 extern const Library* wl;
 
+#define PEL_CURSOR_ENTRIES(X)                                                                                        \
+  X(wl_cursor_theme_load) X(wl_cursor_theme_destroy) X(wl_cursor_theme_get_cursor) X(wl_cursor_image_get_buffer)
+
+struct Cursors {
+#define PEL_CURSOR_POINTER(name) decltype(&::name) name = nullptr;
+  PEL_CURSOR_ENTRIES(PEL_CURSOR_POINTER)
+#undef PEL_CURSOR_POINTER
+};
+
+// libwayland-cursor with every entry, loaded on the first call; null
+// without it (the compositor's default pointer then stays).
+const Cursors* cursorLibrary();
+
 }  // namespace pel::wayland
 
 // The requests generated from the protocol files call these by name.
@@ -53,7 +69,8 @@ extern const Library* wl;
   X(libdecor_new) X(libdecor_unref) X(libdecor_decorate) X(libdecor_frame_unref) X(libdecor_frame_set_title)         \
   X(libdecor_frame_set_app_id) X(libdecor_frame_set_min_content_size) X(libdecor_frame_set_max_content_size)         \
   X(libdecor_frame_unset_capabilities) X(libdecor_frame_map) X(libdecor_frame_commit) X(libdecor_state_new)          \
-  X(libdecor_state_free) X(libdecor_configuration_get_content_size) X(libdecor_configuration_get_window_state)
+  X(libdecor_state_free) X(libdecor_configuration_get_content_size) X(libdecor_configuration_get_window_state)       \
+  X(libdecor_dispatch)
 
 namespace pel::wayland {
 

@@ -29,6 +29,14 @@ void waylandFeedFocus(bool gained);
 void waylandFeedPointer(double x, double y, uint32_t button, bool pressed, uint32_t time);
 void waylandFeedWheel(bool horizontal, double value);
 void waylandFeedPointerLeave();
+// One pointer frame of wheel events: axis_discrete steps, axis_value120
+// and the axis value (each sent when not 0).
+void waylandFeedWheelFrame(bool horizontal, int32_t discrete, int32_t value120, double value);
+// The pointer entering the picture's surface (true) or another surface of
+// the client's, as libdecor's title bar is (false), at surface point (x, y);
+// a button on whatever surface the pointer is over.
+void waylandFeedPointerEnter(bool picture, double x, double y);
+void waylandFeedButton(uint32_t button, bool pressed, uint32_t time);
 // Tests: the surface's size as the compositor configured it.
 void waylandSurfaceSize(int32_t& width, int32_t& height);
 // Tests: the compositor's close request.

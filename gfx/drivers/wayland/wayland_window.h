@@ -60,6 +60,10 @@ struct WaylandWindow : WindowRecord {
   xdg_surface* xdgSurface = nullptr;
   xdg_toplevel* toplevel = nullptr;
   zxdg_toplevel_decoration_v1* decoration = nullptr;
+  // The frames the compositor answered it would draw (0 before it answered);
+  // once it answered client-side for a framed window, libdecor frames them.
+  uint32_t decorationMode = 0;
+  bool framesRefused = false;
 #ifdef PEL_HAVE_LIBDECOR
   libdecor* decor = nullptr;             // window frames drawn here, made when a window first needs one
   libdecor_frame* decorFrame = nullptr;  // the window's frame; it owns the xdg objects then
@@ -99,7 +103,27 @@ struct WaylandWindow : WindowRecord {
   int32_t repeatRate = 25, repeatDelay = 600;  // per second, milliseconds; rate 0: no repeat
   uint32_t repeatKey = 0;                      // the evdev code repeating, 0 none
   std::chrono::steady_clock::time_point nextRepeat{};
-  wl_surface* pointerSurface = nullptr;  // the surface the pointer is over (ours or none)
+  // The surface the pointer is over: ours, another of ours (libdecor's
+  // frame, whose clicks and wheels are not the program's) or none.
+  wl_surface* pointerSurface = nullptr;
+  uint32_t pointerSerial = 0;  // the last enter's, which set_cursor answers
+  // What one pointer frame said of the wheels (vertical, horizontal): a
+  // wheel's notches by the 120th, or continuous axis units.
+  struct AxisFrame {
+    int32_t steps120[2] = {};
+    bool stepped[2] = {};
+    double units[2] = {};
+    bool moved[2] = {};
+  } axisFrame;
+  int32_t wheelRest120[2] = {};  // a high-resolution wheel's part notch
+  double wheelRest[2] = {};      // continuous units short of a step
+  // The pointer's picture: libwayland-cursor's theme, loaded at the first
+  // enter; shown on each enter, hidden with a null surface.
+  wl_cursor_theme* cursorTheme = nullptr;
+  wl_cursor* cursorImage = nullptr;
+  wl_surface* cursorSurface = nullptr;
+  int32_t cursorScale = 1;   // the theme's pixels a surface pixel
+  bool cursorTried = false;  // the theme was looked for (once a connection)
 
   std::thread thread;
   std::atomic<bool> running{false};
@@ -128,5 +152,11 @@ void stopTextInput();
 
 // Pointer positions on the surface as page points.
 void pointerAt(double x, double y);
+// The pointer's picture shown or hidden as the rules' cursorVisible says,
+// on the surface it is over now (the rules' updateCursor; any thread).
+void updateCursor();
+// The program's name, the window's app_id (what the desktop groups and
+// matches windows by).
+const char* appId();
 
 }  // namespace pel::wayland

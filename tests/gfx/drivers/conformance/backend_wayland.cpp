@@ -161,7 +161,10 @@ void settle() {
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
 }
 
-// The members of the JSON object holding `"app_id": "pellucet"` in sway's
+// The window's app_id: the program's name.
+std::string appId() { return program_invocation_short_name; }
+
+// The members of the JSON object holding the window's app_id in sway's
 // window tree: the text of one member's value, found at the object's own
 // level.
 struct Node {
@@ -195,7 +198,7 @@ struct Node {
 };
 
 bool ourNode(const std::string& tree, Node& node) {
-  const std::size_t at = tree.find("\"app_id\": \"pellucet\"");
+  const std::size_t at = tree.find("\"app_id\": \"" + appId() + "\"");
   if (at == std::string::npos) return false;
   // The object's start: the brace that opens the level app_id is on.
   int depth = 0;
@@ -314,11 +317,13 @@ bool scroll(int32_t notches) { return pointer("scroll " + std::to_string(notches
 
 // sway sizes tiled windows itself; a floating one takes the size asked.
 bool resize(int32_t width, int32_t height) {
-  return std::system(sway.tool("swaymsg '[app_id=\"pellucet\"] resize set " + std::to_string(width) + " " +
+  return std::system(sway.tool("swaymsg '[app_id=\"" + appId() + "\"] resize set " + std::to_string(width) + " " +
                                std::to_string(height) + "' >/dev/null 2>&1").c_str()) == 0;
 }
 
-bool requestClose() { return std::system(sway.tool("swaymsg '[app_id=\"pellucet\"] kill' >/dev/null 2>&1").c_str()) == 0; }
+bool requestClose() {
+  return std::system(sway.tool("swaymsg '[app_id=\"" + appId() + "\"] kill' >/dev/null 2>&1").c_str()) == 0;
+}
 
 bool title(std::string& title) {
   const std::string tree = sway.tree();

@@ -6,12 +6,18 @@
 
 #include <pellucet/pellucet.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <xkbcommon/xkbcommon.h>
 
@@ -413,6 +419,87 @@ TEST_F(Wayland, ButtonsWheelsAndLeaving) {
   EXPECT_TRUE(left);
 }
 
+// Events the public layer has, in words: buttons with what is held, wheel
+// steps, the pointer leaving.
+std::vector<std::string> pointerWords() {
+  std::vector<std::string> out;
+  pellucet::Event e;
+  while (pellucet::pollEvent(e)) {
+    using T = pellucet::EventType;
+    if (e.type == T::ButtonPress) out.push_back("press " + std::to_string(e.button) + " holding " + std::to_string(e.buttons));
+    if (e.type == T::ButtonRelease) out.push_back("release " + std::to_string(e.button) + " holding " + std::to_string(e.buttons));
+    if (e.type == T::Wheel || e.type == T::HorizontalWheel)
+      out.push_back(std::string(e.type == T::Wheel ? "wheel " : "hwheel ") + std::to_string(e.step));
+    if (e.type == T::MouseLeave) out.push_back("leave");
+  }
+  return out;
+}
+using Words = std::vector<std::string>;
+
+// Another surface of the client's (libdecor's title bar): its presses and
+// wheels are not the program's, and the press there, whose release goes to
+// the compositor's move, leaves nothing held. A press on the picture whose
+// release goes elsewhere (a compositor's grab takes the pointer away) is
+// let go as the pointer leaves, and that release, coming later, adds
+// nothing. (Neither weston nor sway here gives a libdecor frame real input:
+// weston's headless seat has no pointer and sway draws its own frames.)
+TEST_F(Wayland, PressesAndWheelsOnTheFrameAreNotTheProgramsAndHeldButtonsGoWithThePointer) {
+  ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
+  pointerWords();
+  waylandFeedPointerEnter(false, 30, 10);
+  waylandFeedButton(0x110, true, 1000);
+  waylandFeedWheelFrame(false, -1, 0, -15);
+  EXPECT_EQ(pellucet::mouse().buttons, 0);
+  waylandFeedPointerLeave();  // the move grab
+  waylandFeedPointerEnter(false, 30, 10);
+  waylandFeedButton(0x110, false, 1400);  // its release, had the grab passed it on
+  EXPECT_EQ(pointerWords(), Words{});
+  EXPECT_EQ(pellucet::mouse().buttons, 0);
+
+  waylandFeedPointerEnter(true, 10, 10);
+  waylandFeedButton(0x110, true, 3000);
+  waylandFeedButton(0x114, true, 3010);
+  EXPECT_EQ(pellucet::mouse().buttons, 17);
+  waylandFeedPointerLeave();
+  EXPECT_EQ(pellucet::mouse().buttons, 0);
+  waylandFeedPointerEnter(true, 10, 10);
+  waylandFeedButton(0x110, false, 3500);
+  waylandFeedButton(0x114, false, 3510);
+  EXPECT_EQ(pointerWords(), (Words{"press 1 holding 1", "press 16 holding 17", "release 1 holding 16",
+                                   "release 16 holding 0", "leave"}));
+  EXPECT_EQ(pellucet::mouse().buttons, 0);
+}
+
+// A frame's wheel notches count once, whatever axis value comes with them
+// (10 units on weston, 15 on sway); a high-resolution wheel's part notches
+// (axis_value120) add up, and touchpads' continuous values carry their
+// remainder.
+TEST_F(Wayland, WheelFramesCountNotchesOnceAndCarryTheRest) {
+  ASSERT_EQ(openScreenBySize(64, 48, 32, 1, modeflag::noFrame, 0), 0);
+  waylandFeedPointerEnter(true, 10, 10);
+  pointerWords();
+  waylandFeedWheelFrame(false, -1, 0, -15);  // a notch up on sway
+  waylandFeedWheelFrame(false, -1, 0, -15);
+  waylandFeedWheelFrame(false, 1, 0, 10);  // down on weston
+  EXPECT_EQ(pointerWords(), (Words{"wheel 1", "wheel 1", "wheel -1"}));
+  waylandFeedWheelFrame(false, 0, -60, -7.5);  // half a notch up: nothing yet
+  EXPECT_EQ(pointerWords(), Words{});
+  waylandFeedWheelFrame(false, 0, -60, -7.5);
+  waylandFeedWheelFrame(true, 0, 240, 30);  // two notches right
+  EXPECT_EQ(pointerWords(), (Words{"wheel 1", "hwheel 1", "hwheel 1"}));
+  for (int i = 0; i < 3; ++i) waylandFeedWheelFrame(false, 0, 0, 4);  // a touchpad: 12 units, one step down
+  EXPECT_EQ(pointerWords(), Words{"wheel -1"});
+  for (int i = 0; i < 2; ++i) waylandFeedWheelFrame(false, 0, 0, 4);  // with the 2 left over, another
+  EXPECT_EQ(pointerWords(), Words{"wheel -1"});
+  // Absurd values are bounded, never a flood.
+  waylandFeedWheelFrame(false, 1 << 30, 0, 0);
+  EXPECT_LE(pointerWords().size(), 64u);
+  // Wheels over the frame are libdecor's.
+  waylandFeedPointerEnter(false, 10, 10);
+  waylandFeedWheelFrame(false, -1, 0, -15);
+  EXPECT_EQ(pointerWords(), Words{});
+}
+
 TEST_F(Wayland, LostCompositorActsAsACloseRequest) {
   ASSERT_EQ(openScreenBySize(64, 48, 32, 1, modeflag::noFrame, 0), 0);
   while (takeKey() != 0) {
@@ -447,7 +534,8 @@ TEST_F(Wayland, RepeatedModeSetsLeaveNothingBehind) {
 }
 
 // A wlroots compositor: frames drawn by the compositor, and keys typed on a
-// virtual keyboard, each with a keymap of its own.
+// virtual keyboard, each with a keymap of its own; the pointer from a
+// virtual pointer; what the client sent in its protocol trace.
 class Sway : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -455,9 +543,15 @@ class Sway : public ::testing::Test {
     ASSERT_TRUE(sway.start()) << "sway did not start";
     unsetenv("DISPLAY");
     setenv("KELGFX", "Wayland", 1);
+    trace();
   }
   void TearDown() override {
+    closePointer();
+    // Keys typed here are no later test's.
+    while (currentMode() && takeKey() != 0) {
+    }
     closeScreen();
+    endTrace();
     sway.stop();
   }
   // Each wtype is a new virtual keyboard, whose first key is pressed before
@@ -468,8 +562,77 @@ class Sway : public ::testing::Test {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     while (!keyWaiting() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  bool swaymsg(const std::string& command) {
+    return std::system(sway.tool("swaymsg '" + command + "' >/dev/null 2>&1").c_str()) == 0;
+  }
+
+  // The client's side of the protocol as libwayland traces it (WAYLAND_DEBUG)
+  // to standard error: kept in a file for the test, anything else written
+  // there passed on at its end. Once on, libwayland traces every later
+  // connection of the process: every test here traces.
+  void trace() {
+    traceFile = sway.runtimeDir + "/client-trace";
+    const int fd = open(traceFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    std::fflush(stderr);
+    savedStderr = dup(2);
+    dup2(fd, 2);
+    close(fd);
+    setenv("WAYLAND_DEBUG", "client", 1);
+  }
+  static bool traced(const std::string& line) { return line.size() > 1 && line[0] == '[' && line.find("] ") != std::string::npos; }
+  std::vector<std::string> tracedLines() const {
+    std::fflush(stderr);
+    std::ifstream in(traceFile);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+      if (traced(line)) lines.push_back(line);
+    }
+    return lines;
+  }
+  void endTrace() {
+    unsetenv("WAYLAND_DEBUG");
+    if (savedStderr < 0) return;
+    std::fflush(stderr);
+    dup2(savedStderr, 2);
+    close(savedStderr);
+    savedStderr = -1;
+    std::ifstream in(traceFile);
+    for (std::string line; std::getline(in, line);) {
+      if (!traced(line)) std::fprintf(stderr, "%s\n", line.c_str());
+    }
+  }
+
+  // One virtual pointer (the seat has a pointer while it lives), a command
+  // a line, each given time to arrive; closing it takes the pointer away.
+  bool pointer(const std::string& command) {
+#ifdef PEL_VIRTUAL_POINTER
+    if (!pointerTool) {
+      pointerTool = popen(sway.tool("WAYLAND_DEBUG= " + std::string(PEL_VIRTUAL_POINTER)).c_str(), "w");
+      if (!pointerTool) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the window takes the seat's new pointer
+    }
+    const bool sent = std::fprintf(pointerTool, "%s\n", command.c_str()) > 0 && std::fflush(pointerTool) == 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    return sent;
+#else
+    (void)command;
+    return false;
+#endif
+  }
+  void closePointer() {
+    if (pointerTool) pclose(pointerTool);
+    pointerTool = nullptr;
+  }
+
   PrivateSway sway;
+  std::string traceFile;
+  int savedStderr = -1;
+  FILE* pointerTool = nullptr;
 };
+
+// The window's app_id: the program's name.
+std::string ourAppId() { return program_invocation_short_name; }
 
 TEST_F(Sway, AFramedWindowGetsTheCompositorsFrameAndShowsThePage) {
   ASSERT_EQ(openScreenBySize(160, 100, 32, 1, 0, 0), 0);
@@ -478,7 +641,8 @@ TEST_F(Sway, AFramedWindowGetsTheCompositorsFrameAndShowsThePage) {
   settle();
   // A fixed-size window floats, with a title bar the compositor draws.
   const std::string tree = sway.tree();
-  EXPECT_NE(tree.find("\"app_id\": \"pellucet\""), std::string::npos) << tree;
+  // Its app_id is the program's name, so that desktops tell programs apart.
+  EXPECT_NE(tree.find("\"app_id\": \"" + ourAppId() + "\""), std::string::npos) << tree;
   EXPECT_NE(tree.find("\"border\": \"normal\""), std::string::npos) << tree;
   const pellucet::Image shot = sway.screenshot();
   ASSERT_TRUE(shot);
@@ -530,7 +694,7 @@ TEST_F(Sway, TheCompositorsFullScreenSwitchesTheMode) {
     fill(13);
     settle();
     auto fullScreen = [&](const char* how) {
-      ASSERT_EQ(std::system(sway.tool(std::string("swaymsg '[app_id=pellucet] fullscreen ") + how + "' >/dev/null").c_str()), 0);
+      ASSERT_EQ(std::system(sway.tool("swaymsg '[app_id=" + ourAppId() + "] fullscreen " + how + "' >/dev/null").c_str()), 0);
       for (int i = 0; i < 5; ++i) settle();
     };
     fullScreen("enable");
@@ -544,6 +708,107 @@ TEST_F(Sway, TheCompositorsFullScreenSwitchesTheMode) {
     EXPECT_EQ(h, 100) << flags;
     closeScreen();
   }
+}
+
+// The pointer's picture and the seat's pointer as the compositor heard of
+// them. What the client asked for, in words: "enter" (the compositor's),
+// "arrow" and "none" (set_cursor with a surface, with nil, each answering
+// the last enter's serial), "release" (the pointer let go).
+std::vector<std::string> pointerRequests(const std::vector<std::string>& lines) {
+  std::vector<std::string> out;
+  std::string serial = "?";
+  for (const std::string& line : lines) {
+    const std::size_t enter = line.find(".enter("), cursor = line.find(".set_cursor(");
+    if (line.find("wl_pointer@") == std::string::npos) continue;
+    if (enter != std::string::npos && line.find(" -> ") == std::string::npos) {
+      serial = line.substr(enter + 7, line.find(',', enter) - enter - 7);
+      out.push_back("enter");
+    } else if (cursor != std::string::npos) {
+      const std::string answered = line.substr(cursor + 12, line.find(',', cursor) - cursor - 12);
+      out.push_back(std::string(line.find(", nil,") != std::string::npos ? "none" : "arrow") +
+                    (answered == serial ? "" : " (serial " + answered + " after " + serial + ")"));
+    } else if (line.find(" -> wl_pointer@") != std::string::npos && line.find(".release()") != std::string::npos) {
+      out.push_back("release");
+    }
+  }
+  return out;
+}
+
+// The pointer gets the theme's arrow as it enters and none while the
+// program hides it (at the next enter too); a pointer that goes away is
+// released; each wheel notch is one step, whatever units it comes with.
+TEST_F(Sway, ThePointersPictureItsReleaseAndWheelNotches) {
+#ifndef PEL_VIRTUAL_POINTER
+  GTEST_SKIP() << "the build has no virtual pointer tool";
+#endif
+  ASSERT_EQ(openScreenBySize(160, 100, 32, 1, modeflag::fullScreen, 0), 0);
+  settle();
+  ASSERT_TRUE(pointer("move 500 400 1024 768"));
+  settle();
+  pellucet::showCursor(false);
+  settle();
+  closePointer();  // the seat's pointer goes
+  settle();
+  ASSERT_TRUE(pointer("move 510 410 1024 768"));
+  settle();
+  pellucet::showCursor(true);
+  settle();
+  EXPECT_EQ(pointerRequests(tracedLines()), (Words{"enter", "arrow", "none", "release", "enter", "none", "arrow"}));
+
+  pointerWords();
+  ASSERT_TRUE(pointer("scroll 5"));
+  ASSERT_TRUE(pointer("scroll -3"));
+  settle();
+  EXPECT_EQ(pointerWords(), (Words{"wheel 1", "wheel 1", "wheel 1", "wheel 1", "wheel 1", "wheel -1", "wheel -1",
+                                   "wheel -1"}));
+}
+
+// Every keyboard the seat takes back (each wtype's virtual keyboard ends
+// with it) is released, not just forgotten by the client, which would
+// leave the compositor holding one for each.
+TEST_F(Sway, KeyboardsThatGoAreReleased) {
+  ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
+  settle();
+  for (int i = 0; i < 3; ++i) {
+    type("-k a");
+    settle();
+  }
+  int taken = 0, released = 0;
+  for (const std::string& line : tracedLines()) {
+    taken += line.find(".get_keyboard(") != std::string::npos;
+    released += line.find(" -> wl_keyboard@") != std::string::npos && line.find(".release()") != std::string::npos;
+  }
+  EXPECT_GE(taken, 3);
+  EXPECT_EQ(released, taken);
+}
+
+// A held key repeats at the compositor's rate and delay (sway's, set here)
+// and stops as the focus goes to another workspace, its release going
+// elsewhere.
+TEST_F(Sway, RepeatFollowsTheCompositorAndStopsWhenTheFocusGoes) {
+  ASSERT_TRUE(swaymsg("input type:keyboard repeat_delay 150"));
+  ASSERT_TRUE(swaymsg("input type:keyboard repeat_rate 40"));
+  ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
+  settle();
+  pellucet::Event e;
+  while (pellucet::pollEvent(e)) {
+  }
+  std::thread hold([&] {
+    std::system(sway.tool("wtype -k Shift_L -s 100 -P a -s 1500 -p a 2>/dev/null").c_str());
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));  // 100 ms, the 150 ms delay, then about 18 repeats
+  ASSERT_TRUE(swaymsg("workspace 2"));
+  hold.join();
+  settle();
+  int before = 0, after = 0;
+  bool gone = false;
+  while (pellucet::pollEvent(e)) {
+    gone |= e.type == pellucet::EventType::FocusLost;
+    if (e.type == pellucet::EventType::KeyRepeat && e.scanCode == pellucet::scan::a) ++(gone ? after : before);
+  }
+  EXPECT_TRUE(gone);
+  EXPECT_GE(before, 10);  // the usual 600 ms and 25 a second would give none or two
+  EXPECT_EQ(after, 0);
 }
 
 // A character no key of a US keyboard has, typed on a virtual keyboard.
@@ -564,6 +829,7 @@ TEST_F(Sway, TheDemoShowsItsDiscsAndEndsOnAKey) {
   const pid_t demo = fork();
   if (demo == 0) {
     setenv("KELGFX", "Wayland", 1);
+    unsetenv("WAYLAND_DEBUG");  // its frames untraced
     execl(PEL_DEMO_BINARY, "pellucet", nullptr);
     _exit(127);
   }
