@@ -116,40 +116,49 @@ struct LaidLine {
   int32_t width = 0;
 };
 
+// Calls `f` with each character of the text: a byte that is no UTF-8 stands
+// for its code page 437 character.
+template <typename F>
+void forEachCharacter(std::string_view utf8, F f) {
+  for (std::size_t at = 0; at < utf8.size();) {
+    const std::size_t start = at;
+    const int32_t code = nextCodePoint(utf8, at);
+    if (code < 0) at = start + 1;
+    f(code >= 0 ? static_cast<char32_t>(code) : char32_t{pel::byteToWide(static_cast<uint8_t>(utf8[start]))});
+  }
+}
+
 std::vector<LaidLine> layOut(const LoadedFontData& font, std::string_view utf8) {
+  // Outline glyphs are rendered as they are first asked for, which may move
+  // the font's pictures: every one the text needs comes first, so the
+  // pictures placed below stay where they are.
+  forEachCharacter(utf8, [&](char32_t c) { font.glyph(c); });
+  font.glyph(U'?');
   const pel::FontRecord* fallback = fallbackFont();
   std::vector<LaidLine> lines(1);
   int64_t pen = 0;
   int32_t top = 0;
   char32_t previous = 0;
   bool previousLoaded = false;
-  for (std::size_t at = 0; at < utf8.size();) {
-    const std::size_t start = at;
-    int32_t code = nextCodePoint(utf8, at);
-    if (code < 0) {
-      // A byte that is no UTF-8 stands for its code page 437 character.
-      const char16_t wide = pel::byteToWide(static_cast<uint8_t>(utf8[start]));
-      code = wide;
-      at = start + 1;
-    }
-    if (code == '\n') {
+  forEachCharacter(utf8, [&](char32_t code) {
+    if (code == U'\n') {
       top += font.set.height;
       lines.emplace_back();
       pen = 0;
       previous = 0;
-      continue;
+      return;
     }
-    Placed p = placeGlyph(font, fallback, static_cast<char32_t>(code));
-    if (p.loaded && previousLoaded) pen += font.kerning(previous, static_cast<char32_t>(code));
+    Placed p = placeGlyph(font, fallback, code);
+    if (p.loaded && previousLoaded) pen += font.kerning(previous, code);
     const int64_t x = std::clamp<int64_t>(pen, -(int64_t{1} << 30), int64_t{1} << 30);
     p.picture.x += static_cast<int32_t>(x);
     p.picture.y += top;
     if (p.picture.bits) lines.back().glyphs.push_back(p.picture);
     pen = x + p.advance;
     lines.back().width = static_cast<int32_t>(std::max<int64_t>(lines.back().width, pen));
-    previous = static_cast<char32_t>(code);
+    previous = code;
     previousLoaded = p.loaded;
-  }
+  });
   return lines;
 }
 

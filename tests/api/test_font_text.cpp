@@ -209,3 +209,35 @@ TEST_F(LoadedFontText, LinesBackgroundAndTextIntoImages) {
   pellucet::textFont(pellucet::LoadedFont());
   EXPECT_EQ(pellucet::measureText("AV").width, 16);  // the screen's font again
 }
+
+// An outline font renders each glyph when it is first drawn: a text whose
+// glyphs are all new comes out as the same text drawn once they are known
+// (the pictures of the first ones must not move as later ones are added).
+TEST_F(LoadedFontText, OutlineGlyphsFirstDrawnTogetherLookAsWhenKnown) {
+  if (!pellucet::LoadedFont::outlines()) GTEST_SKIP() << "this build renders no outline fonts";
+  const char* path = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+  const pellucet::LoadedFont fresh = pellucet::loadFont(path, 24);
+  if (!fresh) GTEST_SKIP() << pellucet::lastFailure();
+  ASSERT_TRUE(pellucet::openScreen(400, 40, 32, 1));
+  const std::string text = "\xc3\xb3\xc5\x82\xc4\x87\xc5\xbb\xc5\xba\xc4\x98 \xce\x95\xce\xbb\xce\xbb\xce\xb7\xce\xbd"
+                           "\xce\xb9\xce\xba\xce\xac \xd0\x9a\xd0\xb8\xd1\x80\xd0\xb8\xd0\xbb\xd0\xbb";  // ółćŻźĘ Ελληνικά Кирилл
+  const auto drawn = [&] {
+    pellucet::clear(0);
+    pellucet::text(2, 4, text, 0xFFFFFFFF);
+    const pel::ScreenMode* m = pel::currentMode();
+    return std::vector<uint8_t>(m->pages[0], m->pages[0] + static_cast<std::size_t>(m->pitch) * m->height);
+  };
+  pellucet::textFont(fresh);
+  const std::vector<uint8_t> together = drawn();
+  // The same font loaded again, its glyphs drawn one at a time first.
+  const pellucet::LoadedFont known = pellucet::loadFont(path, 24);
+  pellucet::textFont(known);
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t next = at + 1;
+    while (next < text.size() && (static_cast<uint8_t>(text[next]) & 0xC0) == 0x80) ++next;
+    pellucet::text(0, 0, text.substr(at, next - at), 0xFFFFFFFF);
+    at = next;
+  }
+  EXPECT_EQ(together, drawn());
+}
