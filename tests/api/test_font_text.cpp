@@ -87,9 +87,14 @@ TEST(GlyphPictures, CoverageBlendsOn32And16BitPagesAndIsSetFromHalfOn8Bit) {
     std::memcpy(&v, m->pages[0] + x * m->bytesPerPixel, m->bytesPerPixel);
     return v;
   };
-  ASSERT_TRUE(pellucet::openScreen(64, 16, 32, 1));
-  pellucet::clear(0xFF204060);
-  pel::drawGlyphs(nullptr, 0, 0, &g, 1, 0xFFE0A000);
+  // The glyph in `colour` at the left of a new page cleared to `background`.
+  const auto drawn = [&](int depth, uint32_t flags, uint32_t background, uint32_t colour) {
+    if (!pellucet::openScreen(64, 16, depth, 1, flags)) return false;
+    pellucet::clear(background);
+    pel::drawGlyphs(nullptr, 0, 0, &g, 1, colour);
+    return true;
+  };
+  ASSERT_TRUE(drawn(32, pellucet::windowed, 0xFF204060, 0xFFE0A000));
   // Each byte (d * (256 - w) + s * w) >> 8 with w = c + c / 128: none,
   // almost none, just under half, just over, all (the colour exactly).
   EXPECT_EQ(pixel(0), 0xFF204060u);
@@ -99,24 +104,18 @@ TEST(GlyphPictures, CoverageBlendsOn32And16BitPagesAndIsSetFromHalfOn8Bit) {
   EXPECT_EQ(pixel(4), 0xFFE0A000u);
   // With alpha primitives the colour's alpha scales the coverage and the
   // result keeps that alpha, as blended pixels do.
-  ASSERT_TRUE(pellucet::openScreen(64, 16, 32, 1, pellucet::windowed | pellucet::alphaPrimitives));
-  pellucet::clear(0xFF000000);
-  pel::drawGlyphs(nullptr, 0, 0, &g, 1, 0x80FFFFFF);
+  ASSERT_TRUE(drawn(32, pellucet::windowed | pellucet::alphaPrimitives, 0xFF000000, 0x80FFFFFF));
   EXPECT_EQ(pixel(0), 0xFF000000u);
   EXPECT_EQ(pixel(4), 0x80808080u);
   EXPECT_EQ(pixel(3), 0x803F3F3Fu);
   // RGB565: widened, blended and narrowed by truncation; full coverage is
   // the colour as the page keeps it.
-  ASSERT_TRUE(pellucet::openScreen(64, 16, 16, 1));
-  pellucet::clear(0);
-  pel::drawGlyphs(nullptr, 0, 0, &g, 1, 0xFFFFFFFF);
+  ASSERT_TRUE(drawn(16, pellucet::windowed, 0, 0xFFFFFFFF));
   EXPECT_EQ(pixel(0), 0u);
   EXPECT_EQ(pixel(2), 0x7BEFu);  // 127 -> w 127: 248 * 127 >> 8 = 123 -> 15, 31, 15
   EXPECT_EQ(pixel(3), 0x8410u);  // 129: 124 -> 16, 32, 16
   EXPECT_EQ(pixel(4), 0xFFFFu);
-  ASSERT_TRUE(pellucet::openScreen(64, 16, 8, 1));
-  pellucet::clear(0);
-  pel::drawGlyphs(nullptr, 0, 0, &g, 1, 9);
+  ASSERT_TRUE(drawn(8, pellucet::windowed, 0, 9));
   EXPECT_EQ(pixel(2), 0u);
   EXPECT_EQ(pixel(3), 9u);
   EXPECT_EQ(pixel(4), 9u);
