@@ -9,17 +9,26 @@
 //   screen (and of 320 x 200: "scaled320"), scaled in the client, against the
 //   floor of a memcpy of the scaled image and a bare XShmPutImage of it; and
 //   the same picture scaled by the server through XRender (nearest filter);
-// - demo: the demo's frames on X11 against the same frames on the null back end.
+// - demo: the demo's frames on X11 against the same frames on the null back end;
+// - latency: from a flip of an 800 x 600 page returning to a second client
+//   seeing the rows through XDamage, flips a random 4 to 24 ms apart;
+//   median and 99th percentile ("p50_ms", "p99_ms").
 #include <benchmark/benchmark.h>
 
+#include <poll.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "demo/disc.h"
 #include "demo/pellucet.h"
@@ -34,6 +43,9 @@
 #include <X11/extensions/XShm.h>
 #ifdef PEL_HAVE_XRENDER
 #include <X11/extensions/Xrender.h>
+#endif
+#ifdef PEL_HAVE_XDAMAGE
+#include <X11/extensions/Xdamage.h>
 #endif
 #ifdef PEL_HAVE_SDL2
 #include <SDL.h>
@@ -284,6 +296,77 @@ void demoFrames(benchmark::State& s, const char* backend) {
 void demoNull(benchmark::State& s) { demoFrames(s, "null"); }
 void demoX11(benchmark::State& s) { demoFrames(s, nullptr); }
 
+#ifdef PEL_HAVE_XDAMAGE
+// The runtime's window: the last top-level child of the root window that
+// is mapped.
+Window runtimeWindow(Display* d) {
+  Window root = 0, parent = 0, *children = nullptr, found = 0;
+  unsigned count = 0;
+  XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &count);
+  for (unsigned i = 0; i < count; ++i) {
+    XWindowAttributes a{};
+    if (XGetWindowAttributes(d, children[i], &a) && a.map_state == IsViewable) found = children[i];
+  }
+  if (children) XFree(children);
+  return found;
+}
+
+// Until an XDamage notify arrives (true) or a second passes.
+bool damageArrives(Display* d, int notify) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (std::chrono::steady_clock::now() < deadline) {
+    while (XPending(d)) {
+      XEvent e;
+      XNextEvent(d, &e);
+      if (e.type == notify) return true;
+    }
+    pollfd p{ConnectionNumber(d), POLLIN, 0};
+    poll(&p, 1, 100);
+  }
+  return false;
+}
+
+void flipLatency(benchmark::State& s) {
+  Screen screen(nullptr);
+  if (!screen.ok) return s.SkipWithError("the X11 back end did not open");
+  setPages(1, 0);
+  Display* d = XOpenDisplay(nullptr);
+  int events = 0, errors = 0;
+  if (!d || !XDamageQueryExtension(d, &events, &errors)) return s.SkipWithError("no XDamage");
+  const Window w = runtimeWindow(d);
+  const Damage damage = XDamageCreate(d, w, XDamageReportRawRectangles);
+  const int notify = events + XDamageNotify;
+  std::mt19937 random(3);
+  std::vector<double> ms;
+  for (auto _ : s) {
+    // Apart at random, so that flips meet a window thread on a tick at
+    // every phase of it; the events of the last flip drained.
+    std::this_thread::sleep_for(std::chrono::microseconds(4000 + random() % 20000));
+    XSync(d, False);
+    while (XPending(d)) {
+      XEvent e;
+      XNextEvent(d, &e);
+    }
+    currentMode()->pages[1][0] = static_cast<uint8_t>(random());
+    copyPage(-1, -1);
+    const auto flipped = std::chrono::steady_clock::now();
+    if (!damageArrives(d, notify)) {
+      s.SkipWithError("a flip's rows never reached the server");
+      break;
+    }
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - flipped;
+    s.SetIterationTime(took.count());
+    ms.push_back(took.count() * 1000);
+  }
+  XDamageDestroy(d, damage);
+  XCloseDisplay(d);
+  if (ms.empty()) return;
+  std::sort(ms.begin(), ms.end());
+  s.counters["p50_ms"] = ms[ms.size() / 2];
+  s.counters["p99_ms"] = ms[std::min(ms.size() - 1, ms.size() * 99 / 100)];
+}
+#endif
+
 }  // namespace
 
 BENCHMARK(presentFloor)->Name("present/baseline")->Unit(benchmark::kMicrosecond)->UseRealTime();
@@ -312,3 +395,6 @@ BENCHMARK_CAPTURE(scaledXRender, 320, 320, 200)
 #endif
 BENCHMARK(demoNull)->Name("demo/baseline")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(demoX11)->Name("demo/x11")->Unit(benchmark::kMillisecond)->UseRealTime();
+#ifdef PEL_HAVE_XDAMAGE
+BENCHMARK(flipLatency)->Name("latency/x11")->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(500);
+#endif
