@@ -24,6 +24,11 @@ struct DisplayDriver {
   int32_t* (*fetchModes)(int32_t depth, int32_t* count) = nullptr;
   void (*flip)() = nullptr;
   void (*pollEvents)() = nullptr;
+  // The program marked rows of the visible page (a flip, an unlock with
+  // rows, a palette change) and is about to release the lock's last level,
+  // which it still holds: a back end presenting from a thread of its own
+  // wakes it, so the rows go out now rather than at its next tick.
+  void (*rowsMarked)() = nullptr;
 };
 
 constexpr int32_t keepCoordinate = INT32_MIN;  // setMouse / setWindowPos

@@ -1,6 +1,7 @@
 #include "pages.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "gfx/driver.h"
@@ -14,6 +15,10 @@ namespace {
 
 char titleBuffer[128];
 const char* currentTitle = nullptr;
+
+// Rows were marked since the lock's last level was last released. Window
+// threads mark rows too (a repaint), under the back end's lock.
+std::atomic<bool> rowsMarked{false};
 
 // Pixel value to default colour number, by screen, at a palette reset.
 struct ResetMapping {
@@ -48,12 +53,16 @@ void sendPalette(const ScreenMode* m, int32_t index, uint32_t bgr) {
 }  // namespace
 
 void markAllRows(ScreenMode* m) {
-  if (m) fillBytes(m->dirty, 1, static_cast<std::size_t>(m->height));
+  if (!m) return;
+  fillBytes(m->dirty, 1, static_cast<std::size_t>(m->height));
+  rowsMarked.store(true, std::memory_order_relaxed);
 }
 
 void markDirty(int32_t firstRow, int32_t lastRow) {
   ScreenMode* m = currentMode();
-  if (m && firstRow <= lastRow) fillBytes(m->dirty + firstRow, 1, static_cast<std::size_t>(lastRow - firstRow + 1));
+  if (!m || firstRow > lastRow) return;
+  fillBytes(m->dirty + firstRow, 1, static_cast<std::size_t>(lastRow - firstRow + 1));
+  rowsMarked.store(true, std::memory_order_relaxed);
 }
 
 RowSpan dirtyRows(const ScreenMode* m) {
@@ -85,7 +94,12 @@ void unlockScreen(int32_t firstRow, int32_t lastRow) {
   if (lastRow >= firstRow && static_cast<uint32_t>(c->workPage) == m->visiblePage && lastRow < m->height) {
     markDirty(firstRow, lastRow);
   }
-  if (m->lockCount > 0 && --m->lockCount == 0 && m->driver && m->driver->unlock) m->driver->unlock();
+  if (m->lockCount > 0 && --m->lockCount == 0 && m->driver) {
+    // Every way the program changes what the window shows ends here: one
+    // word to the back end, not one a caller.
+    if (rowsMarked.exchange(false, std::memory_order_relaxed) && m->driver->rowsMarked) m->driver->rowsMarked();
+    if (m->driver->unlock) m->driver->unlock();
+  }
 }
 
 int32_t setPages(int32_t work, int32_t visible) {

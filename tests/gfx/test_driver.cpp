@@ -23,10 +23,11 @@ TEST(Driver, NullBackEndFillsOnlyNameLockAndUnlock) {
   EXPECT_EQ(nullDriver.setWindowTitle, nullptr);
   EXPECT_EQ(nullDriver.flip, nullptr);
   EXPECT_EQ(nullDriver.pollEvents, nullptr);
+  EXPECT_EQ(nullDriver.rowsMarked, nullptr);
 }
 
-TEST(Driver, TableHasFourteenEntries) {
-  static_assert(sizeof(DisplayDriver) == 14 * sizeof(void*));
+TEST(Driver, TableHasFifteenEntries) {
+  static_assert(sizeof(DisplayDriver) == 15 * sizeof(void*));
 }
 
 TEST(Driver, ListCanBeSubstitutedAndRestored) {
