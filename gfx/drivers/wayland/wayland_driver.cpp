@@ -29,10 +29,7 @@ WaylandWindow* win = nullptr;
 
 namespace {
 
-constexpr int presentPeriodMs = 10;
-
 std::atomic<int64_t> passes{0};
-RowSpan lastDamage{};
 
 // ---- Globals -----------------------------------------------------------------
 
@@ -342,7 +339,6 @@ void present() {
   wl_callback_add_listener(win->frame, &frameListener, nullptr);
   wl_surface_commit(win->surface);
   b->busy = true;
-  lastDamage = damaged;
 }
 
 // ---- The window ------------------------------------------------------------
@@ -584,8 +580,9 @@ const WindowPlatform platformCalls = {
 
 // ---- The window thread -----------------------------------------------------
 
-// Waits timeoutMs at most for the compositor's events and dispatches them
-// under the lock. False when the connection is gone.
+// Waits timeoutMs at most (-1: no limit) for the compositor's events or a
+// wake from the program, and dispatches the events under the lock. False
+// when the connection is gone.
 bool waitForEvents(int timeoutMs) {
   wl_display* d = win->display;
   while (wl->wl_display_prepare_read(d) != 0) {
@@ -596,13 +593,12 @@ bool waitForEvents(int timeoutMs) {
     wl->wl_display_cancel_read(d);
     return false;
   }
-  pollfd p{wl->wl_display_get_fd(d), POLLIN, 0};
-  const int ready = poll(&p, 1, timeoutMs);
-  if (ready > 0 && (p.revents & POLLIN)) {
+  const short events = win->wake.sleep(wl->wl_display_get_fd(d), timeoutMs);
+  if (events & POLLIN) {
     if (wl->wl_display_read_events(d) < 0) return false;
   } else {
     wl->wl_display_cancel_read(d);
-    if (ready > 0 && (p.revents & (POLLHUP | POLLERR))) return false;
+    if (events & (POLLHUP | POLLERR)) return false;
   }
   std::lock_guard guard(win->presentation);
   return wl->wl_display_dispatch_pending(d) >= 0;
@@ -644,10 +640,14 @@ void threadMain() {
         told = true;
       }
       win->frameDone.notify_all();
-      std::this_thread::sleep_for(std::chrono::milliseconds(presentPeriodMs));
+      // Nothing comes from the compositor any more: asleep until the exit.
+      win->wake.sleep(-1, -1);
       continue;
     }
-    int timeout = presentPeriodMs;
+    // Asleep until the compositor sends something (a frame callback, a
+    // released buffer, input) or the program wakes the thread; a held key
+    // is the one deadline.
+    int timeout = -1;
     {
       std::lock_guard guard(win->presentation);
       applyTitle();
@@ -657,9 +657,10 @@ void threadMain() {
       }
       repeatKeys();
       present();
+      // libdecor's plugins work on the compositor's events, which wake the
+      // thread; dispatched on each pass.
       dispatchFrames();
-      const int repeat = repeatDueIn();
-      if (repeat >= 0 && repeat < timeout) timeout = repeat;
+      timeout = repeatDueIn();
     }
     ++passes;
     if (!waitForEvents(timeout)) win->lost = true;
@@ -696,12 +697,19 @@ int32_t init(const char* title, int32_t width, int32_t height, int32_t, int32_t,
                            [](uint8_t* out, const uint8_t* in, int32_t count) {
                              opaqueCopy(reinterpret_cast<uint32_t*>(out), reinterpret_cast<const uint32_t*>(in), count);
                            });
+  if (!win->wake.open()) {
+    delete win;
+    win = nullptr;
+    refuseBecause("no descriptor to wake the window thread with");
+    return -1;
+  }
   win->start.reset();
   win->running = true;
   win->thread = std::thread(threadMain);
   if (!win->start.wait()) {
     win->running = false;
     win->thread.join();
+    win->wake.close();
     delete win;
     win = nullptr;
     return -1;
@@ -713,12 +721,14 @@ int32_t init(const char* title, int32_t width, int32_t height, int32_t, int32_t,
 void shutDown() {
   if (!win) return;
   win->running = false;
+  win->wake.wake();
   ScreenMode* m = currentMode();
   if (m && m->lockCount != 0) {
     m->lockCount = 0;
     win->presentation.unlock();
   }
   if (win->thread.joinable()) win->thread.join();
+  win->wake.close();
   publishWindowZoom(0);
   delete win;
   win = nullptr;
@@ -758,7 +768,9 @@ int32_t setMouse(int32_t x, int32_t y, int32_t cursor, int32_t clip) {
 }
 
 void setTitle(const char* title) {
-  if (win) win->title.set(title);
+  if (!win) return;
+  win->title.set(title);
+  win->wake.wake();
 }
 
 // The output's current mode is the one mode there is: Wayland clients do
@@ -777,10 +789,8 @@ int32_t* fetchModes(int32_t depth, int32_t* count) {
 }  // namespace wayland
 
 int64_t waylandPasses() { return wayland::passes; }
-void waylandLastDamage(int32_t& first, int32_t& lines) {
-  std::lock_guard guard(wayland::win->presentation);
-  first = wayland::lastDamage.first;
-  lines = wayland::lastDamage.end - wayland::lastDamage.first;
+void waylandWake() {
+  if (wayland::win) wayland::win->wake.wake();
 }
 
 namespace {
@@ -858,6 +868,11 @@ const DisplayDriver waylandDriver = {
     .setWindowTitle = wayland::setTitle,
     .setWindowPos = [](int32_t, int32_t) { return 0; },  // Wayland clients cannot place their windows
     .fetchModes = wayland::fetchModes,
+    // A frame callback on its way wakes the thread when it comes, and the
+    // rows go out then: one commit a frame.
+    .rowsMarked = [] {
+      if (!wayland::win->frame) wayland::win->wake.wake();
+    },
 };
 
 }  // namespace pel

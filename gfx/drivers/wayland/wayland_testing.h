@@ -8,10 +8,10 @@
 
 namespace pel {
 
-// Passes of the window thread since the process started (for tests).
+// Passes of the window thread since the process started, and a wake for one
+// more (for tests: the thread sleeps while it has nothing to do).
 int64_t waylandPasses();
-// The buffer rows the last commit damaged in the picture: first and count.
-void waylandLastDamage(int32_t& first, int32_t& lines);
+void waylandWake();
 
 // Benchmarks: rows first..last presented at once and the round trip after;
 // and the floor, a 32-bit page copied whole into a free buffer, attached,

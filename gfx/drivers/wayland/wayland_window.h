@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "gfx/drivers/present.h"
+#include "gfx/drivers/wake_up.h"
 #include "gfx/drivers/window_record.h"
 
 namespace pel::wayland {
@@ -128,6 +129,7 @@ struct WaylandWindow : WindowRecord {
   std::thread thread;
   std::atomic<bool> running{false};
   std::mutex presentation;  // the back end's lock
+  WakeUp wake;              // the window thread's, for rows to present, a title and the exit
 
   // Frames the compositor reported done, for waitVsync.
   std::mutex frameLock;

@@ -12,6 +12,7 @@
 
 #include "gfx/drivers/x11/x11_window.h"
 
+#include <poll.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <unistd.h>
@@ -28,8 +29,6 @@ namespace pel {
 namespace {
 
 using namespace x11;
-
-constexpr auto presentPeriod = std::chrono::milliseconds(10);
 
 // An image in the window's format, in shared memory where the server offers it.
 struct Image {
@@ -237,20 +236,32 @@ void threadMain() {
         closeRequest(win->rules);
         told = true;
       }
-      std::this_thread::sleep_for(presentPeriod);
+      // Nothing comes from the server any more: asleep until the exit.
+      win->wake.sleep(-1, -1);
       continue;
     }
+    bool queued = false;
     {
       std::lock_guard guard(win->presentation);
-      // The key state follows the key events and the keymap X sends with
-      // the focus: no round trip to the server on each pass.
+      // Events first: an exposure or a new size marks the rows this pass
+      // then presents. The key state follows the key events and the keymap
+      // X sends with the focus: no round trip to the server on each pass.
       applyTitle();
-      present();
       handleEvents();
+      present();
       xl->XFlush(win->display);
+      // Flushing may read events into Xlib's queue, where poll cannot see them.
+      queued = !win->lost && xl->XEventsQueued(win->display, QueuedAlready) > 0;
     }
     ++passes;
-    std::this_thread::sleep_for(presentPeriod);
+    if (queued || win->lost) continue;
+    // Asleep until the server sends something or the program wakes the
+    // thread (rows marked, a title, the exit): no tick.
+    const short events = win->wake.sleep(ConnectionNumber(win->display), -1);
+    // A hang-up is Xlib's to find on the next pass (it reports the lost
+    // connection); should it not, the thread still does not spin.
+    if ((events & (POLLHUP | POLLERR | POLLNVAL)) && !(events & POLLIN))
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   std::lock_guard guard(win->presentation);
   exitWindow();
@@ -269,6 +280,11 @@ int32_t x11Init(const char* title, int32_t width, int32_t height, int32_t, int32
     return -1;
   }
   win->scaleToFit = true;
+  if (!win->wake.open()) {
+    destroyLayer();
+    refuseBecause("no descriptor to wake the window thread with");
+    return -1;
+  }
   win->start.reset();
   surface.running = true;
   surface.thread = std::thread(threadMain);
@@ -278,12 +294,14 @@ int32_t x11Init(const char* title, int32_t width, int32_t height, int32_t, int32
 void x11Exit() {
   if (!win || !surface.thread.joinable()) return;
   surface.running = false;
+  win->wake.wake();
   ScreenMode* m = currentMode();
   if (m && m->lockCount != 0) {
     m->lockCount = 0;
     win->presentation.unlock();
   }
   surface.thread.join();
+  win->wake.close();
   destroyLayer();
 }
 
@@ -291,6 +309,9 @@ void x11Exit() {
 
 int64_t x11RowsPresented() { return rowsPresented; }
 int64_t x11Passes() { return passes; }
+void x11Wake() {
+  if (win) win->wake.wake();
+}
 
 void x11PresentNow(int32_t first, int32_t last) {
   ScreenMode* m = modeToPresent(x11Driver, first, last);
@@ -314,6 +335,7 @@ const DisplayDriver x11Driver = {
     .setWindowTitle = setTitle,
     .setWindowPos = setWindowPos,
     .fetchModes = fetchModes,
+    .rowsMarked = [] { win->wake.wake(); },
 };
 
 }  // namespace pel

@@ -18,7 +18,7 @@
 // Every entry point the back end calls, listed once per library.
 #define PEL_X11_ENTRIES(X)                                                                                           \
   X(XAllocSizeHints) X(XChangeProperty) X(XClearWindow) X(XCloseDisplay) X(XCreateBitmapFromData) X(XCreateColormap) X(XCreateGC)       \
-  X(XCreateImage) X(XCreatePixmapCursor) X(XCreateWindow) X(XDefineCursor) X(XDestroyWindow) X(XFlush) X(XFree)      \
+  X(XCreateImage) X(XCreatePixmapCursor) X(XCreateWindow) X(XDefineCursor) X(XDestroyWindow) X(XEventsQueued) X(XFlush) X(XFree)      \
   X(XFreeColormap) X(XFreeCursor) X(XFreeGC) X(XFreePixmap) X(XGetSelectionOwner) X(XGetWindowProperty) X(XGrabPointer)               \
   X(XInternAtom) X(XInternAtoms) X(XListPixmapFormats) X(XLookupKeysym) X(XLookupString) X(XMapRaised) X(XMapWindow) X(XMoveWindow) X(XMoveResizeWindow) X(XNextEvent)   \
   X(XOpenDisplay) X(XPending) X(XPutImage) X(XQueryPointer) X(XRefreshKeyboardMapping)               \

@@ -12,9 +12,11 @@ namespace pel {
 // benchmarks of the dirty band).
 int64_t x11RowsPresented();
 
-// Passes of the window thread since the process started (for tests that wait
-// for the window to catch up with what they sent).
+// Passes of the window thread since the process started, and a wake for one
+// more (for tests that wait for the window to catch up with what they sent:
+// the thread sleeps while it has nothing to do).
 int64_t x11Passes();
+void x11Wake();
 
 // Marks page rows first to last and presents them at once, waiting for the
 // server to finish: the cost of one pass (for benchmarks).

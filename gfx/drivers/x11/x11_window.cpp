@@ -420,13 +420,18 @@ int32_t setMouse(int32_t x, int32_t y, int32_t cursor, int32_t clip) {
   if (win && win->window) {
     rulesSetMouse(win->rules, x, y, cursor, clip);
     xl->XFlush(win->display);
+    // A grab's reply may have brought events into Xlib's queue, which the
+    // window thread's poll would not see.
+    win->wake.wake();
   }
   return 0;
 }
 
 // The thread handling events sets it (see applyTitle).
 void setTitle(const char* title) {
-  if (win) win->title.set(title);
+  if (!win) return;
+  win->title.set(title);
+  win->wake.wake();
 }
 
 void applyTitle() {
@@ -454,6 +459,7 @@ int32_t setWindowPos(int32_t x, int32_t y) {
       xl->XMoveWindow(win->display, win->window, x, y);
       xl->XFlush(win->display);
     }
+    win->wake.wake();  // the round trips may have queued events (see setMouse)
   }
   if (!held) win->presentation.unlock();
   return result;

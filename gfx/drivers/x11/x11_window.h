@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "gfx/drivers/wake_up.h"
 #include "gfx/drivers/window_record.h"
 #include "gfx/drivers/x11/x11_library.h"
 #include "gfx/drivers/xkb_keys.h"
@@ -58,6 +59,10 @@ struct X11Window : WindowRecord {
 
   pid_t threadId = 0;       // the thread handling events, when it is not the program's
   std::mutex presentation;  // the "X11" back end's lock
+  // Wakes that thread (never opened where the program's thread handles
+  // them): for rows to present, a title, and events that a call on the
+  // program's thread read into Xlib's queue.
+  WakeUp wake;
   WindowHooks hooks{};
   xkb::Composer composer;  // dead keys and compose sequences
 };

@@ -169,15 +169,19 @@ class X11 : public ::testing::Test {
     settle();
   }
   // Waits until the server has taken what the probe sent and the window
-  // thread has made two whole passes since (sanitised builds on a busy
-  // machine may take far longer than the usual 10 ms a pass).
+  // thread has made two whole passes since, each after a wake (it sleeps
+  // while it has nothing to do; sanitised builds on a busy machine may
+  // take long for one).
   void settle() {
     if (probe) XSync(probe, False);
     const int64_t start = x11Passes();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     std::this_thread::sleep_for(std::chrono::milliseconds(120));
-    while (currentMode() && x11Passes() < start + 3 && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (int64_t pass = 1; pass <= 3; ++pass) {
+      x11Wake();
+      while (currentMode() && x11Passes() < start + pass && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
     }
   }
   // A server with another screen size in place of the test's own.

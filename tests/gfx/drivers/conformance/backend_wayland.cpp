@@ -4,19 +4,14 @@
 // through sway's IPC.
 #include <pellucet/pellucet.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <map>
-#include <sstream>
 #include <string_view>
 #include <thread>
 
 #include "../wayland/private_sway.h"
+#include "../wayland/protocol_trace.h"
 #include "conformance.h"
 #include "gfx/drivers/wayland/wayland_testing.h"
 #include "gfx/scale.h"
@@ -25,116 +20,34 @@ namespace pel::conformance {
 namespace {
 
 PrivateSway sway;
-
-// The client's side of the protocol as libwayland traces it
-// (WAYLAND_DEBUG), which goes to standard error: kept in a file while the
-// platform runs; anything else written there is passed on at the end.
-std::string traceFile;
-int savedStderr = -1;
-std::streamoff watchedFrom = 0;
+ProtocolTrace trace;
 
 std::string start() {
   if (std::system("command -v sway grim wtype swaymsg >/dev/null 2>&1") != 0) return "no sway, grim, wtype or swaymsg";
   if (!sway.start()) return "sway did not start";
   unsetenv("DISPLAY");  // a framed window would otherwise be left to X11
-  traceFile = sway.runtimeDir + "/client-trace";
-  const int fd = open(traceFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  if (fd < 0) return "no trace file";
-  std::fflush(stderr);
-  savedStderr = dup(2);
-  dup2(fd, 2);
-  close(fd);
-  setenv("WAYLAND_DEBUG", "client", 1);
-  watchedFrom = 0;
-  return "";
+  return trace.start(sway.runtimeDir) ? "" : "no trace file";
 }
-
-bool traced(const std::string& line) { return line.size() > 1 && line[0] == '[' && line.find("] ") != std::string::npos; }
 
 void closePointer();
 
 void stop() {
   closePointer();
-  unsetenv("WAYLAND_DEBUG");
-  if (savedStderr >= 0) {
-    std::fflush(stderr);
-    dup2(savedStderr, 2);
-    close(savedStderr);
-    savedStderr = -1;
-    std::ifstream trace(traceFile);
-    for (std::string line; std::getline(trace, line);) {
-      if (!traced(line)) std::fprintf(stderr, "%s\n", line.c_str());
-    }
-  }
+  trace.stop();
   sway.stop();
 }
 
-// The traced lines from `from` on.
-std::vector<std::string> traceLines(std::streamoff from) {
-  std::fflush(stderr);
-  std::ifstream trace(traceFile);
-  trace.seekg(from);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(trace, line);) {
-    if (traced(line)) lines.push_back(line);
-  }
-  return lines;
-}
-
-void watch() {
-  std::fflush(stderr);
-  std::ifstream trace(traceFile, std::ios::ate);
-  watchedFrom = trace.tellg();
-}
-
-// The numbers between the parentheses after `call` in a traced line.
-std::vector<long> arguments(const std::string& line, const std::string& call) {
-  std::vector<long> out;
-  std::size_t at = line.find(call + "(");
-  if (at == std::string::npos) return out;
-  std::istringstream in(line.substr(at + call.size() + 1));
-  for (std::string part; std::getline(in, part, ',');) {
-    const std::size_t digit = part.find_first_of("-0123456789");
-    if (digit != std::string::npos) out.push_back(std::atol(part.c_str() + digit));
-  }
-  return out;
-}
+void watch() { trace.watch(); }
 
 // The surface damage the client sent since `watch`, in buffer rows.
 bool sentRows(int32_t& first, int32_t& end) {
-  RowSpan sent{};
-  for (const std::string& line : traceLines(watchedFrom)) {
-    if (line.find("-> wl_surface@") == std::string::npos) continue;
-    const std::vector<long> a = arguments(line, "damage_buffer");
-    if (a.size() == 4) sent = joined(sent, {static_cast<int32_t>(a[1]), static_cast<int32_t>(a[1] + a[3])});
-  }
+  const RowSpan sent = trace.sent();
   first = sent.first;
   end = sent.end;
   return true;
 }
 
-// A buffer attached again before the compositor released it, and a ping
-// left unanswered.
-std::string protocolFaults() {
-  std::string faults;
-  std::map<std::string, bool> held;  // by "wl_buffer@N"
-  std::map<long, bool> pinged;
-  for (const std::string& line : traceLines(0)) {
-    const std::size_t buffer = line.find("wl_buffer@");
-    if (line.find(".attach(wl_buffer@") != std::string::npos) {
-      const std::string id = line.substr(buffer, line.find_first_of(",)", buffer) - buffer);
-      if (held[id]) faults += id + " attached while the compositor held it; ";
-      held[id] = true;
-    } else if (buffer != std::string::npos && line.find(".release()") != std::string::npos) {
-      held[line.substr(buffer, line.find('.', buffer) - buffer)] = false;
-    }
-    const std::vector<long> ping = arguments(line, ".ping"), pong = arguments(line, ".pong");
-    if (!ping.empty() && line.find("-> ") == std::string::npos) pinged[ping[0]] = true;
-    if (!pong.empty()) pinged.erase(pong[0]);
-  }
-  for (const auto& [serial, unanswered] : pinged) faults += "ping " + std::to_string(serial) + " unanswered; ";
-  return faults;
-}
+std::string protocolFaults() { return trace.faults(); }
 
 // sway sets the keyboards' repeat from its configuration; wtype holds the key.
 bool holdKey(const char* name, int ms, int delay, int rate) {
@@ -152,10 +65,14 @@ bool holdKey(const char* name, int ms, int delay, int rate) {
 void settle() {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   for (int i = 0; i < 3; ++i) {
+    // The thread sleeps while it has nothing to do: each pass after a wake.
     const int64_t passes = waylandPasses();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (waylandPasses() < passes + 2 && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    for (int64_t pass = 1; pass <= 2; ++pass) {
+      waylandWake();
+      while (waylandPasses() < passes + pass && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     pellucet::waitVsync();
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(30));

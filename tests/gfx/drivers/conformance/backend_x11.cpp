@@ -64,10 +64,14 @@ void settle() {
     for (int i = 0; i < 3; ++i) pellucet::flip();
     return;
   }
+  // The thread sleeps while it has nothing to do: each pass after a wake.
   const int64_t start = x11Passes();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (x11Passes() < start + 3 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  for (int64_t pass = 1; pass <= 3; ++pass) {
+    x11Wake();
+    while (x11Passes() < start + pass && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
 }
 
 std::vector<uint32_t> grab(int32_t& width, int32_t& height) {

@@ -31,6 +31,7 @@
 #include "gfx/pages.h"
 #include "private_sway.h"
 #include "private_weston.h"
+#include "protocol_trace.h"
 #include "runtime/keys.h"
 
 using namespace pel;
@@ -41,8 +42,14 @@ namespace {
 // has had a frame to show it.
 void settle() {
   for (int i = 0; i < 3; ++i) {
+    // The thread sleeps while it has nothing to do: each pass after a wake.
     const int64_t passes = waylandPasses();
-    while (waylandPasses() < passes + 2) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    for (int64_t pass = 1; pass <= 2; ++pass) {
+      waylandWake();
+      while (waylandPasses() < passes + pass && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     currentMode()->driver->waitVsync();
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -112,10 +119,14 @@ class Wayland : public ::testing::Test {
   void TearDown() override {
     closeScreen();
     requestWindowScale({});
+    trace.stop();
     weston.stop();
   }
+  // What the compositor is told, from the next connection on.
+  void traceProtocol() { ASSERT_TRUE(trace.start(weston.runtimeDir)) << "no trace file"; }
 
   PrivateWeston weston;
+  ProtocolTrace trace;
 };
 
 // Weston draws no frames: libdecor draws the title bar above the picture.
@@ -140,17 +151,19 @@ TEST_F(Wayland, FramedWindowsGetAFrameDrawnForThem) {
 // waitVsync returns once the frame that shows the change is done; with
 // nothing to show it waits about a refresh.
 TEST_F(Wayland, WaitVsyncWaitsForTheFrameThatShowsTheChange) {
+  traceProtocol();
   ASSERT_EQ(openScreenBySize(160, 100, 32, 1, modeflag::noFrame, 0), 0);
   fill(2);
   settle();
   const DisplayDriver* d = currentMode()->driver;
   for (int row : {10, 70}) {
+    trace.watch();
     lockScreen();
     unlockScreen(row, row);
     d->waitVsync();
-    int32_t first = 0, lines = 0;
-    waylandLastDamage(first, lines);
-    EXPECT_EQ(first, row);
+    const RowSpan sent = trace.sent();
+    EXPECT_EQ(sent.first, row);
+    EXPECT_EQ(sent.end, row + 1);
   }
   settle();
   const auto start = std::chrono::steady_clock::now();
@@ -207,6 +220,7 @@ TEST_F(Wayland, ShapedWindowsCutOutTheColourKey) {
 }
 
 TEST_F(Wayland, ZoomedWindowsScaleThePage) {
+  traceProtocol();
   requestWindowScale({3, false});
   ASSERT_EQ(openScreenBySize(160, 100, 16, 1, modeflag::noFrame, 0), 0);
   EXPECT_EQ(publishedWindowZoom(), 3);
@@ -218,14 +232,17 @@ TEST_F(Wayland, ZoomedWindowsScaleThePage) {
   EXPECT_EQ(wrongPixelsSomewhere(shot, 480, 300, scaledPixel), 0);
   // Page row 37 is picture rows 111 to 113.
   ScreenMode* m = currentMode();
+  trace.watch();
   lockScreen();
   std::fill_n(reinterpret_cast<uint16_t*>(m->visibleBuffer + 37 * m->pitch), 160, uint16_t{0xF800});
   unlockScreen(37, 37);
   settle();
-  int32_t first = 0, lines = 0;
-  waylandLastDamage(first, lines);
-  EXPECT_EQ(first, 111);
-  EXPECT_EQ(lines, 3);
+  // What the compositor was told changed: those three rows, nothing more.
+  std::vector<std::vector<long>> rectangles;
+  const RowSpan sent = trace.sent(&rectangles);
+  EXPECT_EQ(sent.first, 111);
+  EXPECT_EQ(sent.end, 114);
+  for (const std::vector<long>& r : rectangles) EXPECT_EQ(r[2], 480) << "damage wider than the picture";
   // The pointer: surface (3 * 11 + 1, 3 * 19 + 2) is page (11, 19).
   waylandFeedPointer(34, 59, 0, false, 0);
   int32_t x = 0, y = 0, wheel = 0, buttons = 0, clip = 0;
