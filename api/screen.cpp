@@ -3,6 +3,7 @@
 #include "pellucet/pellucet.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -373,11 +374,14 @@ void showCursor(bool shown) { pel::mouseSet(pel::keepCoordinate, pel::keepCoordi
 bool pollEvent(Event& event) { return nextEvent(event); }
 
 bool waitEvent(Event& event, int timeoutMs) {
-  constexpr int step = 5;
-  for (int64_t waited = 0; currentMode(); waited += step) {
+  const auto start = std::chrono::steady_clock::now();
+  while (currentMode()) {
+    // Counted before the look, so a record posted in between ends the wait.
+    const uint64_t seen = pel::inputSeen();
     if (nextEvent(event)) return true;
-    if (timeoutMs >= 0 && waited >= timeoutMs) return false;
-    pel::sleepMs(step);
+    const int32_t left = pel::msLeft(start, timeoutMs);
+    if (left == 0) return false;
+    pel::waitForInput(seen, left);
   }
   return false;
 }

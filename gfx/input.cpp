@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 #include "gfx/driver.h"
 #include "gfx/fonts.h"
@@ -128,13 +131,52 @@ uint32_t paletteMask(const ScreenMode* m) {
   return static_cast<uint32_t>((m->defaultPalette ? m->defaultPalette->count : 256) - 1);
 }
 
+// Keys and records posted so far, counted, so a program waiting for input
+// sleeps until some comes instead of looking every few milliseconds.
+struct InputSignal {
+  std::mutex lock;
+  std::condition_variable posted;
+  uint64_t count = 0;
+};
+InputSignal& inputSignal() {
+  static InputSignal s;
+  return s;
+}
+
 }  // namespace
+
+void noteInput() {
+  InputSignal& s = inputSignal();
+  {
+    std::lock_guard guard(s.lock);
+    ++s.count;
+  }
+  s.posted.notify_all();
+}
+
+uint64_t inputSeen() {
+  InputSignal& s = inputSignal();
+  std::lock_guard guard(s.lock);
+  return s.count;
+}
+
+void waitForInput(uint64_t seen, int32_t timeoutMs) {
+  InputSignal& s = inputSignal();
+  std::unique_lock guard(s.lock);
+  const auto came = [&s, seen] { return s.count != seen; };
+  if (timeoutMs < 0) {
+    s.posted.wait(guard, came);
+  } else {
+    s.posted.wait_for(guard, std::chrono::milliseconds(timeoutMs), came);
+  }
+}
 
 void postKey(int32_t code) {
   ring.codes[ring.write] = code;
   ring.write = (ring.write + 1) & 0x0F;
   if (ring.write == ring.read) ring.read = (ring.read + 1) & 0x0F;
   ring.hit = 1;
+  noteInput();
 }
 
 int32_t takeKeyFlag() {
@@ -235,6 +277,7 @@ void postEvent(const WindowEvent& event) {
   if (next == m->eventRead) m->eventRead = (next + 1) & 0x7F;
   m->eventWrite = next;
   releaseEventLock(m->eventLock);
+  noteInput();
 }
 
 namespace {
@@ -264,12 +307,21 @@ bool pollEvent(EventRecord& event) {
 
 bool pollWindowEvent(WindowEvent& event) { return takeEvent(event, nullptr); }
 
-bool waitEvent(EventRecord& event, int32_t timeoutMs, int32_t stepMs) {
-  stepMs = stepMs < 1 ? 1 : stepMs;
-  for (int64_t waited = 0; currentMode(); waited += stepMs) {
+int32_t msLeft(std::chrono::steady_clock::time_point start, int32_t timeoutMs) {
+  if (timeoutMs < 0) return -1;
+  const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  return waited.count() >= timeoutMs ? 0 : timeoutMs - static_cast<int32_t>(waited.count());
+}
+
+bool waitEvent(EventRecord& event, int32_t timeoutMs) {
+  const auto start = std::chrono::steady_clock::now();
+  while (currentMode()) {
+    // Counted before the look, so a record posted in between ends the wait.
+    const uint64_t seen = inputSeen();
     if (pollEvent(event)) return true;
-    if (timeoutMs >= 0 && waited >= timeoutMs) return false;
-    platform::sleepMilliseconds(static_cast<uint32_t>(stepMs));
+    const int32_t left = msLeft(start, timeoutMs);
+    if (left == 0) return false;
+    waitForInput(seen, left);
   }
   return false;
 }
@@ -353,8 +405,9 @@ std::string readKeyHook() {
 
 int32_t waitKeyHook() {
   while (currentMode()) {
+    const uint64_t seen = inputSeen();
     if (int32_t code = takeKey()) return code;
-    sleepMs(20);
+    waitForInput(seen, -1);
   }
   return 0;
 }
@@ -369,8 +422,9 @@ int32_t keyWaitingHook() {
 int32_t sleepHook(int32_t ms) {
   if (ms == -1) {
     for (;;) {
+      const uint64_t seen = inputSeen();
       if (takeKeyFlag()) return 1;
-      platform::sleepMilliseconds(50);
+      waitForInput(seen, -1);
     }
   }
   if (ms <= 0) return 0;

@@ -2,6 +2,7 @@
 // queue, key translation, and the handlers that key polling, sleeping, the
 // mouse and the VGA port emulation reach through the hook slots.
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -72,9 +73,20 @@ void postEvent(const WindowEvent& event);
 bool pollEvent(EventRecord& event);
 // Takes the oldest record of any kind (the public layer).
 bool pollWindowEvent(WindowEvent& event);
-// Waits for a record, polling every `stepMs`; false when the mode goes away
-// or `timeoutMs` (>= 0) passes first. A negative timeout waits without limit.
-bool waitEvent(EventRecord& event, int32_t timeoutMs, int32_t stepMs = 10);
+// Waits for a record, asleep until one is posted; false when the mode goes
+// away or `timeoutMs` (>= 0) passes first. A negative timeout waits without
+// limit.
+bool waitEvent(EventRecord& event, int32_t timeoutMs);
+// Milliseconds of `timeoutMs` left since `start` (0 when none, -1 for a
+// negative timeout).
+int32_t msLeft(std::chrono::steady_clock::time_point start, int32_t timeoutMs);
+
+// Keys and records posted (postKey, postEvent) are counted: a waiter reads
+// the count, looks for input, and sleeps until the count moves on or
+// `timeoutMs` (-1: no limit) pass. The mode's close moves it on too.
+uint64_t inputSeen();
+void waitForInput(uint64_t seen, int32_t timeoutMs);
+void noteInput();
 // The runtime's view of a record; false for one it does not see.
 bool runtimeRecord(const WindowEvent& event, EventRecord& record);
 // A bare record's fields by name, as its type gives them meaning.

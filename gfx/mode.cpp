@@ -127,6 +127,8 @@ void tearDown() {
     if (mode->driver && mode->driver->exit) mode->driver->exit();
     openMode = nullptr;
     freeMode(mode);
+    // A program waiting for input on another thread sees the mode gone.
+    noteInput();
   }
   std::free(scratchTable);
   scratchTable = nullptr;
