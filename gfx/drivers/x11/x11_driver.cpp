@@ -250,8 +250,11 @@ void threadMain() {
       handleEvents();
       present();
       xl->XFlush(win->display);
-      // Flushing may read events into Xlib's queue, where poll cannot see them.
-      queued = !win->lost && xl->XEventsQueued(win->display, QueuedAlready) > 0;
+      // Replies waited for in this pass (a keymap fetched for a key, a
+      // sync) may have brought events along into the client library's
+      // queues, where poll cannot see them: XPending moves them into
+      // Xlib's and counts them.
+      queued = !win->lost && xl->XPending(win->display) > 0;
     }
     ++passes;
     if (queued || win->lost) continue;

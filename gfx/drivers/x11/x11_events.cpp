@@ -117,6 +117,11 @@ void handleEvents() {
       xl->XRefreshKeyboardMapping(&e.xmapping);
       continue;
     }
+    if (e.type == win->xkbEvent) {
+      auto& xkb = reinterpret_cast<XkbEvent&>(e);
+      if (xkb.any.xkb_type == XkbMapNotify) xl->XkbRefreshKeyboardMapping(&xkb.map);
+      continue;
+    }
     if (e.type == KeymapNotify) {  // names no window: the keys held as the focus or a grab comes back
       releaseKeysLetGo(e.xkeymap.key_vector);
       if (win->rules.active) applyKeymap(e.xkeymap.key_vector);

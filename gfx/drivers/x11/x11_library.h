@@ -18,12 +18,13 @@
 // Every entry point the back end calls, listed once per library.
 #define PEL_X11_ENTRIES(X)                                                                                           \
   X(XAllocSizeHints) X(XChangeProperty) X(XClearWindow) X(XCloseDisplay) X(XCreateBitmapFromData) X(XCreateColormap) X(XCreateGC)       \
-  X(XCreateImage) X(XCreatePixmapCursor) X(XCreateWindow) X(XDefineCursor) X(XDestroyWindow) X(XEventsQueued) X(XFlush) X(XFree)      \
+  X(XCreateImage) X(XCreatePixmapCursor) X(XCreateWindow) X(XDefineCursor) X(XDestroyWindow) X(XFlush) X(XFree)      \
   X(XFreeColormap) X(XFreeCursor) X(XFreeGC) X(XFreePixmap) X(XGetSelectionOwner) X(XGetWindowProperty) X(XGrabPointer)               \
   X(XInternAtom) X(XInternAtoms) X(XListPixmapFormats) X(XLookupKeysym) X(XLookupString) X(XMapRaised) X(XMapWindow) X(XMoveWindow) X(XMoveResizeWindow) X(XNextEvent)   \
   X(XOpenDisplay) X(XPending) X(XPutImage) X(XQueryPointer) X(XRefreshKeyboardMapping)               \
   X(XSetErrorHandler) X(XSetIOErrorHandler) X(XSetWMNormalHints) X(XSetWMProtocols) X(XStoreName) X(XSync)           \
-  X(XTranslateCoordinates) X(XUndefineCursor) X(XUngrabPointer) X(XWarpPointer) X(XkbSetDetectableAutoRepeat)
+  X(XTranslateCoordinates) X(XUndefineCursor) X(XUngrabPointer) X(XWarpPointer) X(XkbQueryExtension)              \
+  X(XkbRefreshKeyboardMapping) X(XkbSelectEvents) X(XkbSetDetectableAutoRepeat)
 #define PEL_XEXT_ENTRIES(X)                                                                                          \
   X(XShapeCombineMask) X(XShapeQueryExtension) X(XShmAttach) X(XShmCreateImage) X(XShmDetach) X(XShmPutImage)        \
   X(XShmQueryExtension)

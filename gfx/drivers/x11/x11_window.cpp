@@ -281,6 +281,13 @@ bool openDisplay() {
   int shapeEvent = 0, shapeError = 0;
   win->hasShape = xl->hasXext && xl->XShapeQueryExtension(d, &shapeEvent, &shapeError);
   xl->XkbSetDetectableAutoRepeat(d, True, nullptr);
+  // Keymap changes as XKB reports them, each applied as it comes: left to
+  // Xlib's own bookkeeping, a change that comes while the last one is being
+  // fetched can be lost, and its keys looked up in the old map.
+  int opcode = 0, error = 0, major = XkbMajorVersion, minor = XkbMinorVersion;
+  win->xkbEvent = -1;
+  if (xl->XkbQueryExtension(d, &opcode, &win->xkbEvent, &error, &major, &minor))
+    xl->XkbSelectEvents(d, XkbUseCoreKbd, XkbMapNotifyMask, XkbMapNotifyMask);
   return true;
 }
 

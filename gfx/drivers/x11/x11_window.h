@@ -41,6 +41,7 @@ struct X11Window : WindowRecord {
   int depth = 0;
   Atoms atoms{};
   bool hasShape = false;
+  int xkbEvent = -1;  // XKB's event code, for its keymap changes
 
   // A back end drawing with another visual (OpenGL) gets a child window of
   // that visual holding the picture; events still go to the window.
