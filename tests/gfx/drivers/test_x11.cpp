@@ -31,6 +31,7 @@
 #include "gfx/mode.h"
 #include "gfx/pages.h"
 #include "expected_pixels.h"
+#include "idle_sleeps.h"
 #include "private_xvfb.h"
 #include "../bytes_in_use.h"
 #include "runtime/keys.h"
@@ -781,6 +782,37 @@ TEST_F(X11, HighPriorityWindowThread) {
   ASSERT_EQ(openScreenBySize(64, 48, 32, 1, 0, 0), 0);
   settle();
   EXPECT_EQ(lowestNice(), 0);
+}
+
+// With the screen open and nothing happening, a program waiting in
+// waitKey and in waitEvent sleeps: its threads wake twice a second at most
+// (a window thread on a tick of its own, or a wait that looks for input
+// every few milliseconds, wakes a hundred times). The close request ends
+// each wait.
+TEST_F(X11, AnIdleProgramSleeps) {
+#if defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "ThreadSanitizer's own thread wakes on a timer";
+#endif
+  ASSERT_TRUE(pellucet::openScreen(64, 48));
+  const Window w = findWindow();
+  ASSERT_NE(w, 0u);
+  settle();
+  auto close = [&] {
+    sendCloseRequest(probe, w);
+    XSync(probe, False);
+  };
+  constexpr int ms = 2000, allowed = 2 * ms / 1000 + 3;
+  int key = 0;
+  const long inWaitKey = sleepsWhileWaiting(ms, [&] { key = pellucet::waitKey(); }, close);
+  EXPECT_NE(key, 0);
+  EXPECT_LE(inWaitKey, allowed) << "wakes in " << ms << " ms of waitKey";
+  pellucet::Event e;
+  while (pellucet::pollEvent(e)) {
+  }
+  bool got = false;
+  const long inWaitEvent = sleepsWhileWaiting(ms, [&] { got = pellucet::waitEvent(e, 20000); }, close);
+  EXPECT_TRUE(got);
+  EXPECT_LE(inWaitEvent, allowed) << "wakes in " << ms << " ms of waitEvent";
 }
 
 // The server going away ends the program's wait like a closed window, and

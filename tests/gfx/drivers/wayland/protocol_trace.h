@@ -118,12 +118,17 @@ struct ProtocolTrace {
   }
 
   // The rules of the protocol a client can break unseen: a buffer attached
-  // again before the compositor released it, and a ping left unanswered. In
-  // words, "" for none.
+  // again before the compositor released it, a ping left unanswered, and a
+  // frame committed before the frame callback of the one before came (the
+  // compositor's pace). In words, "" for none.
   std::string faults() const {
     std::string out;
     std::map<std::string, bool> held;  // by "wl_buffer@N"
     std::map<long, bool> pinged;
+    // By surface: the callback asked for since its last commit, the one of
+    // the frame committed last until it is done, and an attach since.
+    std::map<std::string, std::string> asked, awaited;
+    std::map<std::string, bool> attached;
     for (const std::string& line : lines(0)) {
       const std::size_t buffer = line.find("wl_buffer@");
       if (line.find(".attach(wl_buffer@") != std::string::npos) {
@@ -136,6 +141,32 @@ struct ProtocolTrace {
       const std::vector<long> ping = arguments(line, ".ping"), pong = arguments(line, ".pong");
       if (!ping.empty() && line.find("-> ") == std::string::npos) pinged[ping[0]] = true;
       if (!pong.empty()) pinged.erase(pong[0]);
+
+      const std::size_t surfaceAt = line.find("-> wl_surface@");
+      if (surfaceAt != std::string::npos) {
+        const std::size_t from = surfaceAt + 3;
+        const std::string surface = line.substr(from, line.find('.', from) - from);
+        if (line.find(".attach(") != std::string::npos) attached[surface] = true;
+        const std::size_t callback = line.find("wl_callback@");
+        if (line.find(".frame(") != std::string::npos && callback != std::string::npos)
+          asked[surface] = line.substr(callback, line.find_first_of(",)", callback) - callback);
+        if (line.find(".commit()") != std::string::npos) {
+          if (attached[surface] && awaited.count(surface))
+            out += surface + " committed a frame before " + awaited[surface] + " was done; ";
+          if (asked.count(surface)) awaited[surface] = asked[surface];
+          asked.erase(surface);
+          attached[surface] = false;
+        }
+        if (line.find(".destroy()") != std::string::npos) {
+          asked.erase(surface);
+          awaited.erase(surface);
+          attached.erase(surface);
+        }
+      } else if (line.find(".done(") != std::string::npos && line.find("wl_callback@") != std::string::npos) {
+        const std::size_t at = line.find("wl_callback@");
+        const std::string callback = line.substr(at, line.find('.', at) - at);
+        for (auto i = awaited.begin(); i != awaited.end();) i = i->second == callback ? awaited.erase(i) : std::next(i);
+      }
     }
     for (const auto& [serial, unanswered] : pinged) out += "ping " + std::to_string(serial) + " unanswered; ";
     return out;

@@ -29,6 +29,7 @@
 #include "gfx/input.h"
 #include "gfx/mode.h"
 #include "gfx/pages.h"
+#include "../idle_sleeps.h"
 #include "private_sway.h"
 #include "private_weston.h"
 #include "protocol_trace.h"
@@ -530,6 +531,32 @@ TEST_F(Wayland, LostCompositorActsAsACloseRequest) {
   unlockScreen(-1, -1);
   currentMode()->driver->waitVsync();
   closeScreen();
+}
+
+// With the screen open and nothing happening, a program waiting in
+// waitKey and in waitEvent sleeps: its threads wake twice a second at most
+// (a window thread on a tick of its own, or a wait that looks for input
+// every few milliseconds, wakes a hundred times). The compositor's close
+// request ends each wait.
+TEST_F(Wayland, AnIdleProgramSleeps) {
+#if defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "ThreadSanitizer's own thread wakes on a timer";
+#endif
+  ASSERT_EQ(openScreenBySize(64, 48, 32, 1, modeflag::noFrame, 0), 0);
+  fill(8);
+  settle();
+  constexpr int ms = 2000, allowed = 2 * ms / 1000 + 3;
+  int key = 0;
+  const long inWaitKey = sleepsWhileWaiting(ms, [&] { key = pellucet::waitKey(); }, waylandFeedClose);
+  EXPECT_NE(key, 0);
+  EXPECT_LE(inWaitKey, allowed) << "wakes in " << ms << " ms of waitKey";
+  pellucet::Event e;
+  while (pellucet::pollEvent(e)) {
+  }
+  bool got = false;
+  const long inWaitEvent = sleepsWhileWaiting(ms, [&] { got = pellucet::waitEvent(e, 20000); }, waylandFeedClose);
+  EXPECT_TRUE(got);
+  EXPECT_LE(inWaitEvent, allowed) << "wakes in " << ms << " ms of waitEvent";
 }
 
 TEST_F(Wayland, RepeatedModeSetsLeaveNothingBehind) {
