@@ -33,22 +33,89 @@ std::atomic<int64_t> passes{0};
 
 // ---- Globals -----------------------------------------------------------------
 
-void outputMode(void*, wl_output*, uint32_t flags, int32_t width, int32_t height, int32_t refresh) {
-  if (!(flags & WL_OUTPUT_MODE_CURRENT)) return;
-  win->outputW = width;
-  win->outputH = height;
-  win->outputRate = (refresh + 500) / 1000;  // millihertz
+void applyScale();
+
+// The window's output's mode, where the program and the pacing read it.
+void takeOutputMode() {
+  const Output* o = win->shownOn;
+  win->outputW = o ? o->w : 0;
+  win->outputH = o ? o->h : 0;
+  win->outputRate = o ? o->rate : 0;
+  win->outputScale = o ? std::max(o->scale, 1) : 1;
 }
-void outputScale(void*, wl_output*, int32_t factor) { win->outputScale = factor > 0 ? factor : 1; }
+
+// An output's description is complete: the window on it follows.
+void outputDone(Output* o) {
+  if (o != win->shownOn) return;
+  takeOutputMode();
+  applyScale();
+}
+
+void outputMode(void* data, wl_output*, uint32_t flags, int32_t width, int32_t height, int32_t refresh) {
+  if (!(flags & WL_OUTPUT_MODE_CURRENT)) return;
+  auto* o = static_cast<Output*>(data);
+  o->w = width;
+  o->h = height;
+  o->rate = (refresh + 500) / 1000;  // millihertz
+}
 const wl_output_listener outputListener = {
-    .geometry = [](void*, wl_output*, int32_t, int32_t, int32_t, int32_t, int32_t, const char*, const char*,
-                   int32_t) {},
+    .geometry = [](void* data, wl_output*, int32_t, int32_t, int32_t, int32_t, int32_t, const char*, const char*,
+                   int32_t transform) { static_cast<Output*>(data)->turned = transform & 1; },
     .mode = outputMode,
-    .done = [](void*, wl_output*) {},
-    .scale = outputScale,
+    .done = [](void* data, wl_output*) { outputDone(static_cast<Output*>(data)); },
+    .scale = [](void* data, wl_output*, int32_t factor) { static_cast<Output*>(data)->scale = std::max(factor, 1); },
     .name = [](void*, wl_output*, const char*) {},
     .description = [](void*, wl_output*, const char*) {},
 };
+
+// xdg-output's logical size, from which a fractional scale follows.
+const zxdg_output_v1_listener xdgOutputListener = {
+    .logical_position = [](void*, zxdg_output_v1*, int32_t, int32_t) {},
+    .logical_size =
+        [](void* data, zxdg_output_v1*, int32_t width, int32_t height) {
+          auto* o = static_cast<Output*>(data);
+          o->logicalW = width;
+          o->logicalH = height;
+        },
+    .done = [](void* data, zxdg_output_v1*) { outputDone(static_cast<Output*>(data)); },  // before version 3
+    .name = [](void*, zxdg_output_v1*, const char*) {},
+    .description = [](void*, zxdg_output_v1*, const char*) {},
+};
+
+void describeOutput(Output& o) {
+  if (!win->xdgOutputs || o.xdgOutput) return;
+  o.xdgOutput = zxdg_output_manager_v1_get_xdg_output(win->xdgOutputs, o.output);
+  zxdg_output_v1_add_listener(o.xdgOutput, &xdgOutputListener, &o);
+}
+
+void releaseOutput(Output& o) {
+  if (o.xdgOutput) zxdg_output_v1_destroy(o.xdgOutput);
+  if (wl_output_get_version(o.output) >= WL_OUTPUT_RELEASE_SINCE_VERSION) {
+    wl_output_release(o.output);
+  } else {
+    wl_output_destroy(o.output);
+  }
+  o.output = nullptr;
+  o.xdgOutput = nullptr;
+}
+
+Output* outputOf(const wl_output* output) {
+  for (const auto& o : win->outputs) {
+    if (o->output == output) return o.get();
+  }
+  return nullptr;
+}
+
+// The window's output: the one it entered last while it is on any, the one
+// it was on before otherwise; the first one before the compositor says.
+void followOutput() {
+  Output* now = win->entered.empty() ? win->shownOn : outputOf(win->entered.back());
+  if (!now && !win->outputs.empty()) now = win->outputs.front().get();
+  if (now == win->shownOn) return;
+  win->shownOn = now;
+  takeOutputMode();
+  applyScale();
+}
 
 const xdg_wm_base_listener wmBaseListener = {
     .ping = [](void*, xdg_wm_base* base, uint32_t serial) { xdg_wm_base_pong(base, serial); },
@@ -66,8 +133,13 @@ void global(void*, wl_registry* registry, uint32_t name, const char* interface, 
   } else if (is == wl_shm_interface.name) {
     win->shm = bind<wl_shm>(registry, name, &wl_shm_interface, version, 1);
   } else if (is == xdg_wm_base_interface.name) {
-    win->wmBase = bind<xdg_wm_base>(registry, name, &xdg_wm_base_interface, version, 2);
+    // Version 4 tells the area a window may take (configure_bounds).
+    win->wmBase = bind<xdg_wm_base>(registry, name, &xdg_wm_base_interface, version, 4);
     xdg_wm_base_add_listener(win->wmBase, &wmBaseListener, nullptr);
+    // Its pings go to a queue of their own, answered even while the program
+    // holds the lock; the objects made from it go back to the main queue.
+    win->pings = wl->wl_display_create_queue(win->display);
+    if (win->pings) wl->wl_proxy_set_queue(reinterpret_cast<wl_proxy*>(win->wmBase), win->pings);
   } else if (is == zxdg_decoration_manager_v1_interface.name) {
     win->decorations =
         bind<zxdg_decoration_manager_v1>(registry, name, &zxdg_decoration_manager_v1_interface, version, 1);
@@ -77,18 +149,67 @@ void global(void*, wl_registry* registry, uint32_t name, const char* interface, 
     // 5 for the wheels' notches (axis_discrete), 8 for high-resolution ones (axis_value120).
     win->seat = bind<wl_seat>(registry, name, &wl_seat_interface, version, 8);
     wl_seat_add_listener(win->seat, &seatListener, nullptr);
-  } else if (is == wl_output_interface.name && !win->output) {
-    win->output = bind<wl_output>(registry, name, &wl_output_interface, version, 2);
-    wl_output_add_listener(win->output, &outputListener, nullptr);
+  } else if (is == wl_output_interface.name) {
+    auto o = std::make_unique<Output>();
+    o->name = name;
+    o->output = bind<wl_output>(registry, name, &wl_output_interface, version, 3);
+    wl_output_add_listener(o->output, &outputListener, o.get());
+    describeOutput(*o);
+    win->outputs.push_back(std::move(o));
+  } else if (is == zxdg_output_manager_v1_interface.name) {
+    win->xdgOutputs = bind<zxdg_output_manager_v1>(registry, name, &zxdg_output_manager_v1_interface, version, 3);
+    for (const auto& o : win->outputs) describeOutput(*o);
+  } else if (is == wp_viewporter_interface.name) {
+    win->viewporter = bind<wp_viewporter>(registry, name, &wp_viewporter_interface, version, 1);
+#ifdef PEL_HAVE_FRACTIONAL_SCALE
+  } else if (is == wp_fractional_scale_manager_v1_interface.name) {
+    win->fractionalScales = bind<wp_fractional_scale_manager_v1>(registry, name,
+                                                                  &wp_fractional_scale_manager_v1_interface, version, 1);
+#endif
   }
+}
+
+// An output unplugged: a window on it follows the one it is on next.
+void globalRemove(void*, wl_registry*, uint32_t name) {
+  auto& all = win->outputs;
+  const auto gone = std::find_if(all.begin(), all.end(), [name](const auto& o) { return o->name == name; });
+  if (gone == all.end()) return;
+  std::unique_ptr<Output> o = std::move(*gone);
+  all.erase(gone);
+  std::erase(win->entered, o->output);
+  if (win->shownOn == o.get()) win->shownOn = nullptr;
+  releaseOutput(*o);
+  followOutput();
 }
 const wl_registry_listener registryListener = {
     .global = global,
-    .global_remove = [](void*, wl_registry*, uint32_t) {},
+    .global_remove = globalRemove,
 };
+
+// The thread that runs the window (the lock's waits answer pings there).
+thread_local bool onWindowThread = false;
+
+// The compositor's pings. While the program holds the lock the events that
+// came are read into their queues (`read`) and only the pings' queue is
+// dispatched, which touches nothing of the window's or the page's.
+void answerPings(bool read) {
+  wl_display* d = win ? win->display : nullptr;
+  if (!d || !win->pings || win->lost) return;
+  if (read && wl->wl_display_prepare_read_queue(d, win->pings) == 0) {
+    pollfd p{wl->wl_display_get_fd(d), POLLIN, 0};
+    if (poll(&p, 1, 0) > 0 && (p.revents & POLLIN)) {
+      wl->wl_display_read_events(d);
+    } else {
+      wl->wl_display_cancel_read(d);
+    }
+  }
+  wl->wl_display_dispatch_queue_pending(d, win->pings);
+  wl->wl_display_flush(d);
+}
 
 // The compositor named by WAYLAND_DISPLAY, with the globals a window needs.
 bool connect() {
+  onWindowThread = true;
   const char* name = std::getenv("WAYLAND_DISPLAY");
   if (!name || !*name) return false;
   win->display = wl->wl_display_connect(nullptr);
@@ -98,6 +219,7 @@ bool connect() {
   // The globals, then the events they send as they are bound.
   if (wl->wl_display_roundtrip(win->display) < 0 || wl->wl_display_roundtrip(win->display) < 0) return false;
   startTextInput();
+  followOutput();
   return win->compositor && win->shm && win->wmBase;
 }
 
@@ -117,11 +239,21 @@ void disconnect() {
   stopTextInput();
   destroyProxy(win->decorations, zxdg_decoration_manager_v1_destroy);
   destroyProxy(win->wmBase, xdg_wm_base_destroy);
-  destroyProxy(win->output, wl_output_destroy);
+  for (const auto& o : win->outputs) releaseOutput(*o);
+  win->outputs.clear();
+  win->entered.clear();
+  win->shownOn = nullptr;
+  destroyProxy(win->xdgOutputs, zxdg_output_manager_v1_destroy);
+  destroyProxy(win->viewporter, wp_viewporter_destroy);
+#ifdef PEL_HAVE_FRACTIONAL_SCALE
+  destroyProxy(win->fractionalScales, wp_fractional_scale_manager_v1_destroy);
+#endif
   destroyProxy(win->seat, wl_seat_destroy);
   destroyProxy(win->shm, wl_shm_destroy);
   destroyProxy(win->compositor, wl_compositor_destroy);
   destroyProxy(win->registry, wl_registry_destroy);
+  if (win->pings) wl->wl_event_queue_destroy(win->pings);
+  win->pings = nullptr;
   wl->wl_display_disconnect(win->display);
   win->display = nullptr;
 }
@@ -132,51 +264,151 @@ void releaseBuffer(void*, wl_buffer* buffer) {
   for (Buffer& b : win->buffers) {
     if (b.buffer == buffer) b.busy = false;
   }
+  // An old size's buffer let go of: its bytes are free for new ones.
+  auto& old = win->retired;
+  const auto r = std::find_if(old.begin(), old.end(), [buffer](const auto& o) { return o.buffer == buffer; });
+  if (r == old.end()) return;
+  wl_buffer_destroy(buffer);
+  old.erase(r);
 }
 const wl_buffer_listener bufferListener = {.release = releaseBuffer};
 
-void destroyBuffers() {
-  for (Buffer& b : win->buffers) {
-    if (b.buffer) wl_buffer_destroy(b.buffer);
+// The buffers of the old size go; one the compositor still holds waits for
+// its release, its bytes kept out of the new buffers' way.
+void retireBuffers() {
+  for (int i = 0; i < bufferCount; ++i) {
+    Buffer& b = win->buffers[i];
+    if (b.buffer && b.busy) {
+      const std::size_t bytes = static_cast<std::size_t>(win->stride) * static_cast<std::size_t>(win->bufferH);
+      win->retired.push_back({b.buffer, win->bufferOffset[i], win->bufferOffset[i] + bytes});
+    } else if (b.buffer) {
+      wl_buffer_destroy(b.buffer);
+    }
     b = Buffer{};
   }
+  win->bufferW = win->bufferH = 0;
+}
+
+void abandonPool();
+
+void destroyBuffers() {
+  retireBuffers();
+  for (const auto& r : win->retired) wl_buffer_destroy(r.buffer);
+  win->retired.clear();
+  abandonPool();
+}
+
+// A pool of `need` bytes at least: made once, then grown (by half again at
+// least, so that a window resized step by step seldom grows it) and never
+// shrunk, so resizing seldom makes a new pool.
+bool growPool(std::size_t need) {
+  if (win->pool && need <= win->mappingSize) return true;
+  if (need > INT32_MAX) return false;
+  const std::size_t size = std::min<std::size_t>(std::max(need, win->mappingSize + win->mappingSize / 2), INT32_MAX);
+  if (win->poolFd < 0) win->poolFd = memfd_create("pellucet-buffers", MFD_CLOEXEC);
+  if (win->poolFd < 0 || ftruncate(win->poolFd, static_cast<off_t>(size)) != 0) return false;
+  void* mapped = win->mapping ? mremap(win->mapping, win->mappingSize, size, MREMAP_MAYMOVE)
+                              : mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, win->poolFd, 0);
+  if (mapped == MAP_FAILED) return false;
+  win->mapping = static_cast<uint8_t*>(mapped);
+  win->mappingSize = size;
+  if (win->pool) {
+    wl_shm_pool_resize(win->pool, static_cast<int32_t>(size));
+  } else {
+    win->pool = wl_shm_create_pool(win->shm, win->poolFd, static_cast<int32_t>(size));
+  }
+  return true;
+}
+
+// The lowest place for `bytes` in the pool clear of the retired buffers and
+// of the new ones placed before buffer `count`.
+std::size_t freePlace(std::size_t bytes, int count) {
+  std::vector<std::pair<std::size_t, std::size_t>> taken;
+  for (const auto& r : win->retired) taken.push_back({r.from, r.end});
+  for (int i = 0; i < count; ++i) taken.push_back({win->bufferOffset[i], win->bufferOffset[i] + bytes});
+  std::vector<std::size_t> candidates{0};
+  for (const auto& [from, end] : taken) candidates.push_back(end);
+  std::sort(candidates.begin(), candidates.end());
+  for (const std::size_t at : candidates) {
+    const bool clear = std::none_of(taken.begin(), taken.end(),
+                                    [&](const auto& t) { return at < t.second && t.first < at + bytes; });
+    if (clear) return at;
+  }
+  return candidates.back();  // not reached: past every taken place is clear
+}
+
+// The bars around the picture, black (transparent for shaped windows): the
+// picture itself is written whole before the buffer is first shown.
+void clearBars(uint8_t* pixels) {
+  const uint32_t black = win->argb ? 0 : 0xFF000000u;
+  const PictureRect& p = win->picture;
+  const int32_t w = win->bufferW, h = win->bufferH;
+  const int32_t left = std::clamp(p.x, 0, w), right = std::clamp(p.x + p.width, left, w);
+  const int32_t top = std::clamp(p.y, 0, h), bottom = std::clamp(p.y + p.height, top, h);
+  for (int32_t y = 0; y < h; ++y) {
+    auto* row = reinterpret_cast<uint32_t*>(pixels + static_cast<std::size_t>(y) * win->stride);
+    if (y < top || y >= bottom) {
+      std::fill_n(row, w, black);
+    } else {
+      std::fill_n(row, left, black);
+      std::fill_n(row + right, w - right, black);
+    }
+  }
+}
+
+// The buffers' places in the pool: the bytes it needs.
+std::size_t placeBuffers(std::size_t one) {
+  std::size_t need = 0;
+  for (int i = 0; i < bufferCount; ++i) {
+    win->bufferOffset[i] = freePlace(one, i);
+    need = std::max(need, win->bufferOffset[i] + one);
+  }
+  return need;
+}
+
+// The pool given up for a new one: its buffers the compositor holds keep
+// their bytes, and new buffers need not keep clear of them.
+void abandonPool() {
   destroyProxy(win->pool, wl_shm_pool_destroy);
   if (win->mapping) munmap(win->mapping, win->mappingSize);
   if (win->poolFd >= 0) close(win->poolFd);
   win->mapping = nullptr;
   win->mappingSize = 0;
   win->poolFd = -1;
-  win->bufferW = win->bufferH = 0;
+  for (auto& r : win->retired) r.from = r.end = 0;
 }
 
-// Buffers of the surface's size, black (transparent for shaped windows), each
-// lacking the whole page.
+// Buffers of the surface's size in the pool, each lacking the whole page.
 bool createBuffers() {
-  destroyBuffers();
   const int32_t w = win->targetW, h = win->targetH;
   if (w < 1 || h < 1 || int64_t{w} * h * 4 * bufferCount > INT32_MAX) return false;
+  retireBuffers();
+  const auto one = static_cast<std::size_t>(w) * 4 * static_cast<std::size_t>(h);
+  std::size_t need = placeBuffers(one);
+  // A pool grows only while the compositor holds none of its buffers: the
+  // server defers a resize until it lets go of the pool, and refuses
+  // buffers past the old end meanwhile (a protocol error). Otherwise a new
+  // pool takes its place.
+  if (need > win->mappingSize && !win->retired.empty()) {
+    abandonPool();
+    need = placeBuffers(one);
+  }
+  if (!growPool(need)) return false;
   win->stride = w * 4;
-  const auto one = static_cast<std::size_t>(win->stride) * static_cast<std::size_t>(h);
-  win->mappingSize = one * bufferCount;
-  win->poolFd = memfd_create("pellucet-buffers", MFD_CLOEXEC);
-  if (win->poolFd < 0 || ftruncate(win->poolFd, static_cast<off_t>(win->mappingSize)) != 0) return false;
-  void* mapped = mmap(nullptr, win->mappingSize, PROT_READ | PROT_WRITE, MAP_SHARED, win->poolFd, 0);
-  if (mapped == MAP_FAILED) return false;
-  win->mapping = static_cast<uint8_t*>(mapped);
-  win->pool = wl_shm_create_pool(win->shm, win->poolFd, static_cast<int32_t>(win->mappingSize));
+  win->bufferW = w;
+  win->bufferH = h;
   const uint32_t format = win->argb ? WL_SHM_FORMAT_ARGB8888 : WL_SHM_FORMAT_XRGB8888;
   const ScreenMode* m = currentMode();
   for (int i = 0; i < bufferCount; ++i) {
     Buffer& b = win->buffers[i];
-    b.pixels = win->mapping + one * static_cast<std::size_t>(i);
-    b.buffer = wl_shm_pool_create_buffer(win->pool, static_cast<int32_t>(one) * i, w, h, win->stride, format);
+    b.pixels = win->mapping + win->bufferOffset[i];
+    b.buffer = wl_shm_pool_create_buffer(win->pool, static_cast<int32_t>(win->bufferOffset[i]), w, h, win->stride,
+                                         format);
     wl_buffer_add_listener(b.buffer, &bufferListener, nullptr);
     b.stale = {0, m ? m->height : 0};
     b.fresh = true;
-    if (!win->argb) std::fill_n(reinterpret_cast<uint32_t*>(b.pixels), one / 4, 0xFF000000u);
+    clearBars(b.pixels);
   }
-  win->bufferW = w;
-  win->bufferH = h;
   return true;
 }
 
@@ -184,11 +416,78 @@ bool createBuffers() {
 
 bool scaled() { return win->picture.width != win->width || win->picture.height != win->height; }
 
+// Full-screen and zoomed or resizable windows show the picture in the
+// output's real pixels; the others show the page at its size, which the
+// compositor scales on a HiDPI output.
+bool drawnInRealPixels() {
+  return ((win->rules.modeFlags & modeflag::fullScreen) || win->scale.on()) && !win->argb;
+}
+
+// The real scale of the window's output in 120ths: the fractional-scale
+// protocol's where it is offered, else the output's mode over its logical
+// size (xdg-output), where that agrees with its whole scale (which is the
+// fractional one rounded up), else the whole scale.
+int32_t realScale() {
+  if (win->preferredScale > 0) return win->preferredScale;
+  const Output* o = win->shownOn;
+  if (!o) return 120;
+  const int32_t realW = o->turned ? o->h : o->w;
+  if (o->logicalW > 0 && realW > 0) {
+    const auto s = static_cast<int32_t>((int64_t{realW} * 120 + o->logicalW / 2) / o->logicalW);
+    if ((s + 119) / 120 == o->scale) return s;
+  }
+  return o->scale * 120;
+}
+
+// The window's scale: the real one through the viewport; without the
+// viewporter a buffer counts whole pixels a logical one.
+int32_t windowScale() {
+  if (!drawnInRealPixels()) return 120;
+  const int32_t s = realScale();
+  return win->viewporter ? s : (s + 119) / 120 * 120;
+}
+
+// Logical pixels as buffer ones, and the logical size that holds `real`
+// buffer pixels.
+int32_t inBuffer(int32_t logical) { return static_cast<int32_t>((int64_t{logical} * win->scale120 + 60) / 120); }
+int32_t logicalFor(int32_t real) {
+  return static_cast<int32_t>((int64_t{real} * 120 + win->scale120 - 1) / win->scale120);
+}
+
 // A zoomed window's size on the surface, which counts in the output's
 // logical pixels: the zoom counts real ones.
-Size zoomedSize() {
-  const int32_t s = win->bufferScale;
-  return {(win->width * win->zoom + s - 1) / s, (win->height * win->zoom + s - 1) / s};
+Size zoomedSize() { return {logicalFor(win->width * win->zoom), logicalFor(win->height * win->zoom)}; }
+
+// The output's size in logical pixels.
+Size outputLogicalSize() {
+  const Output* o = win->shownOn;
+  if (!o || o->w < 1 || o->h < 1) return {0, 0};
+  if (o->logicalW > 0 && o->logicalH > 0) return {o->logicalW, o->logicalH};
+  const int32_t s = std::max(o->scale, 1);
+  return o->turned ? Size{o->h / s, o->w / s} : Size{o->w / s, o->h / s};
+}
+
+// Room a compositor's window frame (a title bar and borders) and panels may
+// take, where it does not tell a window the area it may have.
+constexpr int32_t frameRoomW = 16, frameRoomH = 64;
+
+// The zoom a window opens with: the asked one, or what fits the area the
+// compositor allows (configure_bounds), else the output less room for a
+// frame, in the buffer's pixels.
+int32_t zoomToOpen() {
+  if (!win->scale.on() || win->argb) return 1;
+  const int32_t flags = win->rules.modeFlags;
+  Size area{win->boundsW, win->boundsH};
+  if (area.width < 1 || area.height < 1) {
+    area = outputLogicalSize();
+    if (!(flags & (modeflag::noFrame | modeflag::fullScreen))) {
+      area.width -= frameRoomW;
+      area.height -= frameRoomH;
+    }
+  }
+  if (area.width < 1 || area.height < 1) area = {win->width, win->height};
+  return chooseZoom(win->scale, inBuffer(area.width), inBuffer(area.height), win->width, win->height,
+                    std::max((realScale() + 60) / 120, 1));
 }
 
 // The picture's place in the buffers of a surface of this size: scaled to it,
@@ -196,8 +495,9 @@ Size zoomedSize() {
 // zoomed ones; at the corner otherwise.
 void placePicture(int32_t w, int32_t h) {
   const bool full = win->rules.modeFlags & modeflag::fullScreen;
-  win->targetW = w * win->bufferScale;
-  win->targetH = h * win->bufferScale;
+  win->targetW = inBuffer(w);
+  win->targetH = inBuffer(h);
+  if (win->viewport) wp_viewport_set_destination(win->viewport, w, h);
   // The picture's place is in buffer pixels; the area the program hears of,
   // in the window's.
   const PictureRect inBuffer =
@@ -206,6 +506,51 @@ void placePicture(int32_t w, int32_t h) {
                       full || win->scale.resizable ? 0 : win->zoom);
   placeWindow(*win, w, h, inBuffer, win->bufferScale);
   markAllRows();
+}
+
+void setFixedSize(Size s) {
+  if (win->toplevel) {
+    xdg_toplevel_set_min_size(win->toplevel, s.width, s.height);
+    xdg_toplevel_set_max_size(win->toplevel, s.width, s.height);
+  }
+#ifdef PEL_HAVE_LIBDECOR
+  if (win->decorFrame) {
+    const Decor* d = decorLibrary();
+    d->libdecor_frame_set_min_content_size(win->decorFrame, s.width, s.height);
+    d->libdecor_frame_set_max_content_size(win->decorFrame, s.width, s.height);
+    if (win->configured) {
+      libdecor_state* state = d->libdecor_state_new(s.width, s.height);
+      d->libdecor_frame_commit(win->decorFrame, state, nullptr);
+      d->libdecor_state_free(state);
+    }
+  }
+#endif
+}
+
+// The window's size and picture after its scale or zoom changed: a zoomed
+// window keeps its real size (its logical one changes), the others their
+// logical size (their buffers change).
+void resizeForScale() {
+  if (!win->configured) return;  // the first configure places it
+  const bool full = win->rules.modeFlags & modeflag::fullScreen;
+  Size s{win->windowW, win->windowH};
+  if (!full && !win->scale.resizable) {
+    s = zoomedSize();
+    setFixedSize(s);
+  }
+  placePicture(s.width, s.height);
+}
+
+// The window's scale follows its output's, or the fractional-scale
+// protocol's.
+void applyScale() {
+  if (!win->surface) return;
+  const int32_t s = windowScale();
+  if (s == win->scale120) return;
+  win->scale120 = s;
+  win->bufferScale = s / 120.0;
+  if (!win->viewport && drawnInRealPixels()) wl_surface_set_buffer_scale(win->surface, s / 120);
+  resizeForScale();
 }
 
 // A shaped window's pixels carry their alpha: none where the colour key is.
@@ -343,6 +688,34 @@ void present() {
 
 // ---- The window ------------------------------------------------------------
 
+// The outputs the surface is on: the window's scale and full screen follow
+// the one entered last.
+const wl_surface_listener surfaceListener = {
+    .enter =
+        [](void*, wl_surface*, wl_output* output) {
+          if (!outputOf(output)) return;
+          std::erase(win->entered, output);
+          win->entered.push_back(output);
+          win->outputTold = true;
+          followOutput();
+        },
+    .leave =
+        [](void*, wl_surface*, wl_output* output) {
+          std::erase(win->entered, output);
+          followOutput();
+        },
+};
+
+#ifdef PEL_HAVE_FRACTIONAL_SCALE
+const wp_fractional_scale_v1_listener fractionalScaleListener = {
+    .preferred_scale =
+        [](void*, wp_fractional_scale_v1*, uint32_t scale) {
+          win->preferredScale = static_cast<int32_t>(std::clamp<uint32_t>(scale, 30, 120 * windowzoom::largest));
+          applyScale();
+        },
+};
+#endif
+
 void toplevelConfigure(void*, xdg_toplevel*, int32_t width, int32_t height, wl_array* states) {
   win->askedW = width;
   win->askedH = height;
@@ -366,9 +739,24 @@ void noteSwitch() {
 const xdg_toplevel_listener toplevelListener = {
     .configure = toplevelConfigure,
     .close = [](void*, xdg_toplevel*) { closeRequest(win->rules); },
-    .configure_bounds = [](void*, xdg_toplevel*, int32_t, int32_t) {},
+    .configure_bounds =
+        [](void*, xdg_toplevel*, int32_t width, int32_t height) {
+          win->boundsW = width;
+          win->boundsH = height;
+        },
     .wm_capabilities = [](void*, xdg_toplevel*, wl_array*) {},
 };
+
+// A zoom that fits: chosen again once the compositor has told the area a
+// window may take, or once it showed the window on another output than
+// guessed. True when it changed.
+bool chooseZoomAgain() {
+  const int32_t zoom = zoomToOpen();
+  if (zoom == win->zoom) return false;
+  win->zoom = zoom;
+  if (!(win->rules.modeFlags & modeflag::fullScreen) && !win->scale.resizable) setFixedSize(zoomedSize());
+  return true;
+}
 
 // The surface's size: what the compositor asks for in full screen and for
 // resizable windows, the picture at its zoom otherwise.
@@ -376,13 +764,17 @@ void surfaceConfigure(void*, xdg_surface* surface, uint32_t serial) {
   xdg_surface_ack_configure(surface, serial);
   noteSwitch();
   const bool full = win->rules.modeFlags & modeflag::fullScreen;
+  // The first configure may tell the area the window may take: the zoom
+  // that fits it goes with the first buffer.
+  if (!win->configured) chooseZoomAgain();
   auto [w, h] = zoomedSize();
+  const Size output = outputLogicalSize();
   if ((full || win->scale.resizable) && win->askedW > 0 && win->askedH > 0) {
     w = win->askedW;
     h = win->askedH;
-  } else if (full && win->outputW > 0 && win->outputH > 0) {
-    w = win->outputW / win->outputScale;
-    h = win->outputH / win->outputScale;
+  } else if (full && output.width > 0 && output.height > 0) {
+    w = output.width;
+    h = output.height;
   }
   if (!win->configured || w != win->windowW || h != win->windowH) placePicture(w, h);
   win->configured = true;
@@ -396,6 +788,13 @@ bool firstConfigure() {
   }
   markAllRows();
   present();
+  // The compositor shows a new window on an output of its choice (the
+  // focused one) and says which once the window is shown: its zoom and
+  // scale follow that output from the start.
+  for (int i = 0; i < 3 && win->entered.empty(); ++i) {
+    if (wl->wl_display_roundtrip(win->display) < 0) return false;
+  }
+  if (chooseZoomAgain()) resizeForScale();
   wl->wl_display_flush(win->display);
   return true;
 }
@@ -460,9 +859,7 @@ bool initDecoratedWindow() {
   d->libdecor_frame_set_title(win->decorFrame, win->title.current().c_str());
   d->libdecor_frame_set_app_id(win->decorFrame, appId());
   if (!win->scale.resizable) {
-    const auto [w, h] = zoomedSize();
-    d->libdecor_frame_set_min_content_size(win->decorFrame, w, h);
-    d->libdecor_frame_set_max_content_size(win->decorFrame, w, h);
+    setFixedSize(zoomedSize());
     d->libdecor_frame_unset_capabilities(win->decorFrame,
                                          static_cast<libdecor_capabilities>(LIBDECOR_ACTION_RESIZE | LIBDECOR_ACTION_FULLSCREEN));
   }
@@ -487,20 +884,31 @@ bool initWindow(void* = nullptr) {
   const int32_t flags = win->rules.modeFlags;
   const bool full = flags & modeflag::fullScreen;
   win->argb = (flags & modeflag::shaped) && !full;
-  // Scaled pictures are drawn in the output's real pixels; the others at the
-  // page's size, which the compositor scales on a HiDPI output.
-  win->bufferScale = (full || win->scale.on()) && !win->argb ? std::max(win->outputScale, 1) : 1;
-  win->zoom = 1;
-  if (win->scale.on() && !win->argb) {
-    const int32_t areaW = win->outputW > 0 ? win->outputW : win->width;
-    const int32_t areaH = win->outputH > 0 ? win->outputH : win->height;
-    win->zoom = chooseZoom(win->scale, areaW, areaH, win->width, win->height, win->outputScale);
-  }
   win->configured = false;
+  win->boundsW = win->boundsH = 0;
+  win->preferredScale = 0;
   win->surface = wl_compositor_create_surface(win->compositor);
-  if (win->bufferScale > 1) wl_surface_set_buffer_scale(win->surface, win->bufferScale);
+  wl_surface_add_listener(win->surface, &surfaceListener, nullptr);
+  // Scaled pictures are drawn in the output's real pixels (the output the
+  // last window was on, or a guess until the compositor shows this one).
+  if (drawnInRealPixels() && win->viewporter) {
+    win->viewport = wp_viewporter_get_viewport(win->viewporter, win->surface);
+#ifdef PEL_HAVE_FRACTIONAL_SCALE
+    if (win->fractionalScales) {
+      win->fractionalScale = wp_fractional_scale_manager_v1_get_fractional_scale(win->fractionalScales, win->surface);
+      wp_fractional_scale_v1_add_listener(win->fractionalScale, &fractionalScaleListener, nullptr);
+    }
+#endif
+  }
+  win->scale120 = windowScale();
+  win->bufferScale = win->scale120 / 120.0;
+  if (!win->viewport && win->scale120 > 120) wl_surface_set_buffer_scale(win->surface, win->scale120 / 120);
+  win->zoom = zoomToOpen();
   if (drawsFrames()) return initDecoratedWindow();
   win->xdgSurface = xdg_wm_base_get_xdg_surface(win->wmBase, win->surface);
+  // Made from xdg_wm_base, it came on the pings' queue: its events and its
+  // toplevel's are the main queue's.
+  wl->wl_proxy_set_queue(reinterpret_cast<wl_proxy*>(win->xdgSurface), nullptr);
   xdg_surface_add_listener(win->xdgSurface, &xdgSurfaceListener, nullptr);
   win->toplevel = xdg_surface_get_toplevel(win->xdgSurface);
   xdg_toplevel_add_listener(win->toplevel, &toplevelListener, nullptr);
@@ -508,11 +916,7 @@ bool initWindow(void* = nullptr) {
   xdg_toplevel_set_app_id(win->toplevel, appId());
   // A fixed size keeps tiling compositors from stretching the window (they
   // float it); resizable windows take any size.
-  if (!full && !win->scale.resizable) {
-    const auto [w, h] = zoomedSize();
-    xdg_toplevel_set_min_size(win->toplevel, w, h);
-    xdg_toplevel_set_max_size(win->toplevel, w, h);
-  }
+  if (!full && !win->scale.resizable) setFixedSize(zoomedSize());
   if (win->decorations) {
     win->decoration = zxdg_decoration_manager_v1_get_toplevel_decoration(win->decorations, win->toplevel);
     const bool framed = !full && !(flags & modeflag::noFrame) && !win->argb;
@@ -520,7 +924,9 @@ bool initWindow(void* = nullptr) {
     zxdg_toplevel_decoration_v1_set_mode(win->decoration, framed ? ZXDG_TOPLEVEL_DECORATION_V1_MODE_SERVER_SIDE
                                                                  : ZXDG_TOPLEVEL_DECORATION_V1_MODE_CLIENT_SIDE);
   }
-  if (full) xdg_toplevel_set_fullscreen(win->toplevel, win->output);
+  // Full screen on the output the window was on; a new one on the
+  // compositor's choice.
+  if (full) xdg_toplevel_set_fullscreen(win->toplevel, win->outputTold && win->shownOn ? win->shownOn->output : nullptr);
   wl_surface_commit(win->surface);
   // The decoration's answer comes before the first configure. A framed
   // window the compositor leaves to frame itself is made again for libdecor
@@ -550,7 +956,12 @@ void exitWindow(void* = nullptr) {
   win->decorationMode = 0;
   destroyProxy(win->toplevel, xdg_toplevel_destroy);
   destroyProxy(win->xdgSurface, xdg_surface_destroy);
+#ifdef PEL_HAVE_FRACTIONAL_SCALE
+  destroyProxy(win->fractionalScale, wp_fractional_scale_v1_destroy);
+#endif
+  destroyProxy(win->viewport, wp_viewport_destroy);
   destroyProxy(win->surface, wl_surface_destroy);
+  win->entered.clear();
   destroyBuffers();
   win->opaqueRuns.clear();
   win->configured = false;
@@ -786,6 +1197,15 @@ int32_t* fetchModes(int32_t depth, int32_t* count) {
 }
 
 }  // namespace
+
+// On the window thread the pings' queue is dispatched at every hold, with
+// whatever the thread read with the window's events, and while it waits.
+void PresentationLock::lock() {
+  if (!onWindowThread) return mutex_.lock();
+  while (!mutex_.try_lock_for(std::chrono::milliseconds(20))) answerPings(true);
+  answerPings(false);
+}
+
 }  // namespace wayland
 
 int64_t waylandPasses() { return wayland::passes; }
@@ -853,6 +1273,18 @@ void waylandSurfaceSize(int32_t& width, int32_t& height) {
 void waylandFeedClose() {
   std::lock_guard guard(wayland::win->presentation);
   wayland::toplevelListener.close(nullptr, wayland::win->toplevel);
+}
+
+void waylandProvokePing() {
+  using namespace wayland;
+  wl_surface* surface = wl_compositor_create_surface(win->compositor);
+  xdg_surface* shell = xdg_wm_base_get_xdg_surface(win->wmBase, surface);
+  xdg_toplevel* toplevel = xdg_surface_get_toplevel(shell);
+  wl_surface_commit(surface);  // wlroots takes a toplevel for new at its first commit
+  xdg_toplevel_destroy(toplevel);
+  xdg_surface_destroy(shell);
+  wl_surface_destroy(surface);
+  wl->wl_display_flush(win->display);
 }
 
 const DisplayDriver waylandDriver = {

@@ -17,7 +17,9 @@
   X(wl_display_connect) X(wl_display_disconnect) X(wl_display_dispatch_pending) X(wl_display_flush)                 \
   X(wl_display_get_error) X(wl_display_get_fd) X(wl_display_prepare_read) X(wl_display_read_events)                  \
   X(wl_display_cancel_read) X(wl_display_roundtrip) X(wl_proxy_add_listener) X(wl_proxy_destroy)                     \
-  X(wl_proxy_get_user_data) X(wl_proxy_get_version) X(wl_proxy_marshal_flags) X(wl_proxy_set_user_data)
+  X(wl_proxy_get_user_data) X(wl_proxy_get_version) X(wl_proxy_marshal_flags) X(wl_proxy_set_user_data)         \
+  X(wl_display_create_queue) X(wl_event_queue_destroy) X(wl_proxy_set_queue) X(wl_display_prepare_read_queue)       \
+  X(wl_display_dispatch_queue_pending)
 #define PEL_XKB_ENTRIES(X)                                                                                           \
   X(xkb_context_new) X(xkb_context_unref) X(xkb_keymap_new_from_string) X(xkb_keymap_unref) X(xkb_state_new)         \
   X(xkb_state_unref) X(xkb_state_update_mask) X(xkb_state_key_get_one_sym) X(xkb_state_key_get_utf32)                \

@@ -41,5 +41,9 @@ void waylandFeedButton(uint32_t button, bool pressed, uint32_t time);
 void waylandSurfaceSize(int32_t& width, int32_t& height);
 // Tests: the compositor's close request.
 void waylandFeedClose();
+// Tests: a toplevel made and dropped at once on the window's connection,
+// from the calling thread, for which the compositor pings the client (sway
+// pings each new toplevel's client).
+void waylandProvokePing();
 
 }  // namespace pel

@@ -7,13 +7,22 @@
 #include "gfx/drivers/xkb_keys.h"
 
 #include "text-input-unstable-v3-client-protocol.h"
+#include "viewporter-client-protocol.h"
 #include "xdg-decoration-unstable-v1-client-protocol.h"
+#include "xdg-output-unstable-v1-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
+#ifdef PEL_HAVE_FRACTIONAL_SCALE
+#include "fractional-scale-v1-client-protocol.h"
+#else
+struct wp_fractional_scale_manager_v1;
+struct wp_fractional_scale_v1;
+#endif
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -39,6 +48,29 @@ struct Buffer {
 };
 constexpr int bufferCount = 2;
 
+// One of the compositor's outputs, as wl_output and xdg-output describe it.
+struct Output {
+  uint32_t name = 0;  // the registry's
+  wl_output* output = nullptr;
+  zxdg_output_v1* xdgOutput = nullptr;
+  int32_t w = 0, h = 0, rate = 0, scale = 1;  // the current mode (real pixels, hertz) and the whole scale
+  int32_t logicalW = 0, logicalH = 0;          // the size in logical pixels (xdg-output), 0 while unknown
+  bool turned = false;                         // a transform of 90 or 270 degrees: the mode's sides swap
+};
+
+// The back end's lock. The program may hold it for long (lockPixels): the
+// window thread, while it waits for it, still answers the compositor's
+// pings (and touches nothing else), so the window is not taken for hung.
+class PresentationLock {
+ public:
+  void lock();
+  void unlock() { mutex_.unlock(); }
+  bool try_lock() { return mutex_.try_lock(); }
+
+ private:
+  std::timed_mutex mutex_;
+};
+
 // The shared record (windowW x windowH in the output's logical pixels, the
 // picture placed in the buffers' real ones) and Wayland's part.
 struct WaylandWindow : WindowRecord {
@@ -53,8 +85,17 @@ struct WaylandWindow : WindowRecord {
   zwp_text_input_manager_v3* textInputs = nullptr;
   zwp_text_input_v3* textInput = nullptr;
   std::string committed;  // the text of the input method's pending commit
-  wl_output* output = nullptr;
-  int32_t outputW = 0, outputH = 0, outputRate = 0, outputScale = 1;  // the output's current mode
+  wp_viewporter* viewporter = nullptr;
+  zxdg_output_manager_v1* xdgOutputs = nullptr;
+  wp_fractional_scale_manager_v1* fractionalScales = nullptr;
+  wl_event_queue* pings = nullptr;  // xdg_wm_base's events alone, dispatched without the lock
+  // Every output; the window's is the one it entered last (the compositor's
+  // choice for a new window, the first output until it says).
+  std::vector<std::unique_ptr<Output>> outputs;
+  Output* shownOn = nullptr;
+  bool outputTold = false;  // a window of this connection entered an output: shownOn is the compositor's
+  std::vector<wl_output*> entered;  // the outputs the surface is on, by the order entered
+  int32_t outputW = 0, outputH = 0, outputRate = 0, outputScale = 1;  // the window's output's current mode
 
   // The window, rebuilt by the full-screen toggle.
   wl_surface* surface = nullptr;
@@ -65,6 +106,9 @@ struct WaylandWindow : WindowRecord {
   // once it answered client-side for a framed window, libdecor frames them.
   uint32_t decorationMode = 0;
   bool framesRefused = false;
+  wp_viewport* viewport = nullptr;                   // scaled windows, where the viewporter is offered
+  wp_fractional_scale_v1* fractionalScale = nullptr;  // ... and the fractional-scale protocol
+  int32_t preferredScale = 0;                        // in 120ths, as that protocol tells it; 0 untold
 #ifdef PEL_HAVE_LIBDECOR
   libdecor* decor = nullptr;             // window frames drawn here, made when a window first needs one
   libdecor_frame* decorFrame = nullptr;  // the window's frame; it owns the xdg objects then
@@ -74,20 +118,34 @@ struct WaylandWindow : WindowRecord {
   int32_t askedW = 0, askedH = 0;  // the size the last configure asked for (0: ours to choose)
   bool askedFull = false;          // the last configure's states hold full screen
   bool askedMaximised = false;     // ... or maximised
+  int32_t boundsW = 0, boundsH = 0;  // the area a window may take (configure_bounds, logical); 0 untold
   // The compositor put a fixed-size window in full screen or maximised it,
   // or took full screen away: the window and full screen trade places on
   // the next pass, as Alt+Enter does.
   bool switchAsked = false;
 
-  int32_t bufferScale = 1;           // buffer pixels a logical one
+  // Scaled windows are drawn in the output's real pixels: scale120 of them
+  // (in 120ths) a logical one, through the viewport, or a whole number of
+  // them through the buffer scale where the viewporter is missing.
+  int32_t scale120 = 120;
+  double bufferScale = 1;            // buffer pixels a logical one: scale120 / 120
   int32_t targetW = 0, targetH = 0;  // the buffers' size for the surface
 
-  // The buffers: one shared-memory pool holding them all.
+  // The buffers: one shared-memory pool holding them all, grown as the
+  // window grows and kept for the life of the window. A resized window's
+  // old buffer the compositor still holds is kept (`retired`) until
+  // released, and the new ones are placed clear of it.
   int poolFd = -1;
   uint8_t* mapping = nullptr;
   std::size_t mappingSize = 0;
   wl_shm_pool* pool = nullptr;
   Buffer buffers[bufferCount];
+  struct Retired {
+    wl_buffer* buffer = nullptr;
+    std::size_t from = 0, end = 0;  // its bytes in the pool
+  };
+  std::vector<Retired> retired;
+  std::size_t bufferOffset[bufferCount] = {};
   int32_t bufferW = 0, bufferH = 0, stride = 0;
   bool argb = false;  // shaped windows: the colour key transparent
   std::vector<std::vector<std::pair<int32_t, int32_t>>> opaqueRuns;  // shaped: [from, to) by surface row
@@ -128,8 +186,8 @@ struct WaylandWindow : WindowRecord {
 
   std::thread thread;
   std::atomic<bool> running{false};
-  std::mutex presentation;  // the back end's lock
-  WakeUp wake;              // the window thread's, for rows to present, a title and the exit
+  PresentationLock presentation;
+  WakeUp wake;  // the window thread's, for rows to present, a title and the exit
 
   // Frames the compositor reported done, for waitVsync.
   std::mutex frameLock;
