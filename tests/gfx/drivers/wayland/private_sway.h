@@ -28,7 +28,8 @@ struct PrivateSway {
 
   static bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
 
-  bool start(int width = 1024, int height = 768) {
+  // `outputs` headless outputs of the same size, side by side (HEADLESS-1, HEADLESS-2, ...).
+  bool start(int width = 1024, int height = 768, int outputs = 1) {
     const bool root = geteuid() == 0;
     if (root && !getpwnam(user) && !run(std::string("useradd -r -M -s /usr/sbin/nologin ") + user + " 2>/dev/null"))
       return false;
@@ -41,19 +42,20 @@ struct PrivateSway {
     chmod(folder, 0700);
     const std::string config = runtimeDir + "/config";
     if (FILE* f = std::fopen(config.c_str(), "w")) {
-      std::fprintf(f, "output HEADLESS-1 resolution %dx%d\noutput * bg #000000 solid_color\nxwayland disable\n", width,
-                   height);
+      for (int i = 1; i <= outputs; ++i) std::fprintf(f, "output HEADLESS-%d resolution %dx%d\n", i, width, height);
+      std::fprintf(f, "output * bg #000000 solid_color\nxwayland disable\n");
       std::fclose(f);
     }
     chmod(config.c_str(), 0644);
     pid = fork();
     if (pid == 0) {
-      prctl(PR_SET_PDEATHSIG, SIGTERM);
       if (account && (setgid(account->pw_gid) != 0 || setuid(account->pw_uid) != 0)) _exit(126);
+      prctl(PR_SET_PDEATHSIG, SIGTERM);  // after the user changed, which clears it
       setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
       setenv("WLR_BACKENDS", "headless", 1);
       setenv("WLR_LIBINPUT_NO_DEVICES", "1", 1);
       setenv("WLR_RENDERER", "pixman", 1);
+      setenv("WLR_HEADLESS_OUTPUTS", std::to_string(outputs).c_str(), 1);
       setenv("HOME", runtimeDir.c_str(), 1);
       unsetenv("WAYLAND_DISPLAY");
       unsetenv("DISPLAY");
@@ -83,6 +85,9 @@ struct PrivateSway {
     return false;
   }
 
+  // A command through sway's IPC; false when it failed.
+  bool command(const std::string& text) const { return run(tool("swaymsg '" + text + "' >/dev/null 2>&1")); }
+
   void use() const { setenv("WAYLAND_DISPLAY", socket.c_str(), 1); }
 
   // A client tool run against this compositor (grim, wtype, swaymsg).
@@ -90,17 +95,19 @@ struct PrivateSway {
     return "WAYLAND_DISPLAY='" + socket + "' SWAYSOCK='" + ipc + "' " + arguments;
   }
 
-  pellucet::Image screenshot() const {
+  // The whole layout, or one output at its own resolution.
+  pellucet::Image screenshot(const std::string& output = "") const {
     const std::string file = runtimeDir + "/shot.png";
     std::remove(file.c_str());
-    if (!run(tool("grim '" + file + "' 2>/dev/null"))) return {};
+    const std::string only = output.empty() ? "" : "-o '" + output + "' ";
+    if (!run(tool("grim " + only + "'" + file + "' 2>/dev/null"))) return {};
     return pellucet::loadImage(file.c_str());
   }
 
-  // What swaymsg prints for the window tree.
-  std::string tree() const {
+  // What swaymsg prints for the window tree (or another of its -t queries).
+  std::string tree(const char* query = "get_tree") const {
     std::string out;
-    if (FILE* p = popen(tool("swaymsg -t get_tree 2>/dev/null").c_str(), "r")) {
+    if (FILE* p = popen(tool(std::string("swaymsg -t ") + query + " 2>/dev/null").c_str(), "r")) {
       char buffer[4096];
       while (std::size_t n = std::fread(buffer, 1, sizeof buffer, p)) out.append(buffer, n);
       pclose(p);

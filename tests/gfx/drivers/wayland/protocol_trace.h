@@ -135,7 +135,9 @@ struct ProtocolTrace {
         const std::string id = line.substr(buffer, line.find_first_of(",)", buffer) - buffer);
         if (held[id]) out += id + " attached while the compositor held it; ";
         held[id] = true;
-      } else if (buffer != std::string::npos && line.find(".release()") != std::string::npos) {
+      } else if (buffer != std::string::npos && (line.find(".release()") != std::string::npos ||
+                                                line.find(".destroy()") != std::string::npos)) {
+        // Released, or gone (a later buffer may take its id).
         held[line.substr(buffer, line.find('.', buffer) - buffer)] = false;
       }
       const std::vector<long> ping = arguments(line, ".ping"), pong = arguments(line, ".pong");
