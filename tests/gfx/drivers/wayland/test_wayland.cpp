@@ -14,7 +14,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -40,7 +42,8 @@ using namespace pel;
 namespace {
 
 // Until the window thread has presented what is marked and the compositor
-// has had a frame to show it.
+// has had a frame to show it (a few seconds at most: a thread that stopped
+// fails the test that follows, not hangs it).
 void settle() {
   for (int i = 0; i < 3; ++i) {
     // The thread sleeps while it has nothing to do: each pass after a wake.
@@ -907,6 +910,276 @@ TEST_F(Sway, TheDemoShowsItsDiscsAndEndsOnAKey) {
   ASSERT_TRUE(ended) << "the demo did not end on a key";
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_LT(std::chrono::steady_clock::now() - pressed, demoEndsWithin);
+}
+
+// The number of the object named `kind@N` first in a traced line.
+long idOf(const std::string& line, const std::string& kind) {
+  const std::size_t at = line.find(kind);
+  return at == std::string::npos ? -1 : std::atol(line.c_str() + at + kind.size());
+}
+bool sent(const std::string& line) { return line.find("] -> ") != std::string::npos || line.find("]  -> ") != std::string::npos; }
+
+// What the trace shows of the buffers: each attached while the compositor
+// held it (from its attach to its release), or made over bytes of one the
+// compositor held; the pools made and grown, the buffers made.
+struct BufferRecord {
+  std::string faults;
+  int pools = 0, poolResizes = 0, buffers = 0;
+};
+BufferRecord bufferRecord(const std::vector<std::string>& lines) {
+  BufferRecord r;
+  struct Bytes {
+    long pool, from, end;
+  };
+  std::map<long, Bytes> bytes;  // by wl_buffer id
+  std::map<long, bool> held;
+  for (const std::string& line : lines) {
+    if (line.find("wl_display@1.error(") != std::string::npos) r.faults += line.substr(line.find("error")) + "; ";
+    if (sent(line) && line.find(".create_pool(") != std::string::npos) ++r.pools;
+    if (sent(line) && line.find("wl_shm_pool@") != std::string::npos && line.find(".resize(") != std::string::npos)
+      ++r.poolResizes;
+    if (sent(line) && line.find(".create_buffer(") != std::string::npos) {
+      ++r.buffers;
+      const long pool = idOf(line, "wl_shm_pool@");
+      const std::vector<long> a = ProtocolTrace::arguments(line, ".create_buffer");  // id, offset, w, h, stride, format
+      if (a.size() < 6) continue;
+      const Bytes made{pool, a[1], a[1] + a[4] * a[3]};
+      for (const auto& [id, b] : bytes) {
+        if (held[id] && b.pool == made.pool && made.from < b.end && b.from < made.end)
+          r.faults += "wl_buffer@" + std::to_string(a[0]) + " made over held wl_buffer@" + std::to_string(id) + "; ";
+      }
+      bytes[a[0]] = made;
+      held[a[0]] = false;
+    } else if (sent(line) && line.find(".attach(wl_buffer@") != std::string::npos) {
+      const long id = ProtocolTrace::arguments(line, ".attach")[0];
+      if (held[id]) r.faults += "wl_buffer@" + std::to_string(id) + " attached while held; ";
+      held[id] = true;
+    } else if (!sent(line) && line.find("wl_buffer@") != std::string::npos && line.find(".release()") != std::string::npos) {
+      held[idOf(line, "wl_buffer@")] = false;
+    } else if (sent(line) && line.find("wl_buffer@") != std::string::npos && line.find(".destroy()") != std::string::npos) {
+      // Gone with its pool: its id may name a new buffer.
+      held.erase(idOf(line, "wl_buffer@"));
+      bytes.erase(idOf(line, "wl_buffer@"));
+    }
+  }
+  return r;
+}
+
+// A member's number in the text of a JSON object, from `from` on.
+int jsonNumber(const std::string& text, std::size_t from, const std::string& key) {
+  const std::size_t at = text.find("\"" + key + "\": ", from);
+  return at == std::string::npos ? -1 : std::atoi(text.c_str() + at + key.size() + 4);
+}
+
+// The window's place on the layout, frame and title bar included, from
+// sway's tree: the "rect" of the node holding our app_id (the borders) and
+// its "deco_rect" (the title bar above, in the same coordinates for a
+// floating window).
+bool windowRect(const std::string& tree, int& x, int& y, int& width, int& height, int& titleBar) {
+  const std::size_t app = tree.find("\"app_id\": \"pellucet\"");
+  const std::size_t rect = app == std::string::npos ? app : tree.rfind("\"rect\": {", app);
+  const std::size_t deco = app == std::string::npos ? app : tree.rfind("\"deco_rect\": {", app);
+  if (rect == std::string::npos || deco == std::string::npos) return false;
+  titleBar = jsonNumber(tree, deco, "height");
+  x = jsonNumber(tree, rect, "x");
+  y = std::min(jsonNumber(tree, rect, "y"), jsonNumber(tree, deco, "y"));
+  width = jsonNumber(tree, rect, "width");
+  height = jsonNumber(tree, rect, "y") + jsonNumber(tree, rect, "height") - y;
+  return true;
+}
+
+void settleLonger() {
+  for (int i = 0; i < 4; ++i) settle();
+}
+
+// Sway with two outputs side by side, 1200 x 900 real pixels each (sway's
+// scales keep the real size: at 1.5 it is 800 x 600 logical, which places a
+// centred window on whole real pixels).
+class SwayOutputs : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::system("command -v sway grim swaymsg >/dev/null 2>&1") != 0) GTEST_SKIP() << "no sway, grim or swaymsg";
+    ASSERT_TRUE(sway.start(1200, 900, 2)) << "sway did not start";
+    unsetenv("DISPLAY");
+    setenv("KELGFX", "Wayland", 1);
+  }
+  void TearDown() override {
+    closeScreen();
+    requestWindowScale({});
+    sway.stop();
+  }
+  PrivateSway sway;
+};
+
+// The window's scale is that of the output it is on: opened on the focused
+// second output of scale 2, moved to the first of scale 1 and back, each
+// page pixel is zoom x zoom real pixels; full screen goes to the focused
+// output and fills its real pixels.
+TEST_F(SwayOutputs, TheScaleAndFullScreenComeFromTheWindowsOutput) {
+  ASSERT_TRUE(sway.command("output HEADLESS-2 scale 2"));
+  ASSERT_TRUE(sway.command("focus output HEADLESS-2"));
+  requestWindowScale({3, false});
+  ASSERT_EQ(openScreenBySize(160, 100, 32, 1, modeflag::noFrame, 0), 0);
+  EXPECT_EQ(publishedWindowZoom(), 3);
+  fill(21);
+  settleLonger();
+  shownW = 480;
+  shownH = 300;
+  pellucet::Image shot = sway.screenshot("HEADLESS-2");
+  ASSERT_EQ(shot.width(), 1200);
+  EXPECT_EQ(wrongPixelsSomewhere(shot, 480, 300, scaledPixel), 0) << "opened on the second output";
+  for (const char* output : {"HEADLESS-1", "HEADLESS-2"}) {
+    ASSERT_TRUE(sway.command(std::string("[app_id=pellucet] move container to output ") + output));
+    ASSERT_TRUE(sway.command(std::string("focus output ") + output));
+    settleLonger();
+    shot = sway.screenshot(output);
+    EXPECT_EQ(wrongPixelsSomewhere(shot, 480, 300, scaledPixel), 0) << "moved to " << output;
+  }
+  closeScreen();
+
+  requestWindowScale({});
+  ASSERT_TRUE(sway.command("focus output HEADLESS-2"));
+  ASSERT_EQ(openScreenBySize(320, 200, 32, 1, modeflag::fullScreen, 0), 0);
+  fill(22);
+  settleLonger();
+  int32_t w = 0, h = 0;
+  waylandSurfaceSize(w, h);
+  EXPECT_EQ(w, 600);
+  EXPECT_EQ(h, 450);
+  shot = sway.screenshot("HEADLESS-2");
+  ASSERT_EQ(shot.width(), 1200);
+  shownW = 1200;
+  shownH = 750;
+  EXPECT_EQ(wrongPixels(shot, 0, 75, 1200, 750, scaledPixel), 0);
+}
+
+// At a fractional scale (1.5) the buffers are drawn at the output's real
+// resolution and shown 1:1: no pixel of the picture is a blend, each page
+// pixel is a block of zoom x zoom real pixels; full screen likewise.
+TEST_F(SwayOutputs, FractionalScalesShowEveryPixelUnblended) {
+  ASSERT_TRUE(sway.command("output HEADLESS-1 scale 1.5"));
+  ASSERT_TRUE(sway.command("focus output HEADLESS-1"));
+  requestWindowScale({3, false});
+  ASSERT_EQ(openScreenBySize(160, 100, 32, 1, modeflag::noFrame, 0), 0);
+  fill(23);
+  settleLonger();
+  shownW = 480;
+  shownH = 300;
+  pellucet::Image shot = sway.screenshot("HEADLESS-1");
+  ASSERT_EQ(shot.width(), 1200);
+  EXPECT_EQ(wrongPixelsSomewhere(shot, 480, 300, scaledPixel), 0);
+  closeScreen();
+
+  requestWindowScale({});
+  ASSERT_EQ(openScreenBySize(300, 225, 32, 1, modeflag::fullScreen, 0), 0);
+  fill(24);
+  settleLonger();
+  int32_t w = 0, h = 0;
+  waylandSurfaceSize(w, h);
+  EXPECT_EQ(w, 800);
+  EXPECT_EQ(h, 600);
+  shot = sway.screenshot("HEADLESS-1");
+  shownW = 1200;
+  shownH = 900;
+  EXPECT_EQ(wrongPixels(shot, 0, 0, 1200, 900, scaledPixel), 0);
+}
+
+// zoomToFit leaves room for the compositor's title bar: a 320 x 256 screen
+// on a 1280 x 1024 output opens at zoom 3, its frame whole on the output.
+TEST(SwayZoomToFit, TheWindowAndItsTitleBarFitTheOutput) {
+  if (std::system("command -v sway grim swaymsg >/dev/null 2>&1") != 0) GTEST_SKIP() << "no sway, grim or swaymsg";
+  PrivateSway sway;
+  ASSERT_TRUE(sway.start(1280, 1024)) << "sway did not start";
+  unsetenv("DISPLAY");
+  setenv("KELGFX", "Wayland", 1);
+  requestWindowScale({windowzoom::fit, false});
+  ASSERT_EQ(openScreenBySize(320, 256, 32, 1, 0, 0), 0);
+  requestWindowScale({});
+  fill(25);
+  settleLonger();
+  const std::string tree = sway.tree();
+  int x = 0, y = 0, w = 0, h = 0, titleBar = 0;
+  ASSERT_TRUE(windowRect(tree, x, y, w, h, titleBar)) << tree;
+  EXPECT_GT(titleBar, 0) << "no title bar";
+  EXPECT_GE(x, 0);
+  EXPECT_GE(y, 0) << "the title bar is above the output, at zoom " << publishedWindowZoom();
+  EXPECT_LE(x + w, 1280) << w;
+  EXPECT_LE(y + h, 1024) << h << " tall at zoom " << publishedWindowZoom();
+  closeScreen();
+}
+
+// The trace of a window on sway.
+class SwayTrace : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::system("command -v sway swaymsg >/dev/null 2>&1") != 0) GTEST_SKIP() << "no sway or swaymsg";
+    ASSERT_TRUE(sway.start()) << "sway did not start";
+    unsetenv("DISPLAY");
+    setenv("KELGFX", "Wayland", 1);
+    ASSERT_TRUE(trace.start(sway.runtimeDir));
+  }
+  void TearDown() override {
+    closeScreen();
+    requestWindowScale({});
+    trace.stop();
+    sway.stop();
+  }
+  PrivateSway sway;
+  ProtocolTrace trace;
+};
+
+// While the program holds the pixels for 2 s, every ping the compositor
+// sends is answered (sway pings a client for each new toplevel: one is
+// made and dropped on the window's connection during the hold). The trace
+// shows an event as it is dispatched; a line of the test's own marks the
+// end of the hold.
+TEST_F(SwayTrace, PingsAreAnsweredWhileTheProgramHoldsThePixels) {
+  ASSERT_EQ(openScreenBySize(64, 48, 32, 1, modeflag::noFrame, 0), 0);
+  fill(26);
+  settle();
+  const std::size_t before = trace.lines(0).size();
+  lockScreen();
+  waylandProvokePing();
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  std::fprintf(stderr, "[0] the pixels let go\n");
+  unlockScreen(-1, -1);
+  settle();
+  const std::vector<std::string> lines = trace.lines(0);
+  std::map<long, bool> unanswered;
+  int pings = 0;
+  for (std::size_t i = before; i < lines.size() && lines[i].find("the pixels let go") == std::string::npos; ++i) {
+    if (!sent(lines[i]) && lines[i].find(".ping(") != std::string::npos) {
+      unanswered[ProtocolTrace::arguments(lines[i], ".ping")[0]] = true;
+      ++pings;
+    }
+    if (sent(lines[i]) && lines[i].find(".pong(") != std::string::npos) unanswered.erase(ProtocolTrace::arguments(lines[i], ".pong")[0]);
+  }
+  EXPECT_GE(pings, 1) << "no ping answered while the pixels were held";
+  EXPECT_TRUE(unanswered.empty()) << unanswered.size() << " pings unanswered while the pixels were held";
+}
+
+// Frames as fast as the program draws them over 50 resizes: no buffer is
+// attached while the compositor holds it or made over its bytes, and the
+// one pool made is grown and reused, not made again at each size.
+TEST_F(SwayTrace, BuffersWaitForTheirReleaseAndThePoolIsReused) {
+  requestWindowScale({1, true});
+  ASSERT_EQ(openScreenBySize(160, 100, 32, 1, 0, 0), 0);
+  settle();
+  EXPECT_TRUE(sway.command("[app_id=pellucet] floating enable"));
+  std::mt19937 random(27);
+  for (int step = 0; step < 50; ++step) {
+    const int w = 200 + (step * 37) % 400, h = 150 + (step * 23) % 300;
+    if (!sway.command("[app_id=pellucet] resize set " + std::to_string(w) + " " + std::to_string(h))) break;
+    for (int frame = 0; frame < 3; ++frame) {
+      fill(static_cast<uint32_t>(random()));
+      std::this_thread::sleep_for(std::chrono::milliseconds(frame * 4));
+    }
+  }
+  settle();
+  const BufferRecord r = bufferRecord(trace.lines(0));
+  EXPECT_EQ(r.faults, "");
+  EXPECT_GE(r.buffers, 60) << "the window was not resized";
+  EXPECT_LE(r.pools + r.poolResizes, 10) << r.pools << " pools made, " << r.poolResizes << " grown";
 }
 
 TEST(WaylandRefusal, WithoutAWaylandDisplayTheNextBackEndIsTried) {
