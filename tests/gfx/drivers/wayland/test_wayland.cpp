@@ -976,7 +976,7 @@ int jsonNumber(const std::string& text, std::size_t from, const std::string& key
 // its "deco_rect" (the title bar above, in the same coordinates for a
 // floating window).
 bool windowRect(const std::string& tree, int& x, int& y, int& width, int& height, int& titleBar) {
-  const std::size_t app = tree.find("\"app_id\": \"pellucet\"");
+  const std::size_t app = tree.find("\"app_id\": \"" + ourAppId() + "\"");
   const std::size_t rect = app == std::string::npos ? app : tree.rfind("\"rect\": {", app);
   const std::size_t deco = app == std::string::npos ? app : tree.rfind("\"deco_rect\": {", app);
   if (rect == std::string::npos || deco == std::string::npos) return false;
@@ -1029,7 +1029,7 @@ TEST_F(SwayOutputs, TheScaleAndFullScreenComeFromTheWindowsOutput) {
   ASSERT_EQ(shot.width(), 1200);
   EXPECT_EQ(wrongPixelsSomewhere(shot, 480, 300, scaledPixel), 0) << "opened on the second output";
   for (const char* output : {"HEADLESS-1", "HEADLESS-2"}) {
-    ASSERT_TRUE(sway.command(std::string("[app_id=pellucet] move container to output ") + output));
+    ASSERT_TRUE(sway.command("[app_id=" + ourAppId() + "] move container to output " + output));
     ASSERT_TRUE(sway.command(std::string("focus output ") + output));
     settleLonger();
     shot = sway.screenshot(output);
@@ -1165,11 +1165,11 @@ TEST_F(SwayTrace, BuffersWaitForTheirReleaseAndThePoolIsReused) {
   requestWindowScale({1, true});
   ASSERT_EQ(openScreenBySize(160, 100, 32, 1, 0, 0), 0);
   settle();
-  EXPECT_TRUE(sway.command("[app_id=pellucet] floating enable"));
+  EXPECT_TRUE(sway.command("[app_id=" + ourAppId() + "] floating enable"));
   std::mt19937 random(27);
   for (int step = 0; step < 50; ++step) {
     const int w = 200 + (step * 37) % 400, h = 150 + (step * 23) % 300;
-    if (!sway.command("[app_id=pellucet] resize set " + std::to_string(w) + " " + std::to_string(h))) break;
+    if (!sway.command("[app_id=" + ourAppId() + "] resize set " + std::to_string(w) + " " + std::to_string(h))) break;
     for (int frame = 0; frame < 3; ++frame) {
       fill(static_cast<uint32_t>(random()));
       std::this_thread::sleep_for(std::chrono::milliseconds(frame * 4));
