@@ -1,5 +1,7 @@
 #include "window_record.h"
 
+#include <cmath>
+
 #include "gfx/driver.h"
 #include "gfx/mode.h"
 
@@ -79,9 +81,12 @@ WindowArea lastArea{};
 uint32_t lastAreaMode = 0;
 }  // namespace
 
-void placeWindow(WindowRecord& r, int32_t clientW, int32_t clientH, const PictureRect& shown, int32_t bufferScale) {
-  const int32_t s = bufferScale > 0 ? bufferScale : 1;
-  const WindowArea area{clientW, clientH, shown.x / s, shown.y / s, shown.width / s, shown.height / s};
+void placeWindow(WindowRecord& r, int32_t clientW, int32_t clientH, const PictureRect& shown, double bufferScale) {
+  const double s = bufferScale > 0 ? bufferScale : 1;
+  // Whole window pixels, rounded down (a hair over, so that 300 / 1.5 is 200).
+  auto inWindow = [s](int32_t v) { return static_cast<int32_t>(std::floor(v / s + 1e-9)); };
+  const WindowArea area{clientW, clientH, inWindow(shown.x), inWindow(shown.y), inWindow(shown.width),
+                        inWindow(shown.height)};
   const bool changed = clientW != r.windowW || clientH != r.windowH || shown.x != r.picture.x ||
                        shown.y != r.picture.y || shown.width != r.picture.width || shown.height != r.picture.height;
   r.windowW = clientW;

@@ -77,8 +77,9 @@ struct WindowRecord {
 // window's first place is told to the program (a Resize event); the last
 // place is what windowArea gives.
 // `bufferScale` is how many buffer pixels the picture's place counts a
-// window pixel (Wayland's outputs of higher density).
-void placeWindow(WindowRecord& r, int32_t clientW, int32_t clientH, const PictureRect& shown, int32_t bufferScale = 1);
+// window pixel (Wayland's outputs of higher density, 1.5 at a fractional
+// scale).
+void placeWindow(WindowRecord& r, int32_t clientW, int32_t clientH, const PictureRect& shown, double bufferScale = 1);
 // The client area and picture of the open mode's window; false when the
 // mode has no window (the null back end) or none was placed yet.
 bool windowArea(WindowArea& area);

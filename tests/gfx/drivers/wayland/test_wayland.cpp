@@ -1068,6 +1068,11 @@ TEST_F(SwayOutputs, FractionalScalesShowEveryPixelUnblended) {
   pellucet::Image shot = sway.screenshot("HEADLESS-1");
   ASSERT_EQ(shot.width(), 1200);
   EXPECT_EQ(wrongPixelsSomewhere(shot, 480, 300, scaledPixel), 0);
+  // The program hears of the window in its logical pixels.
+  const pellucet::WindowSize size = pellucet::windowSize();
+  EXPECT_EQ(size.width, 320);
+  EXPECT_EQ(size.picture.width, 320);
+  EXPECT_EQ(size.picture.height, 200);
   closeScreen();
 
   requestWindowScale({});
