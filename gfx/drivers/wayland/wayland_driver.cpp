@@ -1201,8 +1201,19 @@ int32_t* fetchModes(int32_t depth, int32_t* count) {
 // On the window thread the pings' queue is dispatched at every hold, with
 // whatever the thread read with the window's events, and while it waits.
 void PresentationLock::lock() {
-  if (!onWindowThread) return mutex_.lock();
-  while (!mutex_.try_lock_for(std::chrono::milliseconds(20))) answerPings(true);
+  std::unique_lock guard(state_);
+  if (!onWindowThread) {
+    free_.wait(guard, [this] { return !held_; });
+    held_ = true;
+    return;
+  }
+  while (!free_.wait_for(guard, std::chrono::milliseconds(20), [this] { return !held_; })) {
+    guard.unlock();
+    answerPings(true);
+    guard.lock();
+  }
+  held_ = true;
+  guard.unlock();
   answerPings(false);
 }
 

@@ -61,14 +61,29 @@ struct Output {
 // The back end's lock. The program may hold it for long (lockPixels): the
 // window thread, while it waits for it, still answers the compositor's
 // pings (and touches nothing else), so the window is not taken for hung.
+// A flag under a plain mutex rather than a timed mutex: the thread
+// checkers in use do not see timed waits on a mutex taken.
 class PresentationLock {
  public:
   void lock();
-  void unlock() { mutex_.unlock(); }
-  bool try_lock() { return mutex_.try_lock(); }
+  void unlock() {
+    {
+      std::lock_guard guard(state_);
+      held_ = false;
+    }
+    free_.notify_one();
+  }
+  bool try_lock() {
+    std::lock_guard guard(state_);
+    if (held_) return false;
+    held_ = true;
+    return true;
+  }
 
  private:
-  std::timed_mutex mutex_;
+  std::mutex state_;
+  std::condition_variable free_;
+  bool held_ = false;
 };
 
 // The shared record (windowW x windowH in the output's logical pixels, the
