@@ -126,6 +126,9 @@ bool pressKey(const char* name, bool press) {
   const VirtualKey v = virtualKeyOf(name);
   if (!window() || !v.code) return false;
   test::sendKey(v.code, !press, v.extended);
+  // SendInput only queues the key: the next step (a focus change) must come
+  // after the system has it, or it may take the focus first.
+  for (int i = 0; i < 100 && ((GetAsyncKeyState(v.code) & 0x8000) != 0) != press; ++i) Sleep(5);
   return true;
 }
 
